@@ -1,0 +1,22 @@
+#include "DesktopPlatform.h"
+#include "Sender.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Keyflare"));
+    QApplication::setApplicationName(QStringLiteral("Keyflare"));
+    // The panel hides while the editor or the grabber is open; closing those must not end the
+    // program. The program ends when the panel has closed.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    DesktopPlatform desktop(QStringLiteral(KEYFLARE_INSTALLED_BINDIR));
+    Platform platform = desktop.platform();
+    Sender sender(platform);
+    QObject::connect(&sender, &Sender::unloaded, &app, &QCoreApplication::quit);
+    sender.Form_Load();
+    sender.show();
+    return app.exec();
+}

@@ -1,0 +1,395 @@
+#include "Sender.h"
+
+#include "MacroButton.h"
+#include "MacroKeys.h"
+#include "TextRules.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScreen>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Layout positions are in 1/1440 inch; 15 of them make one logical pixel.
+constexpr double kUnitsPerPixel = 15.0;
+
+int px(int units)
+{
+    return static_cast<int>(std::lround(units / kUnitsPerPixel));
+}
+
+QRect unitRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+// A stored number as a whole number within [min, max]; false when it is not a number or does not
+// fit, so that a garbled settings file never moves a window to nowhere or ticks a box by accident.
+bool toWhole(const QString& stored, long long min, long long max, long long* out)
+{
+    const QString s = stored.trimmed();
+    bool ok = false;
+    long long v = s.toLongLong(&ok);
+    if (!ok) {
+        const double d = s.toDouble(&ok);
+        if (!ok || !std::isfinite(d) || d < static_cast<double>(min) - 0.5 ||
+            d > static_cast<double>(max) + 0.5)
+            return false;
+        v = std::llround(d);
+    }
+    if (v < min || v > max)
+        return false;
+    *out = v;
+    return true;
+}
+
+int toPosition(const QString& stored)
+{
+    long long v = 0;
+    return toWhole(stored, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), &v)
+               ? static_cast<int>(v)
+               : 0;
+}
+
+bool toTicked(const QString& stored)
+{
+    long long v = 0;
+    return toWhole(stored, -32768, 32767, &v) && v == 1;
+}
+
+QString checkValue(const QCheckBox* box)
+{
+    return box->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+} // namespace
+
+Sender::Sender(Platform& platform, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      m_platform(platform)
+{
+    setWindowTitle(QStringLiteral("Keyflare v2.3"));
+    setObjectName(QStringLiteral("Sender"));
+    buildControls();
+}
+
+Sender::~Sender() = default;
+
+void Sender::buildControls()
+{
+    setFixedSize(px(9225), px(1875));
+
+    const auto button = [this](const char* name, const QString& caption, QRect r) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(r);
+        b->setAutoDefault(false);
+        return b;
+    };
+    const auto check = [this](const char* name, const QString& caption, QRect r) {
+        auto* c = new QCheckBox(caption, this);
+        c->setObjectName(QLatin1String(name));
+        c->setGeometry(r);
+        return c;
+    };
+
+    Command1.reserve(kButtonCount);
+    for (int i = 0; i < kButtonCount; ++i) {
+        auto* b = new MacroButton(i, this);
+        b->setObjectName(QStringLiteral("Command1_%1").arg(i));
+        const int k = i % kSetSize;
+        const int row = k / 6;
+        const int col = k % 6;
+        // The two grids differ by design: set "1-24" overlaps by 15 both ways, set "25-48" meets
+        // edge to edge from row to row.
+        if (i < kSetSize)
+            b->setGeometry(unitRect(15 + 1530 * col, 15 + 270 * row, 1545, 285));
+        else
+            b->setGeometry(unitRect(1530 * col, 285 * row, 1545, 285));
+        b->setVisible(i < kSetSize);
+        connect(b, &MacroButton::mouseUp, this, &Sender::Command1_MouseUp);
+        Command1.append(b);
+    }
+
+    Command2 = button("Command2", QStringLiteral("Save &As..."), unitRect(8190, 1215, 1000, 300));
+    Command3 = button("Command3", QStringLiteral("Cl&ear"), unitRect(7140, 1215, 1005, 300));
+    OnTop = check("OnTop", QStringLiteral("On Top"), unitRect(7290, 1620, 840, 195));
+    CarageRt = check("CarageRt", QStringLiteral("+Return"), unitRect(6285, 1605, 870, 195));
+
+    Frame1 = new QGroupBox(QStringLiteral("Button Set"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(unitRect(4785, 1200, 1425, 525));
+    Option1 = new QRadioButton(QStringLiteral("1-24"), Frame1);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    Option1->setGeometry(unitRect(30, 240, 615, 195));
+    Option1->setChecked(true);
+    Option2 = new QRadioButton(QStringLiteral("25-48"), Frame1);
+    Option2->setObjectName(QStringLiteral("Option2"));
+    Option2->setGeometry(unitRect(675, 240, 720, 195));
+
+    Command4 = button("Command4", QStringLiteral("&Grab Title"), unitRect(15, 1230, 555, 555));
+
+    ProgTitle = new QComboBox(this);
+    ProgTitle->setObjectName(QStringLiteral("ProgTitle"));
+    ProgTitle->setGeometry(unitRect(645, 1380, 2550, 315));
+    Combo1 = new QComboBox(this);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setGeometry(unitRect(3210, 1380, 1530, 315));
+    for (QComboBox* combo : {ProgTitle, Combo1}) {
+        combo->setEditable(true);
+        // Typing a text and pressing Enter must not add it to the list; the lists change only
+        // through their own commands.
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        QPalette pal = combo->palette();
+        pal.setColor(QPalette::Base, Qt::white);
+        combo->setPalette(pal);
+    }
+    QPalette black = Combo1->palette();
+    black.setColor(QPalette::Text, Qt::black);
+    Combo1->setPalette(black);
+
+    Label3 = new QLabel(QStringLiteral("Load Macro Set"), this);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setGeometry(unitRect(3240, 1185, 1140, 195));
+    Label3->setBuddy(Combo1);
+    Label2 = new QLabel(QStringLiteral("Application Title"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(unitRect(690, 1185, 1125, 195));
+    Label2->setBuddy(ProgTitle);
+
+    AutoSave = check("AutoSave", QStringLiteral("AutoSave"), unitRect(8220, 1620, 1005, 210));
+    Tabky = check("Tabky", QStringLiteral("+Tab"), unitRect(6285, 1305, 795, 240));
+
+    // The keyboard order of the controls below the buttons.
+    const QList<QWidget*> order = {Command2, Command3, OnTop,  CarageRt, Option1, Command4,
+                                   ProgTitle, Combo1,  Option2, AutoSave, Tabky};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    // A check box's or option button's handler runs whenever its value changes, also when a
+    // procedure sets it; toggled() is exactly that.
+    connect(Option1, &QRadioButton::toggled, this, &Sender::Option1_Click);
+    connect(Option2, &QRadioButton::toggled, this, &Sender::Option2_Click);
+    connect(OnTop, &QCheckBox::toggled, this, &Sender::OnTop_Click);
+    connect(CarageRt, &QCheckBox::toggled, this, &Sender::CarageRt_Click);
+    connect(Tabky, &QCheckBox::toggled, this, &Sender::Tabky_Click);
+}
+
+void Sender::placeWindow(int left, int top)
+{
+    // A position stored on a screen that is gone would open the window where nobody can reach it.
+    const QPoint stored(px(left), px(top));
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->geometry().contains(stored)) {
+            move(stored);
+            return;
+        }
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    move(primary ? primary->availableGeometry().topLeft() : QPoint(0, 0));
+}
+
+void Sender::Form_Load()
+{
+    SettingsStore& settings = m_platform.settings;
+    const int top = toPosition(settings.read(QStringLiteral("Top"), QStringLiteral("0")));
+    const int left = toPosition(settings.read(QStringLiteral("Left"), QStringLiteral("0")));
+    placeWindow(left, top);
+    setWindowState(Qt::WindowNoState);
+    m_platform.events.yield();
+
+    OnTop->setChecked(toTicked(settings.read(QStringLiteral("On Top"), QStringLiteral("0"))));
+    CarageRt->setChecked(toTicked(settings.read(QStringLiteral("CrgReturn"), QStringLiteral("1"))));
+    AutoSave->setChecked(toTicked(settings.read(QStringLiteral("AutoSav"), QStringLiteral("0"))));
+
+    m_programFolder = m_platform.folder.path();
+    if (!m_programFolder.endsWith(QLatin1Char('/')))
+        m_programFolder += QLatin1Char('/');
+    ResetButtons();
+
+    GetNames();
+    m_platform.events.yield();
+    GetProgTitles();
+    ProgTitle->setEditText(ProgTitle->count() > 0 ? ProgTitle->itemText(0) : QString());
+    m_savedTitleCount = ProgTitle->count();
+    m_platform.events.yield();
+
+    const QString first = Combo1->count() > 0 ? Combo1->itemText(0) : QString();
+    if (!trimBlanks(first).isEmpty()) {
+        Combo1->setEditText(first);
+        m_platform.events.yield();
+        Combo1_Click();
+        m_platform.events.yield();
+    }
+}
+
+bool Sender::Form_QueryUnload()
+{
+    m_platform.events.yield();
+    // The saving of a changed title list and of a changed macro set comes here.
+    if (m_macroSetChanged != 1 && OnTop->isChecked())
+        m_platform.topmost.setTopmost(this, false);
+    return true;
+}
+
+void Sender::Form_Unload()
+{
+    m_platform.events.yield();
+    SettingsStore& settings = m_platform.settings;
+    settings.write(QStringLiteral("On Top"), checkValue(OnTop));
+    settings.write(QStringLiteral("CrgReturn"), checkValue(CarageRt));
+    settings.write(QStringLiteral("AutoSav"), checkValue(AutoSave));
+    // A minimized window has no position worth keeping; the last normal one stays stored.
+    if (!isMinimized()) {
+        settings.write(QStringLiteral("Top"), QString::number(qRound(pos().y() * kUnitsPerPixel)));
+        settings.write(QStringLiteral("Left"), QString::number(qRound(pos().x() * kUnitsPerPixel)));
+    }
+}
+
+void Sender::closeEvent(QCloseEvent* event)
+{
+    if (m_unloaded) {
+        event->accept();
+        return;
+    }
+    if (!Form_QueryUnload()) {
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    m_unloaded = true;
+    event->accept();
+    Q_EMIT unloaded();
+}
+
+void Sender::ResetButtons()
+{
+    for (int k = 1; k <= kButtonCount; ++k) {
+        m_platform.events.yield();
+        setCaption(k - 1, QStringLiteral("Number %1").arg(k));
+        setText(k - 1, QString::number(k));
+    }
+}
+
+QString Sender::caption(int index) const
+{
+    return Command1.at(index)->text();
+}
+
+QString Sender::text(int index) const
+{
+    return Command1.at(index)->tag();
+}
+
+void Sender::setCaption(int index, const QString& caption)
+{
+    Command1.at(index)->setText(caption);
+}
+
+void Sender::setText(int index, const QString& text)
+{
+    Command1.at(index)->setTag(text);
+}
+
+void Sender::Option1_Click()
+{
+    if (!Option1->isChecked())
+        return;
+    for (int i = kSetSize; i < kButtonCount; ++i)
+        Command1[i]->hide();
+    m_platform.events.yield();
+    for (int i = 0; i < kSetSize; ++i)
+        Command1[i]->show();
+}
+
+void Sender::Option2_Click()
+{
+    if (!Option2->isChecked())
+        return;
+    for (int i = 0; i < kSetSize; ++i)
+        Command1[i]->hide();
+    m_platform.events.yield();
+    for (int i = kSetSize; i < kButtonCount; ++i)
+        Command1[i]->show();
+}
+
+void Sender::OnTop_Click()
+{
+    m_platform.topmost.setTopmost(this, OnTop->isChecked());
+}
+
+void Sender::CarageRt_Click()
+{
+    if (CarageRt->isChecked())
+        Tabky->setChecked(false);
+}
+
+void Sender::Tabky_Click()
+{
+    if (Tabky->isChecked())
+        CarageRt->setChecked(false);
+}
+
+void Sender::GetNames() {}
+
+void Sender::GetProgTitles() {}
+
+void Sender::Combo1_Click() {}
+
+void Sender::Command1_MouseUp(int index, int button)
+{
+    if (m_busy == 1)
+        return;
+    if (button == MacroButton::Left)
+        sendMacro(index);
+    else if (button == MacroButton::Right)
+        openEditor(index);
+}
+
+void Sender::sendMacro(int index)
+{
+    if (trimBlanks(ProgTitle->currentText()).isEmpty())
+        return;
+    const QString macroText = text(index);
+    if (!macroText.isEmpty()) {
+        m_busy = 1;
+        m_platform.events.yield();
+        const QString keys = keystrokeString(macroText);
+        // The title is read again, untrimmed: it may have changed during the yield.
+        if (!m_platform.activation.activate(ProgTitle->currentText()) ||
+            !m_platform.keys.inject(keys) ||
+            (CarageRt->isChecked() && !m_platform.keys.inject(QStringLiteral("{ENTER}"))) ||
+            (Tabky->isChecked() && !m_platform.keys.inject(QStringLiteral("{TAB}")))) {
+            failSend();
+            return;
+        }
+        m_platform.events.yield();
+    }
+    m_platform.events.yield();
+    m_busy = 0;
+}
+
+void Sender::failSend()
+{
+    m_platform.dialogs.message(QStringLiteral("Unable to communicate with ") +
+                                   ProgTitle->currentText(),
+                               Dialogs::OkOnly);
+    m_platform.events.yield();
+    m_busy = 0;
+}
+
+void Sender::openEditor(int index)
+{
+    if (m_openEditor)
+        m_openEditor(index);
+}

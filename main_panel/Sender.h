@@ -1,0 +1,110 @@
+#pragma once
+
+#include "Services.h"
+
+#include <QVector>
+#include <QWidget>
+#include <functional>
+
+class MacroButton;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+// The main panel: the 48 macro buttons, the button sets, the toggles, the target titles and the
+// macro sets. It owns nearly all of Keyflare's state, held in its controls; the editor and the
+// grabber work on these controls directly.
+class Sender : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kButtonCount = 48;
+    static constexpr int kSetSize = 24;
+
+    explicit Sender(Platform& platform, QWidget* parent = nullptr);
+    ~Sender() override;
+
+    // Start-up, before the window is first shown: position, toggles, program folder, default
+    // buttons, the macro-set catalogue, the target titles and the first macro set.
+    void Form_Load();
+    // The closing check: whether the window may close.
+    bool Form_QueryUnload();
+    // Shutdown: stores the toggles and, in the normal state, the position.
+    void Form_Unload();
+
+    // A mouse button was released over macro button index (0 to 47): 1 sends, 2 edits.
+    void Command1_MouseUp(int index, int button);
+    // Gives all 48 buttons the caption "Number k" and the text "k".
+    void ResetButtons();
+
+    void Option1_Click();
+    void Option2_Click();
+    void OnTop_Click();
+    void CarageRt_Click();
+    void Tabky_Click();
+
+    // Filled by the macro-set catalogue and the title list; empty until those exist.
+    void GetNames();
+    void GetProgTitles();
+    void Combo1_Click();
+
+    // Opens the button editor on a button; wired by the program, so the panel need not know it.
+    void setEditorOpener(std::function<void(int index)> opener) { m_openEditor = std::move(opener); }
+
+    // A button's caption and text.
+    QString caption(int index) const;
+    QString text(int index) const;
+    void setCaption(int index, const QString& caption);
+    void setText(int index, const QString& text);
+
+    bool isBusy() const { return m_busy != 0; }
+    QString programFolder() const { return m_programFolder; }
+    int savedTitleCount() const { return m_savedTitleCount; }
+    // The macro set's changed flag: 1 after the editor applied a change not yet saved.
+    int macroSetChanged() const { return m_macroSetChanged; }
+    void setMacroSetChanged(int changed) { m_macroSetChanged = changed; }
+
+    Platform& platform() { return m_platform; }
+
+    // The controls, under the names the rest of Keyflare knows them by.
+    QVector<MacroButton*> Command1;
+    QPushButton* Command2 = nullptr; // "Save &As..."
+    QPushButton* Command3 = nullptr; // "Cl&ear"
+    QPushButton* Command4 = nullptr; // "&Grab Title"
+    QCheckBox* OnTop = nullptr;
+    QCheckBox* CarageRt = nullptr; // "+Return"
+    QCheckBox* Tabky = nullptr;    // "+Tab"
+    QCheckBox* AutoSave = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QRadioButton* Option1 = nullptr; // "1-24"
+    QRadioButton* Option2 = nullptr; // "25-48"
+    QComboBox* ProgTitle = nullptr;  // the target titles; its text is the target title
+    QComboBox* Combo1 = nullptr;     // the macro sets; its text is the current set's name
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+
+Q_SIGNALS:
+    // The window has closed for good; the program ends.
+    void unloaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void sendMacro(int index);
+    void openEditor(int index);
+    void failSend();
+    void placeWindow(int left, int top);
+
+    Platform& m_platform;
+    std::function<void(int)> m_openEditor;
+    QString m_programFolder;
+    int m_busy = 0;
+    int m_savedTitleCount = 0;
+    int m_macroSetChanged = 0;
+    bool m_unloaded = false;
+};

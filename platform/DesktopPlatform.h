@@ -1,0 +1,39 @@
+#pragma once
+
+#include "DesktopServices.h"
+
+#include <memory>
+
+class X11Desktop;
+
+// Window services for a desktop whose window system Keyflare cannot drive yet (Wayland, for now):
+// every activation fails, so a send reports that it could not reach the target.
+class UnavailableDesktop : public WindowActivation, public KeyInjection, public PointerWindows
+{
+public:
+    bool activate(const QString&) override { return false; }
+    bool inject(const QString&) override { return false; }
+    PointedWindow windowUnderPointer() override { return {}; }
+};
+
+// The real services of the desktop Keyflare runs on, chosen by Qt's platform name.
+class DesktopPlatform
+{
+public:
+    // installedBinDir: where an installed copy's executable lives.
+    explicit DesktopPlatform(const QString& installedBinDir);
+    ~DesktopPlatform();
+    DesktopPlatform(const DesktopPlatform&) = delete;
+    DesktopPlatform& operator=(const DesktopPlatform&) = delete;
+
+    Platform platform();
+
+private:
+    QtSettingsStore m_settings;
+    ExecutableFolder m_folder;
+    QtEventLoop m_events;
+    QtDialogs m_dialogs;
+    QtTopmostBand m_topmost;
+    std::unique_ptr<X11Desktop> m_x11;
+    UnavailableDesktop m_unavailable;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+// A window that may receive keystrokes, as listed by the window system.
+struct CandidateWindow
+{
+    quint32 id = 0;
+    QString title;
+    bool ownWindow = false; // one of Keyflare's own windows: never a target
+};
+
+// Picks the window for a target title among windows listed bottom to top. The best kind of match
+// wins: a title equal to the target; else one equal without regard to case; else one that begins
+// with the target without regard to case (a grabbed title keeps only the first 99 characters of
+// a longer one). Titles are literal text, never patterns. Among windows of the best kind, the
+// topmost wins. Returns the window's id, or 0 when none matches or the target is empty.
+quint32 chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, const QString& target);

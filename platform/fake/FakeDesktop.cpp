@@ -1,0 +1,83 @@
+#include "FakeDesktop.h"
+
+#include <QCoreApplication>
+
+FakeDesktop::FakeDesktop() = default;
+
+Platform FakeDesktop::platform()
+{
+    return {*this, *this, *this, *this, *this, *this, *this, *this};
+}
+
+QString FakeDesktop::read(const QString& key, const QString& defaultValue)
+{
+    return settings.value(key, defaultValue);
+}
+
+void FakeDesktop::write(const QString& key, const QString& value)
+{
+    settings.insert(key, value);
+    settingsWrites << key + QLatin1Char('=') + value;
+}
+
+void FakeDesktop::yield()
+{
+    ++yields;
+    QCoreApplication::processEvents();
+    if (onYield)
+        onYield();
+}
+
+bool FakeDesktop::activate(const QString& title)
+{
+    activated << title;
+    log << QStringLiteral("activate:") + title;
+    std::vector<CandidateWindow> windows;
+    quint32 id = 1;
+    for (const QString& t : windowTitles)
+        windows.push_back({id++, t, false});
+    return chooseTargetWindow(windows, title) != 0;
+}
+
+bool FakeDesktop::inject(const QString& keys)
+{
+    const bool fails = injected.size() == failInjectionAt;
+    injected << keys;
+    log << QStringLiteral("inject:") + keys;
+    return !fails;
+}
+
+void FakeDesktop::setTopmost(QWidget* window, bool on)
+{
+    topmostCalls.append({window, on});
+}
+
+int FakeDesktop::message(const QString& text, int style)
+{
+    messages << text;
+    styles << style;
+    log << QStringLiteral("message:") + text;
+    if (!answers.isEmpty())
+        return answers.takeFirst();
+    unexpected << text;
+    switch (style & 7) {
+    case YesNoCancel:
+        return Cancel;
+    case YesNo:
+        return No;
+    default:
+        return Ok;
+    }
+}
+
+QString FakeDesktop::input(const QString& prompt, const QString& title, const QString& preset)
+{
+    Q_UNUSED(title)
+    Q_UNUSED(preset)
+    inputPrompts << prompt;
+    log << QStringLiteral("input:") + prompt;
+    if (!inputAnswers.isEmpty())
+        return inputAnswers.takeFirst();
+    unexpected << prompt;
+    return QString();
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "../Services.h"
+#include "../WindowMatch.h"
+
+#include <QList>
+#include <QMap>
+#include <QStringList>
+#include <functional>
+
+// Records everything the windows ask of the desktop, and answers as a test tells it to.
+class FakeDesktop : public SettingsStore,
+                    public ProgramFolder,
+                    public EventLoop,
+                    public WindowActivation,
+                    public KeyInjection,
+                    public TopmostBand,
+                    public PointerWindows,
+                    public Dialogs
+{
+public:
+    FakeDesktop();
+    Platform platform();
+
+    // Settings store: the stored values, and every write in order as "key=value".
+    QMap<QString, QString> settings;
+    QStringList settingsWrites;
+    QString read(const QString& key, const QString& defaultValue) override;
+    void write(const QString& key, const QString& value) override;
+
+    // Program folder.
+    QString folderPath = QStringLiteral("/tmp/keyflare-fake/");
+    QString path() override { return folderPath; }
+
+    // Event loop: each yield processes Qt events, then runs onYield (to act during a yield).
+    int yields = 0;
+    std::function<void()> onYield;
+    void yield() override;
+
+    // Windows that exist, by title, bottom to top; activation matches as the real backend does.
+    QStringList windowTitles;
+    QStringList activated;        // every title asked for
+    QStringList injected;         // every keystroke string typed
+    int failInjectionAt = -1;     // the index of the injection that fails; -1 none
+    bool activate(const QString& title) override;
+    bool inject(const QString& keys) override;
+
+    // Topmost band: every call, as the window's title and the state asked for.
+    QList<QPair<QWidget*, bool>> topmostCalls;
+    void setTopmost(QWidget* window, bool on) override;
+
+    PointedWindow pointed;
+    PointedWindow windowUnderPointer() override { return pointed; }
+
+    // Dialogs: answers are taken from the front of the queues; a dialog without a queued answer
+    // is recorded in unexpected and answered with its last button.
+    QList<int> answers;
+    QStringList inputAnswers;
+    QStringList messages;
+    QList<int> styles;
+    QStringList inputPrompts;
+    QStringList unexpected;
+    int message(const QString& text, int style) override;
+    QString input(const QString& prompt, const QString& title, const QString& preset) override;
+
+    // Everything above in the order it happened: "activate:", "inject:", "message:", "input:".
+    QStringList log;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "../Services.h"
+#include "../WindowMatch.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct xcb_connection_t;
+struct KeyStroke;
+
+// The window manager services on an X11 server, through a connection of Keyflare's own (Qt's
+// connection stays Qt's). Keys go in through XTEST, so receivers see them as real typing.
+class X11Desktop : public WindowActivation, public KeyInjection, public PointerWindows
+{
+public:
+    // display: an X display name, or empty for $DISPLAY.
+    explicit X11Desktop(const QString& display = QString());
+    ~X11Desktop() override;
+
+    bool activate(const QString& title) override;
+    bool inject(const QString& keys) override;
+    PointedWindow windowUnderPointer() override;
+
+    // False when the X server cannot be reached; every service then fails.
+    bool isConnected();
+    // The windows that may receive keystrokes, bottom to top, with their titles.
+    std::vector<CandidateWindow> listWindows();
+    // The window activate() last brought to the front.
+    quint32 target() const;
+    // Why the last call failed, for diagnostics.
+    QString lastError() const;
+
+private:
+    struct Connection;
+    bool ensureConnection();
+    bool typeStrokes(const std::vector<KeyStroke>& strokes);
+
+    QString m_display;
+    std::unique_ptr<Connection> m_x;
+    QString m_lastError;
+};

@@ -1,0 +1,25 @@
+# Installs the Debian packages Keyflare needs that are missing. Sourced by run.sh and test.sh.
+
+KEYFLARE_BUILD_PACKAGES=(
+    cmake ninja-build g++ pkg-config qt6-base-dev
+    libxcb1-dev libxcb-xtest0-dev libxcb-ewmh-dev libxcb-xkb-dev
+    libxkbcommon-dev libxkbcommon-x11-dev xkb-data
+)
+# The real-X11 tests: a private X server, a window manager and real programs to type into.
+KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils xdotool)
+
+keyflare_install_missing() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+}

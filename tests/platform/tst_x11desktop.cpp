@@ -1,0 +1,144 @@
+// The X11 backend against a real X server, a real window manager and real xterms.
+#include "MacroKeys.h"
+#include "XSession.h"
+#include "x11/X11Desktop.h"
+
+#include <QTest>
+#include <QThread>
+#include <thread>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+class TestX11Desktop : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void typesPrintableAsciiTabAndEnter();
+    void activatesTheMatchingWindow_data();
+    void activatesTheMatchingWindow();
+    void failsWithoutAWindow();
+    void refusesWholeTextItCannotType();
+    void waitsForAHeldShift();
+    void findsWindowUnderPointer();
+
+private:
+    QString unique(const char* base) const
+    {
+        return QStringLiteral("%1 %2").arg(QLatin1String(base)).arg(QCoreApplication::applicationPid());
+    }
+    XUser m_user;
+};
+
+void TestX11Desktop::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") || !m_user.ok())
+        QSKIP("needs an X server: run through ./test.sh");
+}
+
+void TestX11Desktop::typesPrintableAsciiTabAndEnter()
+{
+    XTermTarget term(unique("kf ascii"));
+    QVERIFY(term.start(m_user));
+    QString text;
+    for (char c = 0x20; c < 0x7f; ++c)
+        text += QLatin1Char(c);
+    text += QLatin1Char('\t');
+
+    X11Desktop desktop;
+    QVERIFY2(desktop.activate(unique("kf ascii")), qPrintable(desktop.lastError()));
+    QVERIFY2(desktop.inject(keystrokeString(text)), qPrintable(desktop.lastError()));
+    QVERIFY(desktop.inject(QStringLiteral("{ENTER}")));
+    const QByteArray expected = text.toUtf8() + "\r";
+    QCOMPARE(term.waitFor(expected), expected);
+    QCOMPARE(term.settle(), expected);
+}
+
+void TestX11Desktop::activatesTheMatchingWindow_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("receiver"); // 0 first, 1 second xterm
+    QTest::newRow("exact") << unique("KF Match") << 0;
+    QTest::newRow("other case") << unique("kf match") << 0;
+    QTest::newRow("prefix") << unique("kf match") + QStringLiteral(" (1) [dr") << 1;
+}
+
+void TestX11Desktop::activatesTheMatchingWindow()
+{
+    QFETCH(QString, target);
+    QFETCH(int, receiver);
+    XTermTarget first(unique("KF Match"), QStringLiteral("40x5+20+500"));
+    XTermTarget second(unique("kf match") + QStringLiteral(" (1) [draft].txt"),
+                       QStringLiteral("40x5+500+500"));
+    QVERIFY(first.start(m_user));
+    QVERIFY(second.start(m_user));
+
+    X11Desktop desktop;
+    QVERIFY2(desktop.activate(target), qPrintable(desktop.lastError()));
+    QCOMPARE(desktop.target(), receiver == 0 ? first.window() : second.window());
+    QVERIFY(desktop.inject(QStringLiteral("x")));
+    const XTermTarget& hit = receiver == 0 ? first : second;
+    const XTermTarget& miss = receiver == 0 ? second : first;
+    QCOMPARE(hit.waitFor("x"), QByteArray("x"));
+    QCOMPARE(miss.settle(), QByteArray());
+}
+
+void TestX11Desktop::failsWithoutAWindow()
+{
+    X11Desktop desktop;
+    QVERIFY(!desktop.activate(unique("kf no such window")));
+    QVERIFY(!desktop.activate(QString()));
+}
+
+void TestX11Desktop::refusesWholeTextItCannotType()
+{
+    XTermTarget term(unique("kf refuse"));
+    QVERIFY(term.start(m_user));
+    X11Desktop desktop;
+    QVERIFY(desktop.activate(unique("kf refuse")));
+    QVERIFY(!desktop.inject(QStringLiteral("abc+def")));                // malformed
+    QVERIFY(!desktop.inject(QStringLiteral("abc") + QChar(0xDC00))); // lone surrogate
+    QCOMPARE(term.settle(), QByteArray());
+}
+
+void TestX11Desktop::waitsForAHeldShift()
+{
+    XTermTarget term(unique("kf shift"));
+    QVERIFY(term.start(m_user));
+    X11Desktop desktop;
+    QVERIFY(desktop.activate(unique("kf shift")));
+
+    // The user still holds Shift from a Shift-click and lets go a moment later.
+    m_user.key(XKB_KEY_Shift_L, true);
+    std::thread releaser([] {
+        QThread::msleep(300);
+        XUser other;
+        other.key(XKB_KEY_Shift_L, false);
+    });
+    const bool typed = desktop.inject(QStringLiteral("abc{ENTER}"));
+    releaser.join();
+    QVERIFY2(typed, qPrintable(desktop.lastError()));
+    QCOMPARE(term.waitFor("abc\r"), QByteArray("abc\r"));
+}
+
+void TestX11Desktop::findsWindowUnderPointer()
+{
+    const QString title = unique("kf pointer Ünïcödé");
+    XTermTarget term(title, QStringLiteral("40x5+300+300"));
+    QVERIFY(term.start(m_user));
+    const QRect inside = m_user.clientRect(term.window());
+    X11Desktop desktop;
+
+    m_user.moveTo(inside.center());
+    PointedWindow w = desktop.windowUnderPointer();
+    QCOMPARE(w.id, term.window());
+    QCOMPARE(w.title, title);
+
+    // The title bar belongs to the window manager's frame; the application window is meant.
+    m_user.moveTo(QPoint(inside.center().x(), inside.top() - 8));
+    w = desktop.windowUnderPointer();
+    QCOMPARE(w.id, term.window());
+    QCOMPARE(w.title, title);
+}
+
+QTEST_GUILESS_MAIN(TestX11Desktop)
+#include "tst_x11desktop.moc"

@@ -1,0 +1,210 @@
+#include "XSession.h"
+
+#include "x11/X11Desktop.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+#include <cstdlib>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+namespace {
+void pause(int ms)
+{
+    QCoreApplication::processEvents();
+    QThread::msleep(static_cast<unsigned long>(ms));
+}
+} // namespace
+
+QString testHelperPath(const QString& name)
+{
+    return QStringLiteral(KEYFLARE_TEST_HELPERS_DIR "/") + name;
+}
+
+XUser::XUser()
+{
+    int screen = 0;
+    m_c = xcb_connect(nullptr, &screen);
+    if (xcb_connection_has_error(m_c))
+        return;
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(m_c));
+    for (int i = 0; i < screen && it.rem; ++i)
+        xcb_screen_next(&it);
+    m_root = it.data->root;
+}
+
+XUser::~XUser()
+{
+    xcb_disconnect(m_c);
+}
+
+bool XUser::ok() const
+{
+    return m_c && !xcb_connection_has_error(m_c) && m_root != 0;
+}
+
+quint32 XUser::waitForWindow(const QString& title, int ms)
+{
+    X11Desktop desktop;
+    const QDeadlineTimer deadline(ms);
+    do {
+        for (const CandidateWindow& w : desktop.listWindows()) {
+            if (w.title == title)
+                return w.id;
+        }
+        pause(20);
+    } while (!deadline.hasExpired());
+    return 0;
+}
+
+bool XUser::waitForNoWindow(const QString& title, int ms)
+{
+    X11Desktop desktop;
+    const QDeadlineTimer deadline(ms);
+    do {
+        bool found = false;
+        for (const CandidateWindow& w : desktop.listWindows())
+            found = found || w.title == title;
+        if (!found)
+            return true;
+        pause(20);
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+QRect XUser::clientRect(quint32 window)
+{
+    xcb_get_geometry_reply_t* g =
+        xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr);
+    xcb_translate_coordinates_reply_t* t = xcb_translate_coordinates_reply(
+        m_c, xcb_translate_coordinates(m_c, window, m_root, 0, 0), nullptr);
+    QRect r;
+    if (g && t)
+        r = QRect(t->dst_x, t->dst_y, g->width, g->height);
+    std::free(g);
+    std::free(t);
+    return r;
+}
+
+QString XUser::title(quint32 window)
+{
+    X11Desktop desktop;
+    for (const CandidateWindow& w : desktop.listWindows()) {
+        if (w.id == window)
+            return w.title;
+    }
+    return QString();
+}
+
+void XUser::moveTo(QPoint p)
+{
+    xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_root,
+                        static_cast<int16_t>(p.x()), static_cast<int16_t>(p.y()), 0);
+    sync();
+    pause(30);
+}
+
+void XUser::press(int button)
+{
+    xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, static_cast<uint8_t>(button), XCB_CURRENT_TIME,
+                        XCB_NONE, 0, 0, 0);
+    sync();
+    pause(30);
+}
+
+void XUser::release(int button)
+{
+    xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, static_cast<uint8_t>(button), XCB_CURRENT_TIME,
+                        XCB_NONE, 0, 0, 0);
+    sync();
+    pause(30);
+}
+
+void XUser::click(int button)
+{
+    press(button);
+    release(button);
+}
+
+void XUser::key(quint32 keysym, bool down)
+{
+    const xcb_setup_t* setup = xcb_get_setup(m_c);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
+        m_c, xcb_get_keyboard_mapping(m_c, setup->min_keycode, static_cast<uint8_t>(count)),
+        nullptr);
+    if (!map)
+        return;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+    for (int i = 0; i < count; ++i) {
+        if (syms[i * map->keysyms_per_keycode] == keysym) {
+            xcb_test_fake_input(m_c, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE,
+                                static_cast<uint8_t>(setup->min_keycode + i), XCB_CURRENT_TIME,
+                                XCB_NONE, 0, 0, 0);
+            break;
+        }
+    }
+    std::free(map);
+    sync();
+}
+
+void XUser::sync()
+{
+    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+}
+
+XTermTarget::XTermTarget(QString title, QString geometry, int microsecondsPerByte)
+    : m_title(std::move(title)), m_geometry(std::move(geometry)), m_delayUs(microsecondsPerByte)
+{
+}
+
+XTermTarget::~XTermTarget()
+{
+    m_process.kill();
+    m_process.waitForFinished(2000);
+}
+
+bool XTermTarget::start(XUser& user)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    m_process.setProcessEnvironment(env);
+    const QString out = m_dir.filePath(QStringLiteral("received"));
+    m_process.start(QStringLiteral("xterm"),
+                    {QStringLiteral("-u8"), QStringLiteral("-T"), m_title,
+                     QStringLiteral("-geometry"), m_geometry, QStringLiteral("-e"),
+                     testHelperPath(QStringLiteral("ttycapture")), out,
+                     QString::number(m_delayUs)});
+    if (!m_process.waitForStarted(5000))
+        return false;
+    m_window = user.waitForWindow(m_title, 10000);
+    const QDeadlineTimer deadline(10000);
+    while (!QFile::exists(out + QStringLiteral(".ready")) && !deadline.hasExpired())
+        pause(20);
+    return m_window != 0 && QFile::exists(out + QStringLiteral(".ready"));
+}
+
+QByteArray XTermTarget::received() const
+{
+    QFile f(m_dir.filePath(QStringLiteral("received")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray XTermTarget::waitFor(const QByteArray& expected, int ms) const
+{
+    const QDeadlineTimer deadline(ms);
+    QByteArray got = received();
+    while (got.size() < expected.size() && !deadline.hasExpired()) {
+        pause(10);
+        got = received();
+    }
+    return got;
+}
+
+QByteArray XTermTarget::settle(int ms) const
+{
+    pause(ms);
+    return received();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+struct xcb_connection_t;
+
+// The test's own connection to the X server: finds windows and drives the pointer and keys
+// through XTEST, as a user would.
+class XUser
+{
+public:
+    XUser();
+    ~XUser();
+    bool ok() const;
+
+    // The first managed window whose title is exactly title, waiting up to ms; 0 when none.
+    quint32 waitForWindow(const QString& title, int ms = 5000);
+    // True once no window has that title any more.
+    bool waitForNoWindow(const QString& title, int ms = 5000);
+    // The window's inside (client area) in screen coordinates.
+    QRect clientRect(quint32 window);
+    QString title(quint32 window);
+
+    void moveTo(QPoint p);
+    void click(int button = 1);
+    void press(int button);
+    void release(int button);
+    // Presses or releases the key that types keysym on the current map (e.g. XK_Shift_L).
+    void key(quint32 keysym, bool down);
+    void sync();
+
+private:
+    xcb_connection_t* m_c = nullptr;
+    quint32 m_root = 0;
+};
+
+// A real xterm that records, byte for byte, what reaches its terminal.
+class XTermTarget
+{
+public:
+    // title: the window's title; geometry: an X geometry in characters and pixels.
+    explicit XTermTarget(QString title, QString geometry = QStringLiteral("80x10+20+600"),
+                         int microsecondsPerByte = 0);
+    ~XTermTarget();
+
+    // Starts xterm and waits until its window exists and its terminal is raw.
+    bool start(XUser& user);
+    quint32 window() const { return m_window; }
+    QByteArray received() const;
+    // Waits until at least expected.size() bytes arrived (or ms passed); returns what arrived.
+    QByteArray waitFor(const QByteArray& expected, int ms = 5000) const;
+    // Waits ms more and returns what arrived: for checking that nothing (more) came.
+    QByteArray settle(int ms = 300) const;
+
+private:
+    QString m_title;
+    QString m_geometry;
+    int m_delayUs;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint32 m_window = 0;
+};
+
+// The path of a helper built beside the tests.
+QString testHelperPath(const QString& name);
