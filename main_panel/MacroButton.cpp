@@ -2,8 +2,7 @@
 
 #include <QMouseEvent>
 
-MacroButton::MacroButton(int index, QWidget* parent)
-    : QPushButton(parent), m_index(index)
+MacroButton::MacroButton(int index, QWidget* parent) : QPushButton(parent), m_index(index)
 {
     // Keeps the focus where the user was typing (a target title, say); a key press on a macro
     // button would send nothing anyway.

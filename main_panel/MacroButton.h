@@ -11,7 +11,12 @@ class MacroButton : public QPushButton
     Q_OBJECT
 public:
     // Mouse buttons as mouseUp reports them.
-    enum Button { Left = 1, Right = 2, Middle = 4 };
+    enum Button
+    {
+        Left = 1,
+        Right = 2,
+        Middle = 4
+    };
 
     MacroButton(int index, QWidget* parent);
 

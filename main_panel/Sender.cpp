@@ -171,8 +171,8 @@ void Sender::buildControls()
     Tabky = check("Tabky", QStringLiteral("+Tab"), unitRect(6285, 1305, 795, 240));
 
     // The keyboard order of the controls below the buttons.
-    const QList<QWidget*> order = {Command2, Command3, OnTop,  CarageRt, Option1, Command4,
-                                   ProgTitle, Combo1,  Option2, AutoSave, Tabky};
+    const QList<QWidget*> order = {Command2,  Command3, OnTop,   CarageRt, Option1, Command4,
+                                   ProgTitle, Combo1,   Option2, AutoSave, Tabky};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -340,11 +340,17 @@ void Sender::Tabky_Click()
         CarageRt->setChecked(false);
 }
 
-void Sender::GetNames() {}
+void Sender::GetNames()
+{
+}
 
-void Sender::GetProgTitles() {}
+void Sender::GetProgTitles()
+{
+}
 
-void Sender::Combo1_Click() {}
+void Sender::Combo1_Click()
+{
+}
 
 void Sender::Command1_MouseUp(int index, int button)
 {
@@ -381,9 +387,8 @@ void Sender::sendMacro(int index)
 
 void Sender::failSend()
 {
-    m_platform.dialogs.message(QStringLiteral("Unable to communicate with ") +
-                                   ProgTitle->currentText(),
-                               Dialogs::OkOnly);
+    m_platform.dialogs.message(
+        QStringLiteral("Unable to communicate with ") + ProgTitle->currentText(), Dialogs::OkOnly);
     m_platform.events.yield();
     m_busy = 0;
 }

@@ -52,7 +52,10 @@ public:
     void Combo1_Click();
 
     // Opens the button editor on a button; wired by the program, so the panel need not know it.
-    void setEditorOpener(std::function<void(int index)> opener) { m_openEditor = std::move(opener); }
+    void setEditorOpener(std::function<void(int index)> opener)
+    {
+        m_openEditor = std::move(opener);
+    }
 
     // A button's caption and text.
     QString caption(int index) const;

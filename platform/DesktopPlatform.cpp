@@ -4,8 +4,7 @@
 
 #include <QGuiApplication>
 
-DesktopPlatform::DesktopPlatform(const QString& installedBinDir)
-    : m_folder(installedBinDir)
+DesktopPlatform::DesktopPlatform(const QString& installedBinDir) : m_folder(installedBinDir)
 {
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
         m_x11 = std::make_unique<X11Desktop>();
@@ -17,6 +16,6 @@ Platform DesktopPlatform::platform()
 {
     if (m_x11)
         return {m_settings, m_folder, m_events, *m_x11, *m_x11, m_topmost, *m_x11, m_dialogs};
-    return {m_settings,    m_folder,      m_events,      m_unavailable,
-            m_unavailable, m_topmost,     m_unavailable, m_dialogs};
+    return {m_settings,    m_folder,  m_events,      m_unavailable,
+            m_unavailable, m_topmost, m_unavailable, m_dialogs};
 }

@@ -7,7 +7,12 @@
 // One element of a keystroke string: a character to type, or the Enter or Tab key.
 struct KeyStroke
 {
-    enum Kind { Character, Enter, Tab };
+    enum Kind
+    {
+        Character,
+        Enter,
+        Tab
+    };
     Kind kind = Character;
     char32_t codePoint = 0; // for Character: a Unicode code point, never a surrogate half
 

@@ -57,8 +57,8 @@ class KeyInjection : public NonCopyable
 public:
     // Types keys (characters, "{x}" for the ten reserved characters, "{ENTER}", "{TAB}") and
     // returns once the server has delivered them. Returns false, typing nothing, when the string is
-    // malformed or holds a character that cannot be typed; returns false, stopping at once, when the
-    // focus leaves the target. No key stays pressed after a return, successful or not.
+    // malformed or holds a character that cannot be typed; returns false, stopping at once, when
+    // the focus leaves the target. No key stays pressed after a return, successful or not.
     virtual bool inject(const QString& keys) = 0;
 };
 
@@ -90,9 +90,22 @@ class Dialogs : public NonCopyable
 {
 public:
     // Answers of message(), as the design numbers them.
-    enum Answer { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
+    enum Answer
+    {
+        Ok = 1,
+        Cancel = 2,
+        Yes = 6,
+        No = 7
+    };
     // Button sets and icons, summed into a style.
-    enum Style { OkOnly = 0, YesNoCancel = 3, YesNo = 4, Question = 32, Exclamation = 48 };
+    enum Style
+    {
+        OkOnly = 0,
+        YesNoCancel = 3,
+        YesNo = 4,
+        Question = 32,
+        Exclamation = 48
+    };
 
     // Shows text titled "Keyflare" with the buttons and icon of style; the first button is the
     // default. Returns the answer.

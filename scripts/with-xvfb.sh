@@ -38,5 +38,7 @@ for _ in $(seq 100); do
 done
 
 unset WAYLAND_DISPLAY
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 export XDG_SESSION_TYPE=x11
 "$@"

@@ -39,9 +39,9 @@ public:
 
     // Windows that exist, by title, bottom to top; activation matches as the real backend does.
     QStringList windowTitles;
-    QStringList activated;        // every title asked for
-    QStringList injected;         // every keystroke string typed
-    int failInjectionAt = -1;     // the index of the injection that fails; -1 none
+    QStringList activated;    // every title asked for
+    QStringList injected;     // every keystroke string typed
+    int failInjectionAt = -1; // the index of the injection that fails; -1 none
     bool activate(const QString& title) override;
     bool inject(const QString& keys) override;
 

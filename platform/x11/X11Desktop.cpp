@@ -100,10 +100,9 @@ struct X11Desktop::Connection
             *error = QStringLiteral("the X server lacks the XTEST extension");
             return false;
         }
-        if (!xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION,
-                                         XKB_X11_MIN_MINOR_XKB_VERSION,
-                                         XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr,
-                                         nullptr, nullptr)) {
+        if (!xkb_x11_setup_xkb_extension(
+                c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
             *error = QStringLiteral("the X server lacks the XKB extension");
             return false;
         }
@@ -237,8 +236,8 @@ struct X11Desktop::Connection
     xcb_window_t activeWindow()
     {
         xcb_window_t w = XCB_NONE;
-        xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, screenNumber),
-                                         &w, nullptr);
+        xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, screenNumber), &w,
+                                         nullptr);
         return w;
     }
 
@@ -288,8 +287,7 @@ struct X11Desktop::Connection
     void sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
 };
 
-X11Desktop::X11Desktop(const QString& display)
-    : m_display(display)
+X11Desktop::X11Desktop(const QString& display) : m_display(display)
 {
 }
 
@@ -394,8 +392,8 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
     Reply<xcb_xkb_get_state_reply_t> state;
     const QDeadlineTimer deadline(kModifierWaitMs);
     for (;;) {
-        state.reset(xcb_xkb_get_state_reply(x.c, xcb_xkb_get_state(x.c, XCB_XKB_ID_USE_CORE_KBD),
-                                            nullptr));
+        state.reset(
+            xcb_xkb_get_state_reply(x.c, xcb_xkb_get_state(x.c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
         if (!state) {
             m_lastError = QStringLiteral("cannot read the keyboard state");
             return false;

@@ -132,12 +132,12 @@ void TestPlatform::choosesTargetWindow_data()
     QTest::newRow("pattern characters are literal")
         << QStringList{QStringLiteral("Report (1) [draft].txt"), QStringLiteral("Report 1 d.txt")}
         << QStringLiteral("Report (1) [draft]") << 1;
-    QTest::newRow("dot is no wildcard") << QStringList{QStringLiteral("aXb")}
-                                        << QStringLiteral("a.b") << 0;
+    QTest::newRow("dot is no wildcard")
+        << QStringList{QStringLiteral("aXb")} << QStringLiteral("a.b") << 0;
     QTest::newRow("no match") << editors << QStringLiteral("Mail") << 0;
     QTest::newRow("empty target") << editors << QString() << 0;
-    QTest::newRow("non-ASCII case") << QStringList{QStringLiteral("ÉTÉ Übersicht")}
-                                    << QStringLiteral("été über") << 1;
+    QTest::newRow("non-ASCII case")
+        << QStringList{QStringLiteral("ÉTÉ Übersicht")} << QStringLiteral("été über") << 1;
 }
 
 void TestPlatform::choosesTargetWindow()
@@ -254,9 +254,12 @@ void TestPlatform::choosesProgramFolder_data()
     const QString tmp = QDir::tempPath();
     QTest::newRow("portable copy") << tmp << "/usr/local/bin" << tmp + "/";
     QTest::newRow("installed copy") << tmp << tmp << "/home/u/.local/share/Keyflare/";
-    QTest::newRow("system folder") << "/usr/bin" << "/opt/kf/bin"
+    QTest::newRow("system folder") << "/usr/bin"
+                                   << "/opt/kf/bin"
                                    << "/home/u/.local/share/Keyflare/";
-    QTest::newRow("root folder keeps one slash") << "/" << "/usr/bin" << "/";
+    QTest::newRow("root folder keeps one slash") << "/"
+                                                 << "/usr/bin"
+                                                 << "/";
 }
 
 void TestPlatform::choosesProgramFolder()

@@ -24,7 +24,9 @@ private Q_SLOTS:
 private:
     QString unique(const char* base) const
     {
-        return QStringLiteral("%1 %2").arg(QLatin1String(base)).arg(QCoreApplication::applicationPid());
+        return QStringLiteral("%1 %2")
+            .arg(QLatin1String(base))
+            .arg(QCoreApplication::applicationPid());
     }
     XUser m_user;
 };
@@ -95,7 +97,7 @@ void TestX11Desktop::refusesWholeTextItCannotType()
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
     QVERIFY(desktop.activate(unique("kf refuse")));
-    QVERIFY(!desktop.inject(QStringLiteral("abc+def")));                // malformed
+    QVERIFY(!desktop.inject(QStringLiteral("abc+def")));             // malformed
     QVERIFY(!desktop.inject(QStringLiteral("abc") + QChar(0xDC00))); // lone surrogate
     QCOMPARE(term.settle(), QByteArray());
 }

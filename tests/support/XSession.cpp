@@ -4,9 +4,12 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QThread>
 #include <cstdlib>
+#include <cstring>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
@@ -207,4 +210,131 @@ QByteArray XTermTarget::settle(int ms) const
 {
     pause(ms);
     return received();
+}
+
+quint32 XUser::atom(const char* name)
+{
+    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
+        m_c, xcb_intern_atom(m_c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
+    const quint32 a = r ? r->atom : 0;
+    std::free(r);
+    return a;
+}
+
+void XUser::closeWindow(quint32 window)
+{
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = window;
+    ev.type = atom("_NET_CLOSE_WINDOW");
+    ev.data.data32[1] = 2; // from a pager or a user's tool
+    xcb_send_event(m_c, 0, m_root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&ev));
+    sync();
+}
+
+bool XUser::hasState(quint32 window, const char* state)
+{
+    const quint32 wanted = atom(state);
+    xcb_get_property_reply_t* r = xcb_get_property_reply(
+        m_c, xcb_get_property(m_c, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
+        nullptr);
+    bool found = false;
+    if (r) {
+        const auto* atoms = static_cast<const quint32*>(xcb_get_property_value(r));
+        for (int i = 0; i < xcb_get_property_value_length(r) / 4; ++i)
+            found = found || atoms[i] == wanted;
+    }
+    std::free(r);
+    return found;
+}
+
+KeyflareProgram::KeyflareProgram()
+{
+    QDir(m_dir.path()).mkpath(QStringLiteral("bin"));
+    QFile::copy(QStringLiteral(KEYFLARE_BINARY), programFolder() + QStringLiteral("keyflare"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.remove(QStringLiteral("QT_SCALE_FACTOR"));
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+}
+
+KeyflareProgram::~KeyflareProgram()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+QString KeyflareProgram::programFolder() const
+{
+    return m_dir.filePath(QStringLiteral("bin")) + QLatin1Char('/');
+}
+
+static QString settingsPath(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("config/Keyflare/Keyflare.conf"));
+}
+
+void KeyflareProgram::storeSettings(const QMap<QString, QString>& values)
+{
+    QSettings s(settingsPath(m_dir), QSettings::IniFormat);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        s.setValue(QStringLiteral("Settings/") + it.key(), it.value());
+}
+
+QString KeyflareProgram::storedSetting(const QString& key) const
+{
+    QSettings s(settingsPath(m_dir), QSettings::IniFormat);
+    return s.value(QStringLiteral("Settings/") + key).toString();
+}
+
+bool KeyflareProgram::start(XUser& user)
+{
+    m_process.start(programFolder() + QStringLiteral("keyflare"), {});
+    if (!m_process.waitForStarted(5000))
+        return false;
+    m_window = user.waitForWindow(QStringLiteral("Keyflare v2.3"), 10000);
+    pause(200); // lets the window manager finish placing and focusing it
+    return m_window != 0;
+}
+
+QPoint KeyflareProgram::at(XUser& user, int unitsX, int unitsY) const
+{
+    const QRect r = user.clientRect(m_window);
+    return r.topLeft() + QPoint(qRound(unitsX / 15.0), qRound(unitsY / 15.0));
+}
+
+void KeyflareProgram::clickControl(XUser& user, int left, int top, int width, int height,
+                                   int button)
+{
+    user.moveTo(at(user, left + width / 2, top + height / 2));
+    user.click(button);
+}
+
+void KeyflareProgram::clickMacroButton(XUser& user, int number, int button)
+{
+    const int k = (number - 1) % 24;
+    const int row = k / 6;
+    const int col = k % 6;
+    if (number <= 24)
+        clickControl(user, 15 + 1530 * col, 15 + 270 * row, 1545, 285, button);
+    else
+        clickControl(user, 1530 * col, 285 * row, 1545, 285, button);
+}
+
+bool KeyflareProgram::waitForExit(int ms)
+{
+    return m_process.waitForFinished(ms);
+}
+
+int KeyflareProgram::exitCode() const
+{
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }

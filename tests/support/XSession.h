@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QProcess>
 #include <QRect>
 #include <QString>
@@ -33,8 +34,13 @@ public:
     // Presses or releases the key that types keysym on the current map (e.g. XK_Shift_L).
     void key(quint32 keysym, bool down);
     void sync();
+    // Asks the window manager to close the window, as its close box does.
+    void closeWindow(quint32 window);
+    // True when the window manager lists state (e.g. "_NET_WM_STATE_ABOVE") for the window.
+    bool hasState(quint32 window, const char* state);
 
 private:
+    quint32 atom(const char* name);
     xcb_connection_t* m_c = nullptr;
     quint32 m_root = 0;
 };
@@ -61,6 +67,36 @@ private:
     QString m_title;
     QString m_geometry;
     int m_delayUs;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint32 m_window = 0;
+};
+
+// The real Keyflare program, run as a portable copy in a folder of its own, with its own
+// settings store, so that nothing a test does reaches the user's files.
+class KeyflareProgram
+{
+public:
+    KeyflareProgram();
+    ~KeyflareProgram();
+
+    // Stores settings before the start, as an earlier run would have.
+    void storeSettings(const QMap<QString, QString>& values);
+    QString storedSetting(const QString& key) const;
+    QString programFolder() const; // where the copy runs, ending in "/"
+
+    bool start(XUser& user);
+    quint32 window() const { return m_window; }
+    // The screen position of a point given in layout units (1/1440 inch) inside the window.
+    QPoint at(XUser& user, int unitsX, int unitsY) const;
+    // Clicks the middle of a control given by its layout rectangle.
+    void clickControl(XUser& user, int left, int top, int width, int height, int button = 1);
+    // Clicks macro button number (1 to 48); its button set must be shown.
+    void clickMacroButton(XUser& user, int number, int button = 1);
+    bool waitForExit(int ms = 10000);
+    int exitCode() const;
+
+private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint32 m_window = 0;

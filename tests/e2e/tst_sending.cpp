@@ -1,0 +1,137 @@
+// The real program on a real X server: the pointer clicks its macro buttons, and the text arrives
+// in a real xterm byte for byte.
+#include "XSession.h"
+#include "x11/X11Desktop.h"
+
+#include <QTest>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+namespace {
+// Controls of the main panel, in layout units: left, top, width, height.
+constexpr int kProgTitle[] = {645, 1380, 2550, 315};
+constexpr int kOption2[] = {4785 + 675, 1200 + 240, 720, 195};
+constexpr int kCarageRt[] = {6285, 1605, 870, 195};
+constexpr int kOnTop[] = {7290, 1620, 840, 195};
+
+void click(KeyflareProgram& app, XUser& user, const int (&r)[4])
+{
+    app.clickControl(user, r[0], r[1], r[2], r[3]);
+}
+} // namespace
+
+class TestSending : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void sendsClickedButtonsToTarget();
+    void reportsMissingTargetAndTypesNothing();
+    void storesTogglesAndPositionOnClose();
+    void startsOnTopWhenStored();
+
+private:
+    // Types a target title into the panel's title box, as a user would.
+    void enterTitle(KeyflareProgram& app, const QString& title)
+    {
+        click(app, m_user, kProgTitle);
+        X11Desktop typist;
+        QVERIFY(typist.activate(QStringLiteral("Keyflare v2.3")));
+        QVERIFY2(typist.inject(title), qPrintable(typist.lastError()));
+    }
+    QString unique(const char* base) const
+    {
+        return QStringLiteral("%1-%2")
+            .arg(QLatin1String(base))
+            .arg(QCoreApplication::applicationPid());
+    }
+    XUser m_user;
+};
+
+void TestSending::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") || !m_user.ok())
+        QSKIP("needs an X server: run through ./test.sh");
+}
+
+void TestSending::sendsClickedButtonsToTarget()
+{
+    XTermTarget term(unique("kf-e2e-target"), QStringLiteral("60x8+20+500"));
+    QVERIFY(term.start(m_user));
+    KeyflareProgram app;
+    QVERIFY(app.start(m_user));
+    enterTitle(app, unique("kf-e2e-target"));
+
+    // "+Return" is ticked on a first start.
+    app.clickMacroButton(m_user, 5);
+    QCOMPARE(term.waitFor("5\r"), QByteArray("5\r"));
+
+    // The second button set.
+    click(app, m_user, kOption2);
+    app.clickMacroButton(m_user, 30);
+    QCOMPARE(term.waitFor("5\r30\r"), QByteArray("5\r30\r"));
+
+    // Without "+Return", the text alone.
+    click(app, m_user, kCarageRt);
+    app.clickMacroButton(m_user, 25);
+    QCOMPARE(term.waitFor("5\r30\r25"), QByteArray("5\r30\r25"));
+
+    // The right button opens the editor (not yet part of this program) and sends nothing.
+    app.clickMacroButton(m_user, 26, 3);
+    app.clickMacroButton(m_user, 26, 2);
+    QCOMPARE(term.settle(), QByteArray("5\r30\r25"));
+}
+
+void TestSending::reportsMissingTargetAndTypesNothing()
+{
+    XTermTarget bystander(unique("kf-e2e-bystander"), QStringLiteral("60x8+20+500"));
+    QVERIFY(bystander.start(m_user));
+    KeyflareProgram app;
+    QVERIFY(app.start(m_user));
+    enterTitle(app, unique("kf-e2e-missing"));
+
+    app.clickMacroButton(m_user, 1);
+    const quint32 box = m_user.waitForWindow(QStringLiteral("Keyflare"));
+    QVERIFY2(box != 0, "the failure is reported in a message box");
+    m_user.key(XKB_KEY_Return, true);
+    m_user.key(XKB_KEY_Return, false);
+    QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
+    QCOMPARE(bystander.settle(), QByteArray());
+
+    // The panel is usable again: the next click reports again.
+    app.clickMacroButton(m_user, 2);
+    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0);
+}
+
+void TestSending::storesTogglesAndPositionOnClose()
+{
+    KeyflareProgram app;
+    app.storeSettings({{"Left", "3000"}, {"Top", "1500"}});
+    QVERIFY(app.start(m_user));
+    const QRect before = m_user.clientRect(app.window());
+    click(app, m_user, kOnTop);
+    m_user.closeWindow(app.window());
+    QVERIFY(app.waitForExit());
+    QCOMPARE(app.exitCode(), 0);
+    QCOMPARE(app.storedSetting("On Top"), QStringLiteral("1"));
+    QCOMPARE(app.storedSetting("CrgReturn"), QStringLiteral("1"));
+    QCOMPARE(app.storedSetting("AutoSav"), QStringLiteral("0"));
+
+    // The next run opens where this one was.
+    KeyflareProgram next;
+    next.storeSettings({{"Left", app.storedSetting("Left")}, {"Top", app.storedSetting("Top")}});
+    QVERIFY(next.start(m_user));
+    QCOMPARE(m_user.clientRect(next.window()).topLeft(), before.topLeft());
+}
+
+void TestSending::startsOnTopWhenStored()
+{
+    KeyflareProgram app;
+    app.storeSettings({{"On Top", "1"}});
+    QVERIFY(app.start(m_user));
+    QVERIFY(m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
+    click(app, m_user, kOnTop);
+    QTRY_VERIFY(!m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
+}
+
+QTEST_GUILESS_MAIN(TestSending)
+#include "tst_sending.moc"
