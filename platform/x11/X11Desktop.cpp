@@ -190,7 +190,12 @@ struct X11Desktop::Connection
         if (parent)
             *parent = r->parent;
         const xcb_window_t* kids = xcb_query_tree_children(r.get());
-        return std::vector<xcb_window_t>(kids, kids + xcb_query_tree_children_length(r.get()));
+        std::vector<xcb_window_t> out;
+        const int count = xcb_query_tree_children_length(r.get());
+        out.reserve(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i)
+            out.push_back(kids[i]);
+        return out;
     }
 
     std::vector<xcb_window_t> clientWindows()
@@ -200,7 +205,11 @@ struct X11Desktop::Connection
                 &ewmh, xcb_ewmh_get_client_list_stacking(&ewmh, screenNumber), &list, nullptr) ||
             xcb_ewmh_get_client_list_reply(&ewmh, xcb_ewmh_get_client_list(&ewmh, screenNumber),
                                            &list, nullptr)) {
-            std::vector<xcb_window_t> out(list.windows, list.windows + list.windows_len);
+            // Copied one by one: GCC 12 misreads a range copy here (-Wfree-nonheap-object).
+            std::vector<xcb_window_t> out;
+            out.reserve(list.windows_len);
+            for (uint32_t i = 0; i < list.windows_len; ++i)
+                out.push_back(list.windows[i]);
             xcb_ewmh_get_windows_reply_wipe(&list);
             if (!out.empty())
                 return out;
