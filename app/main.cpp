@@ -1,4 +1,5 @@
 #include "DesktopPlatform.h"
+#include "Form1.h"
 #include "Sender.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ int main(int argc, char* argv[])
     Platform platform = desktop.platform();
     Sender sender(platform);
     QObject::connect(&sender, &Sender::unloaded, &app, &QCoreApplication::quit);
+    sender.setEditorOpener([&sender](int index) { Form1::open(sender, index); });
     sender.Form_Load();
     sender.show();
     return app.exec();

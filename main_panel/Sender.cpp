@@ -1,5 +1,6 @@
 #include "Sender.h"
 
+#include "LayoutUnits.h"
 #include "MacroButton.h"
 #include "MacroKeys.h"
 #include "TextRules.h"
@@ -17,19 +18,6 @@
 #include <limits>
 
 namespace {
-
-// Layout positions are in 1/1440 inch; 15 of them make one logical pixel.
-constexpr double kUnitsPerPixel = 15.0;
-
-int px(int units)
-{
-    return static_cast<int>(std::lround(units / kUnitsPerPixel));
-}
-
-QRect unitRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
 
 // A stored number as a whole number within [min, max]; false when it is not a number or does not
 // fit, so that a garbled settings file never moves a window to nowhere or ticks a box by accident.
@@ -93,7 +81,8 @@ void Sender::buildControls()
         auto* b = new QPushButton(caption, this);
         b->setObjectName(QLatin1String(name));
         b->setGeometry(r);
-        b->setAutoDefault(false);
+        // Enter presses the focused button, as Space does.
+        b->setAutoDefault(true);
         return b;
     };
     const auto check = [this](const char* name, const QString& caption, QRect r) {

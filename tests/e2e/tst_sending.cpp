@@ -1,5 +1,6 @@
 // The real program on a real X server: the pointer clicks its macro buttons, and the text arrives
 // in a real xterm byte for byte.
+#include "MacroKeys.h"
 #include "XSession.h"
 #include "x11/X11Desktop.h"
 
@@ -28,6 +29,7 @@ private Q_SLOTS:
     void reportsMissingTargetAndTypesNothing();
     void storesTogglesAndPositionOnClose();
     void startsOnTopWhenStored();
+    void editsAButtonAndSendsIt();
 
 private:
     // Types a target title into the panel's title box, as a user would.
@@ -75,8 +77,7 @@ void TestSending::sendsClickedButtonsToTarget()
     app.clickMacroButton(m_user, 25);
     QCOMPARE(term.waitFor("5\r30\r25"), QByteArray("5\r30\r25"));
 
-    // The right button opens the editor (not yet part of this program) and sends nothing.
-    app.clickMacroButton(m_user, 26, 3);
+    // The middle button sends nothing.
     app.clickMacroButton(m_user, 26, 2);
     QCOMPARE(term.settle(), QByteArray("5\r30\r25"));
 }
@@ -131,6 +132,34 @@ void TestSending::startsOnTopWhenStored()
     QVERIFY(m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
     click(app, m_user, kOnTop);
     QTRY_VERIFY(!m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
+}
+
+void TestSending::editsAButtonAndSendsIt()
+{
+    XTermTarget term(unique("kf-e2e-edited"), QStringLiteral("60x8+20+500"));
+    QVERIFY(term.start(m_user));
+    KeyflareProgram app;
+    QVERIFY(app.start(m_user));
+    enterTitle(app, unique("kf-e2e-edited"));
+
+    app.clickMacroButton(m_user, 3, 3);
+    const quint32 editor = m_user.waitForWindow(QStringLiteral("Keyflare Button Manager"));
+    QVERIFY(editor != 0);
+    m_user.clickControl(editor, 15, 1320, 8955, 330); // the text box
+    m_user.tap(XKB_KEY_End);
+    m_user.tap(XKB_KEY_BackSpace);
+    const QString text = QStringLiteral("Hi {x} 50% +[y]~ (ok)");
+    X11Desktop typist;
+    QVERIFY(typist.activate(QStringLiteral("Keyflare Button Manager")));
+    QVERIFY2(typist.inject(keystrokeString(text)), qPrintable(typist.lastError()));
+    m_user.clickControl(editor, 7665, 0, 1300, 300);   // Apply
+    m_user.clickControl(editor, 7665, 570, 1300, 300); // Close
+    QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare Button Manager")));
+    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare v2.3")) == app.window());
+
+    app.clickMacroButton(m_user, 3);
+    const QByteArray expected = text.toUtf8() + "\r";
+    QCOMPARE(term.waitFor(expected), expected);
 }
 
 QTEST_GUILESS_MAIN(TestSending)

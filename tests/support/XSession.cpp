@@ -153,6 +153,21 @@ void XUser::key(quint32 keysym, bool down)
     sync();
 }
 
+void XUser::tap(quint32 keysym)
+{
+    key(keysym, true);
+    key(keysym, false);
+    pause(20);
+}
+
+void XUser::clickControl(quint32 window, int left, int top, int width, int height, int button)
+{
+    const QRect r = clientRect(window);
+    moveTo(r.topLeft() +
+           QPoint(qRound((left + width / 2) / 15.0), qRound((top + height / 2) / 15.0)));
+    click(button);
+}
+
 void XUser::sync()
 {
     std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
@@ -314,8 +329,7 @@ QPoint KeyflareProgram::at(XUser& user, int unitsX, int unitsY) const
 void KeyflareProgram::clickControl(XUser& user, int left, int top, int width, int height,
                                    int button)
 {
-    user.moveTo(at(user, left + width / 2, top + height / 2));
-    user.click(button);
+    user.clickControl(m_window, left, top, width, height, button);
 }
 
 void KeyflareProgram::clickMacroButton(XUser& user, int number, int button)

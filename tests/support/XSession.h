@@ -33,6 +33,9 @@ public:
     void release(int button);
     // Presses or releases the key that types keysym on the current map (e.g. XK_Shift_L).
     void key(quint32 keysym, bool down);
+    void tap(quint32 keysym);
+    // Clicks the middle of a control given by its layout rectangle (1/1440 inch) in window.
+    void clickControl(quint32 window, int left, int top, int width, int height, int button = 1);
     void sync();
     // Asks the window manager to close the window, as its close box does.
     void closeWindow(quint32 window);

@@ -1,0 +1,294 @@
+#include "Form1.h"
+
+#include "LayoutUnits.h"
+#include "LimitedLineEdit.h"
+#include "Sender.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+
+Form1* Form1::open(Sender& sender, int index)
+{
+    Platform& platform = sender.platform();
+    sender.hide();
+    auto* editor = new Form1(sender, platform);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->Form_Load();
+    platform.events.yield();
+    editor->VScroll1->setValue(index);
+    // A new editor starts at button 1, so selecting it raises no change to load it.
+    if (index == 0) {
+        editor->Text1->setText(sender.caption(0));
+        editor->Text2->setText(sender.text(0));
+        editor->Label5->setText(QStringLiteral("1"));
+    }
+    platform.events.yield();
+    return editor;
+}
+
+Form1::Form1(Sender& sender, Platform& platform)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      m_sender(sender), m_platform(platform)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Keyflare Button Manager"));
+    buildControls();
+}
+
+void Form1::buildControls()
+{
+    setFixedSize(px(9045), px(1665));
+    // The system's default font throughout; it is larger than the one this layout was drawn
+    // for, so nothing is made larger still.
+    QFont bold = font();
+    bold.setBold(true);
+
+    const auto button = [this](const char* name, const QString& caption, QRect r, QWidget* parent) {
+        auto* b = new QPushButton(caption, parent ? parent : this);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(r);
+        // Enter presses the focused button, as Space does.
+        b->setAutoDefault(true);
+        return b;
+    };
+    const auto label = [this](const char* name, const QString& caption, QRect r, QWidget* parent) {
+        auto* l = new QLabel(caption, parent ? parent : this);
+        l->setObjectName(QLatin1String(name));
+        l->setGeometry(r);
+        return l;
+    };
+
+    Text1 = new LimitedLineEdit(kCaptionLimit, this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(unitRect(75, 315, 3195, 330));
+    Text1->setFont(bold);
+    Text2 = new LimitedLineEdit(kTextLimit, this);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2->setGeometry(unitRect(15, 1320, 8955, 330));
+
+    Command5 = button("Command5", QStringLiteral("Enter TAB  Key"), unitRect(6870, 1020, 2085, 270),
+                      nullptr);
+    Command2 = button("Command2", QStringLiteral("&Apply"), unitRect(7665, 0, 1300, 300), nullptr);
+
+    Frame1 = new QGroupBox(QStringLiteral("Button No."), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(unitRect(5625, 30, 1740, 675));
+    VScroll1 = new QScrollBar(Qt::Vertical, Frame1);
+    VScroll1->setObjectName(QStringLiteral("VScroll1"));
+    VScroll1->setGeometry(unitRect(195, 255, 765, 360));
+    VScroll1->setRange(0, Sender::kButtonCount - 1);
+    VScroll1->setSingleStep(1);
+    VScroll1->setPageStep(1);
+    VScroll1->setFocusPolicy(Qt::StrongFocus);
+
+    QLabel* label1 = label("Label1", QStringLiteral("Button Caption  (21 Characters Max.)"),
+                           unitRect(75, 15, 3195, 240), nullptr);
+    QLabel* label2 = label("Label2",
+                           QStringLiteral("The text you want to be sent for this button. (240 "
+                                          "Characters Max., Single Line)"),
+                           unitRect(30, 1080, 6735, 240), nullptr);
+    label1->setBuddy(Text1);
+    label2->setBuddy(Text2);
+
+    Label5 = label("Label5", QStringLiteral("0"), unitRect(1065, 270, 525, 300), Frame1);
+    Label5->setFont(bold);
+    Label5->setAlignment(Qt::AlignCenter);
+    Label5->setAutoFillBackground(true);
+    QPalette numberColours = Label5->palette();
+    numberColours.setColor(QPalette::Window, QColor(192, 0, 0));
+    numberColours.setColor(QPalette::WindowText, QColor(255, 255, 0));
+    Label5->setPalette(numberColours);
+
+    Frame2 = new QGroupBox(QStringLiteral("Button Pre-View"), this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    Frame2->setGeometry(unitRect(3585, 30, 1755, 675));
+    Command1 = button("Command1", QString(), unitRect(120, 285, 1545, 285), Frame2);
+    Command1->setFocusPolicy(Qt::NoFocus);
+    Frame2->setEnabled(false);
+
+    Command3 = button("Command3", QStringLiteral("&Undo"), unitRect(7665, 285, 1300, 300), nullptr);
+    Command3->setFocusPolicy(Qt::ClickFocus); // not a tab stop
+    Command4 =
+        button("Command4", QStringLiteral("&Close"), unitRect(7665, 570, 1300, 300), nullptr);
+
+    Command2->setEnabled(false);
+    Command3->setEnabled(false);
+    Command5->setEnabled(false);
+
+    setTabOrder(Text1, Text2);
+    setTabOrder(Text2, Command5);
+    setTabOrder(Command5, Command2);
+    setTabOrder(Command2, VScroll1);
+    setTabOrder(VScroll1, Command4);
+
+    for (QObject* o : {static_cast<QObject*>(Text1), static_cast<QObject*>(Text2),
+                       static_cast<QObject*>(Command2), static_cast<QObject*>(Command3)})
+        o->installEventFilter(this);
+
+    connect(VScroll1, &QScrollBar::valueChanged, this, &Form1::VScroll1_Change);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::close);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+    connect(Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
+    // Any edit by the user counts, also one made with the mouse (a paste from the context menu, a
+    // drop) that no key press announces; otherwise a switch would drop it without asking.
+    connect(Text1, &QLineEdit::textEdited, this, &Form1::userEdited);
+    connect(Text2, &QLineEdit::textEdited, this, &Form1::userEdited);
+}
+
+void Form1::Form_Load()
+{
+    move(m_sender.pos());
+    show();
+    m_platform.events.yield();
+    m_platform.topmost.setTopmost(this, true);
+    TextEdited = 0;
+    m_platform.events.yield();
+    Text1->setFocus();
+}
+
+void Form1::VScroll1_Change()
+{
+    Command5->setEnabled(false);
+    if (Command2->isEnabled())
+        resolvePendingChange(LoadedButton);
+    Command2->setEnabled(false);
+    Command3->setEnabled(false);
+    TextEdited = 0;
+    const int n = VScroll1->value();
+    Label5->setText(QString::number(n + 1));
+    m_platform.events.yield();
+    Text1->setText(m_sender.caption(n));
+    Text2->setText(m_sender.text(n));
+    LoadedButton = VScroll1->value();
+}
+
+void Form1::resolvePendingChange(int index)
+{
+    const bool apply =
+        m_sender.AutoSave->isChecked() ||
+        m_platform.dialogs.message(
+            QStringLiteral("The Text for this button has changed!\r\n\r\nApply Changes to "
+                           "Button # %1 ?")
+                .arg(index + 1),
+            Dialogs::YesNo | Dialogs::Question) == Dialogs::Yes;
+    if (!apply)
+        return;
+    m_sender.setMacroSetChanged(1);
+    m_sender.setCaption(index, Text1->text());
+    m_sender.setText(index, Text2->text());
+}
+
+void Form1::Command2_Click()
+{
+    const int n = VScroll1->value();
+    if (m_sender.caption(n) != Text1->text()) {
+        m_sender.setMacroSetChanged(1);
+        m_sender.setCaption(n, Text1->text());
+    }
+    if (m_sender.text(n) != Text2->text()) {
+        m_sender.setMacroSetChanged(1);
+        m_sender.setText(n, Text2->text());
+    }
+    Command2->setEnabled(false);
+    Command3->setEnabled(false);
+    TextEdited = 0;
+    VScroll1->setValue(n + 1 > Sender::kButtonCount - 1 ? 0 : n + 1);
+    Text1->setFocus();
+}
+
+void Form1::Command3_Click()
+{
+    const int n = VScroll1->value();
+    Text1->setText(m_sender.caption(n));
+    Text2->setText(m_sender.text(n));
+    Command2->setEnabled(false);
+    Command3->setEnabled(false);
+    TextEdited = 0;
+    m_platform.events.yield();
+}
+
+void Form1::Command5_Click()
+{
+    // Appending a TAB is an edit: it must never be dropped without a question.
+    TextEdited = 1;
+    Text2->setText(Text2->text() + QLatin1Char('\t'));
+    Text2->setCursorPosition(static_cast<int>(Text2->text().size()));
+    Text2->setFocus();
+}
+
+void Form1::Text1_Change()
+{
+    if (TextEdited == 1) {
+        Command2->setEnabled(true);
+        Command3->setEnabled(true);
+    }
+    Command1->setText(Text1->text());
+}
+
+void Form1::Text2_Change()
+{
+    if (TextEdited == 1) {
+        Command2->setEnabled(true);
+        Command3->setEnabled(true);
+    }
+}
+
+void Form1::userEdited()
+{
+    TextEdited = 1;
+    Command2->setEnabled(true);
+    Command3->setEnabled(true);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        // "Enter TAB  Key" works on the text box only, so it is offered while that box was the
+        // last one worked in.
+        if (watched == Text2)
+            Command5->setEnabled(true);
+        else
+            Command5->setEnabled(false);
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress || (watched != Text1 && watched != Text2))
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Delete || !key->text().isEmpty())
+        TextEdited = 1;
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    // Enter never goes into a box: it moves on, from the caption to the text, from the text to
+    // Apply.
+    if (watched == Text1) {
+        Text2->setFocus();
+    } else {
+        Command2->setEnabled(true);
+        Command2->setFocus();
+    }
+    return true;
+}
+
+void Form1::Form_QueryUnload()
+{
+    if (Command2->isEnabled())
+        resolvePendingChange(VScroll1->value());
+    m_platform.topmost.setTopmost(this, false);
+    m_sender.show();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    Form_QueryUnload();
+    event->accept();
+}
