@@ -4,12 +4,14 @@
 #include "MacroButton.h"
 #include "MacroKeys.h"
 #include "TextRules.h"
+#include "TitleList.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -51,6 +53,24 @@ bool toTicked(const QString& stored)
 {
     long long v = 0;
     return toWhole(stored, -32768, 32767, &v) && v == 1;
+}
+
+// The character code a key press types, as the design's key handlers receive it; Ctrl with a
+// letter gives its control code (Ctrl+D is 4) on every platform.
+int keyAscii(const QKeyEvent* key)
+{
+    if (key->modifiers().testFlag(Qt::ControlModifier) && key->key() >= Qt::Key_A &&
+        key->key() <= Qt::Key_Z)
+        return key->key() - Qt::Key_A + 1;
+    const QString text = key->text();
+    return text.size() == 1 ? text.at(0).unicode() : 0;
+}
+
+// The entry the combo box shows, or -1 when its text was typed rather than picked.
+int selectedIndex(const QComboBox* combo)
+{
+    const int i = combo->currentIndex();
+    return i >= 0 && combo->itemText(i) == combo->currentText() ? i : -1;
 }
 
 QString checkValue(const QCheckBox* box)
@@ -136,6 +156,9 @@ void Sender::buildControls()
     Combo1->setGeometry(unitRect(3210, 1380, 1530, 315));
     for (QComboBox* combo : {ProgTitle, Combo1}) {
         combo->setEditable(true);
+        // The combo box holds the focus and hands keys to its line edit itself, past any filter
+        // on the line edit: the combo box is where typed keys can be seen.
+        combo->installEventFilter(this);
         // Typing a text and pressing Enter must not add it to the list; the lists change only
         // through their own commands.
         combo->setInsertPolicy(QComboBox::NoInsert);
@@ -211,6 +234,7 @@ void Sender::Form_Load()
     GetProgTitles();
     ProgTitle->setEditText(ProgTitle->count() > 0 ? ProgTitle->itemText(0) : QString());
     m_savedTitleCount = ProgTitle->count();
+    m_savedTitles = titles();
     m_platform.events.yield();
 
     const QString first = Combo1->count() > 0 ? Combo1->itemText(0) : QString();
@@ -225,7 +249,9 @@ void Sender::Form_Load()
 bool Sender::Form_QueryUnload()
 {
     m_platform.events.yield();
-    // The saving of a changed title list and of a changed macro set comes here.
+    if (!saveTitleListStep())
+        return false;
+    // The saving of a changed macro set comes here.
     if (m_macroSetChanged != 1 && OnTop->isChecked())
         m_platform.topmost.setTopmost(this, false);
     return true;
@@ -335,6 +361,78 @@ void Sender::GetNames()
 
 void Sender::GetProgTitles()
 {
+    ProgTitle->clear();
+    ProgTitle->addItems(TitleList::read(m_programFolder + TitleList::fileName()));
+    m_platform.events.yield();
+}
+
+QStringList Sender::titles() const
+{
+    QStringList out;
+    for (int i = 0; i < ProgTitle->count(); ++i)
+        out << ProgTitle->itemText(i);
+    return out;
+}
+
+bool Sender::titleListChanged() const
+{
+    // Counting alone would miss a title removed and another added.
+    return titles() != m_savedTitles;
+}
+
+bool Sender::ProgTitle_KeyPress(int keyAscii)
+{
+    if (keyAscii != 4)
+        return false;
+    m_platform.events.yield();
+    const int index = selectedIndex(ProgTitle);
+    if (index < 0)
+        return true;
+    const QString title = ProgTitle->itemText(index);
+    if (m_platform.dialogs.message(QStringLiteral("Are you sure you want to remove ") + title +
+                                       QLatin1Char('?'),
+                                   Dialogs::YesNo | Dialogs::Question) == Dialogs::Yes)
+        ProgTitle->removeItem(index);
+    return true;
+}
+
+// Returns false when the close is to be cancelled.
+bool Sender::saveTitleListStep()
+{
+    if (!titleListChanged())
+        return true;
+    const int answer = AutoSave->isChecked()
+                           ? int(Dialogs::Yes)
+                           : m_platform.dialogs.message(
+                                 QStringLiteral("The Application Title list has changed."
+                                                "\r\n\r\nDo you want to Save these changes?"),
+                                 Dialogs::YesNoCancel);
+    if (answer == Dialogs::Cancel)
+        return false;
+    if (answer != Dialogs::Yes)
+        return true;
+    const QString path = m_programFolder + TitleList::fileName();
+    const QStringList current = titles();
+    QString error;
+    if (!TitleList::write(path, current, &error)) {
+        // Nothing may be lost: the window stays open, so the user can try again or answer No.
+        m_platform.dialogs.message(QStringLiteral("The Application Title list could not be saved "
+                                                  "to\r\n%1\r\n\r\n%2")
+                                       .arg(path, error),
+                                   Dialogs::OkOnly | Dialogs::Exclamation);
+        return false;
+    }
+    m_savedTitleCount = 0;
+    m_savedTitles = current;
+    m_platform.events.yield();
+    return true;
+}
+
+bool Sender::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && watched == ProgTitle)
+        return ProgTitle_KeyPress(keyAscii(static_cast<QKeyEvent*>(event)));
+    return QWidget::eventFilter(watched, event);
 }
 
 void Sender::Combo1_Click()

@@ -2,6 +2,7 @@
 
 #include "Services.h"
 
+#include <QStringList>
 #include <QVector>
 #include <QWidget>
 #include <functional>
@@ -46,10 +47,17 @@ public:
     void CarageRt_Click();
     void Tabky_Click();
 
-    // Filled by the macro-set catalogue and the title list; empty until those exist.
+    // Filled by the macro-set catalogue; empty until it exists.
     void GetNames();
-    void GetProgTitles();
     void Combo1_Click();
+
+    // Fills ProgTitle from the title list file.
+    void GetProgTitles();
+    // A character typed in ProgTitle: Ctrl+D (code 4) removes the selected title after a question
+    // and is swallowed (returns true); every other key goes on to the box (returns false).
+    bool ProgTitle_KeyPress(int keyAscii);
+    // True when the titles differ (in number, order or text) from those last loaded or saved.
+    bool titleListChanged() const;
 
     // Opens the button editor on a button; wired by the program, so the panel need not know it.
     void setEditorOpener(std::function<void(int index)> opener)
@@ -95,6 +103,7 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -102,12 +111,15 @@ private:
     void openEditor(int index);
     void failSend();
     void placeWindow(int left, int top);
+    QStringList titles() const;
+    bool saveTitleListStep();
 
     Platform& m_platform;
     std::function<void(int)> m_openEditor;
     QString m_programFolder;
     int m_busy = 0;
     int m_savedTitleCount = 0;
+    QStringList m_savedTitles; // the titles as last loaded or saved
     int m_macroSetChanged = 0;
     bool m_unloaded = false;
 };

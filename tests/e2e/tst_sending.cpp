@@ -30,6 +30,7 @@ private Q_SLOTS:
     void storesTogglesAndPositionOnClose();
     void startsOnTopWhenStored();
     void editsAButtonAndSendsIt();
+    void keepsTargetTitlesInTheirFile();
 
 private:
     // Types a target title into the panel's title box, as a user would.
@@ -160,6 +161,36 @@ void TestSending::editsAButtonAndSendsIt()
     app.clickMacroButton(m_user, 3);
     const QByteArray expected = text.toUtf8() + "\r";
     QCOMPARE(term.waitFor(expected), expected);
+}
+
+void TestSending::keepsTargetTitlesInTheirFile()
+{
+    XTermTarget term(unique("kf-e2e-listed"), QStringLiteral("60x8+20+500"));
+    QVERIFY(term.start(m_user));
+    KeyflareProgram app;
+    const QByteArray listed = unique("kf-e2e-listed").toUtf8();
+    app.putFile("Keyflare.ini", "  " + listed + "  \r\n\r\nSecond title\r\n");
+    QVERIFY(app.start(m_user));
+
+    // The first title is the target from the start.
+    app.clickMacroButton(m_user, 7);
+    QCOMPARE(term.waitFor("7\r"), QByteArray("7\r"));
+
+    // Ctrl+D removes the title shown, after a question answered with Enter (Yes).
+    click(app, m_user, kProgTitle);
+    m_user.key(XKB_KEY_Control_L, true);
+    m_user.tap(XKB_KEY_d);
+    m_user.key(XKB_KEY_Control_L, false);
+    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0);
+    m_user.tap(XKB_KEY_Return);
+    QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
+
+    // Closing asks whether to save the changed list; Enter answers Yes.
+    m_user.closeWindow(app.window());
+    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0);
+    m_user.tap(XKB_KEY_Return);
+    QVERIFY(app.waitForExit());
+    QCOMPARE(app.file("Keyflare.ini"), QByteArray("Second title\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestSending)

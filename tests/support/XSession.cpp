@@ -292,6 +292,19 @@ QString KeyflareProgram::programFolder() const
     return m_dir.filePath(QStringLiteral("bin")) + QLatin1Char('/');
 }
 
+void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
+{
+    QFile f(programFolder() + name);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+}
+
+QByteArray KeyflareProgram::file(const QString& name) const
+{
+    QFile f(programFolder() + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
 static QString settingsPath(const QTemporaryDir& dir)
 {
     return dir.filePath(QStringLiteral("config/Keyflare/Keyflare.conf"));

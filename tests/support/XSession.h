@@ -87,6 +87,8 @@ public:
     void storeSettings(const QMap<QString, QString>& values);
     QString storedSetting(const QString& key) const;
     QString programFolder() const; // where the copy runs, ending in "/"
+    void putFile(const QString& name, const QByteArray& bytes);
+    QByteArray file(const QString& name) const;
 
     bool start(XUser& user);
     quint32 window() const { return m_window; }
