@@ -1,8 +1,11 @@
 #include "Sender.h"
 
+#include "DropDownComboBox.h"
 #include "LayoutUnits.h"
 #include "MacroButton.h"
 #include "MacroKeys.h"
+#include "MacroSetCatalogue.h"
+#include "MacroSetFile.h"
 #include "TextRules.h"
 #include "TitleList.h"
 
@@ -151,10 +154,10 @@ void Sender::buildControls()
     ProgTitle = new QComboBox(this);
     ProgTitle->setObjectName(QStringLiteral("ProgTitle"));
     ProgTitle->setGeometry(unitRect(645, 1380, 2550, 315));
-    Combo1 = new QComboBox(this);
+    Combo1 = new DropDownComboBox(this);
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setGeometry(unitRect(3210, 1380, 1530, 315));
-    for (QComboBox* combo : {ProgTitle, Combo1}) {
+    for (QComboBox* combo : {ProgTitle, static_cast<QComboBox*>(Combo1)}) {
         combo->setEditable(true);
         // The combo box holds the focus and hands keys to its line edit itself, past any filter
         // on the line edit: the combo box is where typed keys can be seen.
@@ -195,6 +198,10 @@ void Sender::buildControls()
     connect(OnTop, &QCheckBox::toggled, this, &Sender::OnTop_Click);
     connect(CarageRt, &QCheckBox::toggled, this, &Sender::CarageRt_Click);
     connect(Tabky, &QCheckBox::toggled, this, &Sender::Tabky_Click);
+    connect(Combo1, &QComboBox::activated, this, &Sender::Combo1_Click);
+    connect(Combo1, &DropDownComboBox::droppingDown, this, &Sender::Combo1_DropDown);
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command3, &QPushButton::clicked, this, &Sender::Command3_Click);
 }
 
 void Sender::placeWindow(int left, int top)
@@ -251,8 +258,10 @@ bool Sender::Form_QueryUnload()
     m_platform.events.yield();
     if (!saveTitleListStep())
         return false;
-    // The saving of a changed macro set comes here.
-    if (m_macroSetChanged != 1 && OnTop->isChecked())
+    const bool changed = m_macroSetChanged == 1;
+    if (changed && !saveMacroSetStep())
+        return false;
+    if (!changed && OnTop->isChecked())
         m_platform.topmost.setTopmost(this, false);
     return true;
 }
@@ -355,10 +364,6 @@ void Sender::Tabky_Click()
         CarageRt->setChecked(false);
 }
 
-void Sender::GetNames()
-{
-}
-
 void Sender::GetProgTitles()
 {
     ProgTitle->clear();
@@ -432,11 +437,9 @@ bool Sender::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress && watched == ProgTitle)
         return ProgTitle_KeyPress(keyAscii(static_cast<QKeyEvent*>(event)));
+    if (event->type() == QEvent::KeyPress && watched == Combo1)
+        return Combo1_KeyPress(keyAscii(static_cast<QKeyEvent*>(event)));
     return QWidget::eventFilter(watched, event);
-}
-
-void Sender::Combo1_Click()
-{
 }
 
 void Sender::Command1_MouseUp(int index, int button)
@@ -484,4 +487,174 @@ void Sender::openEditor(int index)
 {
     if (m_openEditor)
         m_openEditor(index);
+}
+
+void Sender::GetNames()
+{
+    Combo1->clear();
+    m_platform.events.yield();
+    QStringList names;
+    QString error;
+    const bool listed = MacroSetCatalogue::list(m_programFolder, &names, &error);
+    Combo1->addItems(names);
+    if (!listed)
+        m_platform.dialogs.message(error, Dialogs::OkOnly);
+    m_platform.events.yield();
+}
+
+void Sender::Combo1_Click()
+{
+    if (m_fileBusy) {
+        // Picked while another load or a save runs: load it once that one has ended.
+        m_reloadPending = true;
+        return;
+    }
+    m_fileBusy = true;
+    do {
+        m_reloadPending = false;
+        loadMacroSet();
+    } while (m_reloadPending);
+    m_fileBusy = false;
+    // The loaded set is shown from its first button set, as focusing "1-24" does.
+    if (isVisible()) {
+        Option1->setFocus();
+        Option1->setChecked(true);
+        Combo1->setFocus();
+    }
+}
+
+void Sender::loadMacroSet()
+{
+    const QString path = MacroSetCatalogue::path(m_programFolder, Combo1->currentText());
+    ResetButtons();
+    const QVector<MacroSlot> slots = MacroSetFile::read(path);
+    m_platform.events.yield();
+    for (int i = 0; i < slots.size(); ++i) {
+        m_platform.events.yield();
+        setCaption(i, slots[i].caption);
+        setText(i, slots[i].text);
+    }
+    m_platform.events.yield();
+}
+
+int Sender::askToSaveChanges(int buttons)
+{
+    if (AutoSave->isChecked())
+        return Dialogs::Yes;
+    return m_platform.dialogs.message(QStringLiteral("The current Macro Set ") +
+                                          Combo1->currentText() +
+                                          QStringLiteral(" has changed.\r\n\r\nDo you want to "
+                                                         "Save the changes you made?"),
+                                      buttons);
+}
+
+void Sender::Combo1_DropDown()
+{
+    if (m_macroSetChanged != 1)
+        return;
+    // A save that failed keeps the flag, so the change is offered again rather than forgotten.
+    if (askToSaveChanges(Dialogs::YesNo) == Dialogs::Yes && Command2_Click() == SaveResult::Failed)
+        return;
+    m_macroSetChanged = 0;
+}
+
+bool Sender::Combo1_KeyPress(int keyAscii)
+{
+    if (keyAscii != 4)
+        return false;
+    m_platform.events.yield();
+    const int index = selectedIndex(Combo1);
+    if (index < 0)
+        return true;
+    const QString name = Combo1->itemText(index);
+    if (m_platform.dialogs.message(QStringLiteral("DELETE macro set > ") + name +
+                                       QStringLiteral(" < ?"),
+                                   Dialogs::YesNo | Dialogs::Question) != Dialogs::Yes)
+        return true;
+    QString error;
+    if (!MacroSetCatalogue::remove(m_programFolder, name, &error)) {
+        // Reporting success here would leave a set on disk that the list no longer shows.
+        m_platform.dialogs.message(
+            QStringLiteral("The macro set %1 could not be deleted.\r\n\r\n%2").arg(name, error),
+            Dialogs::OkOnly | Dialogs::Exclamation);
+        return true;
+    }
+    Combo1->removeItem(index);
+    m_platform.events.yield();
+    if (Combo1->count() > 0) {
+        Combo1->setCurrentIndex(0);
+        Combo1_Click();
+    }
+    return true;
+}
+
+Sender::SaveResult Sender::Command2_Click()
+{
+    if (m_fileBusy)
+        return SaveResult::NoName;
+    QString name = trimBlanks(Combo1->currentText());
+    if (name.isEmpty() || !AutoSave->isChecked()) {
+        name = trimBlanks(
+            m_platform.dialogs.input(QStringLiteral("\r\n\r\n\r\nEnter a name for this Macro-Set."),
+                                     QStringLiteral("Save Macro's to File"), name));
+        if (name.isEmpty())
+            return SaveResult::NoName;
+    }
+    const QString refusal = MacroSetCatalogue::refusal(name);
+    if (!refusal.isEmpty()) {
+        m_platform.dialogs.message(
+            QStringLiteral("The macro set cannot be saved as \"%1\".\r\n\r\n%2").arg(name, refusal),
+            Dialogs::OkOnly | Dialogs::Exclamation);
+        return SaveResult::NoName;
+    }
+
+    m_fileBusy = true;
+    QVector<MacroSlot> slots;
+    for (int i = 0; i < kButtonCount; ++i) {
+        slots.append({caption(i), text(i)});
+        m_platform.events.yield();
+    }
+    const QString path = MacroSetCatalogue::path(m_programFolder, name);
+    QString error;
+    const bool written = MacroSetFile::write(path, slots, &error);
+    m_fileBusy = false;
+    if (!written) {
+        m_platform.dialogs.message(
+            QStringLiteral("The macro set could not be saved to\r\n%1\r\n\r\n%2").arg(path, error),
+            Dialogs::OkOnly | Dialogs::Exclamation);
+        return SaveResult::Failed;
+    }
+    m_platform.events.yield();
+    GetNames();
+    Combo1->setEditText(name);
+    m_macroSetChanged = 0;
+    if (m_reloadPending)
+        Combo1_Click();
+    return SaveResult::Saved;
+}
+
+void Sender::Command3_Click()
+{
+    if (m_fileBusy)
+        return;
+    if (m_platform.dialogs.message(QStringLiteral("Clear All Buttons?"),
+                                   Dialogs::YesNo | Dialogs::Question) != Dialogs::Yes)
+        return;
+    // A failed save keeps the buttons: clearing them then would lose the changes.
+    if (m_macroSetChanged == 1 && askToSaveChanges(Dialogs::YesNo) == Dialogs::Yes &&
+        Command2_Click() == SaveResult::Failed)
+        return;
+    m_macroSetChanged = 0;
+    ResetButtons();
+    Combo1->setEditText(QString());
+}
+
+// The macro-set step of closing; returns false when the close is to be cancelled.
+bool Sender::saveMacroSetStep()
+{
+    const int answer = askToSaveChanges(Dialogs::YesNoCancel);
+    if (answer == Dialogs::Cancel)
+        return false;
+    // A set left unnamed at the prompt closes unsaved, as asked; one that failed to save does not.
+    return answer != Dialogs::Yes || Command2_Click() != SaveResult::Failed;
 }

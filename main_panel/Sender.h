@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <functional>
 
+class DropDownComboBox;
 class MacroButton;
 class QCheckBox;
 class QComboBox;
@@ -47,9 +48,26 @@ public:
     void CarageRt_Click();
     void Tabky_Click();
 
-    // Filled by the macro-set catalogue; empty until it exists.
+    // Rebuilds the macro-set catalogue in Combo1 from the program folder.
     void GetNames();
+    // Loads the macro set named by the text of Combo1 into the buttons.
     void Combo1_Click();
+    // The list of Combo1 is about to open: offers to save a changed macro set.
+    void Combo1_DropDown();
+    // A character typed in Combo1: Ctrl+D deletes the selected macro set after a question.
+    bool Combo1_KeyPress(int keyAscii);
+
+    enum class SaveResult
+    {
+        Saved,
+        NoName,
+        Failed
+    };
+    // "Save As...": saves the 48 buttons under a name. NoName when the name prompt was left
+    // empty or the name was refused, Failed when the file could not be written.
+    SaveResult Command2_Click();
+    // "Clear": resets all buttons after a question.
+    void Command3_Click();
 
     // Fills ProgTitle from the title list file.
     void GetProgTitles();
@@ -90,10 +108,10 @@ public:
     QCheckBox* Tabky = nullptr;    // "+Tab"
     QCheckBox* AutoSave = nullptr;
     QGroupBox* Frame1 = nullptr;
-    QRadioButton* Option1 = nullptr; // "1-24"
-    QRadioButton* Option2 = nullptr; // "25-48"
-    QComboBox* ProgTitle = nullptr;  // the target titles; its text is the target title
-    QComboBox* Combo1 = nullptr;     // the macro sets; its text is the current set's name
+    QRadioButton* Option1 = nullptr;    // "1-24"
+    QRadioButton* Option2 = nullptr;    // "25-48"
+    QComboBox* ProgTitle = nullptr;     // the target titles; its text is the target title
+    DropDownComboBox* Combo1 = nullptr; // the macro sets; its text is the current set's name
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
 
@@ -113,6 +131,9 @@ private:
     void placeWindow(int left, int top);
     QStringList titles() const;
     bool saveTitleListStep();
+    bool saveMacroSetStep();
+    int askToSaveChanges(int buttons);
+    void loadMacroSet();
 
     Platform& m_platform;
     std::function<void(int)> m_openEditor;
@@ -122,4 +143,7 @@ private:
     QStringList m_savedTitles; // the titles as last loaded or saved
     int m_macroSetChanged = 0;
     bool m_unloaded = false;
+    // A load or a save yields while it runs; a second one must not start inside it.
+    bool m_fileBusy = false;
+    bool m_reloadPending = false;
 };

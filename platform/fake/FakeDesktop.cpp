@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 
-FakeDesktop::FakeDesktop() = default;
+FakeDesktop::FakeDesktop() : folderPath(folder.path() + QLatin1Char('/'))
+{
+}
 
 Platform FakeDesktop::platform()
 {

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <functional>
 
 // Records everything the windows ask of the desktop, and answers as a test tells it to.
@@ -28,8 +29,9 @@ public:
     QString read(const QString& key, const QString& defaultValue) override;
     void write(const QString& key, const QString& value) override;
 
-    // Program folder.
-    QString folderPath = QStringLiteral("/tmp/keyflare-fake/");
+    // Program folder: an empty temporary folder unless a test sets another.
+    QTemporaryDir folder;
+    QString folderPath;
     QString path() override { return folderPath; }
 
     // Event loop: each yield processes Qt events, then runs onYield (to act during a yield).

@@ -13,6 +13,15 @@ constexpr int kProgTitle[] = {645, 1380, 2550, 315};
 constexpr int kOption2[] = {4785 + 675, 1200 + 240, 720, 195};
 constexpr int kCarageRt[] = {6285, 1605, 870, 195};
 constexpr int kOnTop[] = {7290, 1620, 840, 195};
+constexpr int kCombo1Arrow[] = {3210 + 1530 - 240, 1380, 240, 315};
+
+QByteArray macroSetFile(const QByteArray& firstText)
+{
+    QByteArray out = "[Keyflare 1.07]\r\n";
+    for (int k = 1; k <= 48; ++k)
+        out += "C\r\n" + (k == 1 ? firstText : QByteArray::number(k)) + "\r\n";
+    return out;
+}
 
 void click(KeyflareProgram& app, XUser& user, const int (&r)[4])
 {
@@ -31,6 +40,7 @@ private Q_SLOTS:
     void startsOnTopWhenStored();
     void editsAButtonAndSendsIt();
     void keepsTargetTitlesInTheirFile();
+    void loadsAPickedMacroSet();
 
 private:
     // Types a target title into the panel's title box, as a user would.
@@ -191,6 +201,24 @@ void TestSending::keepsTargetTitlesInTheirFile()
     m_user.tap(XKB_KEY_Return);
     QVERIFY(app.waitForExit());
     QCOMPARE(app.file("Keyflare.ini"), QByteArray("Second title\r\n"));
+}
+
+void TestSending::loadsAPickedMacroSet()
+{
+    XTermTarget term(unique("kf-e2e-sets"), QStringLiteral("60x8+20+500"));
+    QVERIFY(term.start(m_user));
+    KeyflareProgram app;
+    app.putFile("Keyflare.ini", unique("kf-e2e-sets").toUtf8() + "\r\n");
+    app.putFile("first.mcs", macroSetFile("from the first set"));
+    app.putFile("second.mcs", macroSetFile("50% {second} set"));
+    QVERIFY(app.start(m_user));
+
+    click(app, m_user, kCombo1Arrow);
+    m_user.tap(XKB_KEY_Down);
+    m_user.tap(XKB_KEY_Return);
+    app.clickMacroButton(m_user, 1);
+    const QByteArray expected = "50% {second} set\r";
+    QCOMPARE(term.waitFor(expected), expected);
 }
 
 QTEST_GUILESS_MAIN(TestSending)

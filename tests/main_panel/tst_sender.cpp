@@ -386,6 +386,7 @@ void TestSender::leavesTopmostBandOnClose()
     auto s = start(fake);
     fake.topmostCalls.clear();
     s->setMacroSetChanged(1);
+    fake.answers = {Dialogs::No};
     QVERIFY(s->Form_QueryUnload());
     QVERIFY(fake.topmostCalls.isEmpty());
     s->setMacroSetChanged(0);

@@ -1,4 +1,6 @@
 // The files Keyflare keeps: encodings, line ends and the title list.
+#include "MacroSetCatalogue.h"
+#include "MacroSetFile.h"
 #include "ReadOnlyFolder.h"
 #include "TextFile.h"
 #include "TitleList.h"
@@ -33,7 +35,30 @@ private Q_SLOTS:
     void writesTitleList_data();
     void writesTitleList();
     void failedWriteKeepsOldFile();
+    void writesDefaultMacroSetByteForByte();
+    void roundTripsMacroSets_data();
+    void roundTripsMacroSets();
+    void readsMacroSetLayouts_data();
+    void readsMacroSetLayouts();
+    void listsCatalogue();
+    void resolvesNamesWithoutCase();
+    void refusesNamesThatArePaths_data();
+    void refusesNamesThatArePaths();
+    void deletesMacroSets();
 };
+
+using Slots = QVector<MacroSlot>;
+Q_DECLARE_METATYPE(Slots)
+
+namespace {
+Slots defaults()
+{
+    Slots out;
+    for (int k = 1; k <= 48; ++k)
+        out.append({QStringLiteral("Number %1").arg(k), QString::number(k)});
+    return out;
+}
+} // namespace
 
 void TestStorage::decodesAndEncodes_data()
 {
@@ -157,6 +182,174 @@ void TestStorage::failedWriteKeepsOldFile()
     QVERIFY(!TitleList::write(folder.path() + TitleList::fileName(), {"new"}, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(readAll(folder.path() + TitleList::fileName()), QByteArray("old\r\n"));
+}
+
+void TestStorage::writesDefaultMacroSetByteForByte()
+{
+    QTemporaryDir dir;
+    QByteArray expected = "[Keyflare 1.07]\r\n";
+    for (int k = 1; k <= 48; ++k)
+        expected += "Number " + QByteArray::number(k) + "\r\n" + QByteArray::number(k) + "\r\n";
+    QString error;
+    QVERIFY(MacroSetFile::write(dir.filePath("d.mcs"), defaults(), &error));
+    QCOMPARE(readAll(dir.filePath("d.mcs")), expected);
+    QCOMPARE(expected.count("\r\n"), 97);
+}
+
+void TestStorage::roundTripsMacroSets_data()
+{
+    QTest::addColumn<Slots>("slots");
+    QTest::addColumn<bool>("utf8");
+    Slots mixed = defaults();
+    mixed[0] = {QStringLiteral("  blanks  "), QStringLiteral("  around  ")};
+    mixed[1] = {QString(), QString()};
+    mixed[2] = {QStringLiteral("Tab"), QStringLiteral("a\tb\t")};
+    mixed[3] = {QStringLiteral("Grüße"), QStringLiteral("€ “quoted” — naïve")};
+    mixed[47] = {QStringLiteral("{ENTER}"), QStringLiteral("~+^%(){}[]")};
+    QTest::newRow("Windows-1252") << mixed << false;
+    Slots wide = mixed;
+    wide[4] = {QStringLiteral("Привет"), QString::fromUcs4(U"日本 \U0001F600")};
+    QTest::newRow("UTF-8") << wide << true;
+}
+
+void TestStorage::roundTripsMacroSets()
+{
+    QFETCH(Slots, slots);
+    QFETCH(bool, utf8);
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY(MacroSetFile::write(dir.filePath("r.mcs"), slots, &error));
+    QCOMPARE(MacroSetFile::read(dir.filePath("r.mcs")), slots);
+    const QByteArray bytes = readAll(dir.filePath("r.mcs"));
+    QCOMPARE(bytes.contains("Gr\xc3\xbc\xc3\x9f"), utf8);
+}
+
+void TestStorage::readsMacroSetLayouts_data()
+{
+    QTest::addColumn<QByteArray>("file"); // "<none>": no file
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("probe"); // a slot to compare
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("text");
+    QByteArray full = "[Keyflare 1.07]\r\n";
+    for (int k = 1; k <= 48; ++k)
+        full += "C" + QByteArray::number(k) + "\r\nT" + QByteArray::number(k) + "\r\n";
+    QTest::newRow("no file") << QByteArray("<none>") << 0 << 0 << ""
+                             << "";
+    QTest::newRow("empty file") << QByteArray() << 0 << 0 << ""
+                                << "";
+    QTest::newRow("header only") << QByteArray("[Keyflare 1.07]\r\n") << 0 << 0 << ""
+                                 << "";
+    QTest::newRow("captioned") << full << 48 << 47 << "C48"
+                               << "T48";
+    QTest::newRow("extra lines never read") << full + "more\r\nlines\r\n"
+                                            << 48 << 47 << "C48"
+                                            << "T48";
+    const qsizetype afterCaption10 = full.indexOf("C10\r\n") + 5;
+    QTest::newRow("ends after the caption of button 10")
+        << full.left(afterCaption10) << 9 << 8 << "C9"
+        << "T9";
+    QTest::newRow("last line without CR LF") << full.chopped(2) << 48 << 47 << "C48"
+                                             << "T48";
+    QTest::newRow("LF line ends") << QByteArray(full).replace("\r\n", "\n") << 48 << 0 << "C1"
+                                  << "T1";
+    QTest::newRow("header with a blank is text-only")
+        << QByteArray("[Keyflare 1.07] \r\nsecond\r\n") << 2 << 0 << "[Keyflare 1.0..."
+        << "[Keyflare 1.07] ";
+    QTest::newRow("other version is text-only")
+        << QByteArray("[Keyflare 1.06]\r\n") << 1 << 0 << "[Keyflare 1.0..."
+        << "[Keyflare 1.06]";
+    QTest::newRow("text-only empty line") << QByteArray("\r\nx\r\n") << 2 << 0 << "..."
+                                          << "";
+    QTest::newRow("text-only short line") << QByteArray("Hello\r\n") << 1 << 0 << "Hello..."
+                                          << "Hello";
+    QTest::newRow("text-only stops at 48")
+        << QByteArray("line\r\n").repeated(60) << 48 << 47 << "line..."
+        << "line";
+    const QByteArray longLine(300, 'x');
+    QTest::newRow("over-long lines loaded whole")
+        << "[Keyflare 1.07]\r\n" + longLine + "\r\n" + longLine + "\r\n"
+        << 1 << 0 << QString(300, 'x') << QString(300, 'x');
+    QTest::newRow("header after a byte-order mark") << "\xef\xbb\xbf" + full << 48 << 0 << "C1"
+                                                    << "T1";
+    QTest::newRow("NUL-filled") << QByteArray(1000, '\0') << 1 << 0 << QString(13, QChar(0)) + "..."
+                                << QString(1000, QChar(0));
+}
+
+void TestStorage::readsMacroSetLayouts()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, count);
+    QFETCH(int, probe);
+    QFETCH(QString, caption);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    if (file != "<none>")
+        writeAll(dir.filePath("m.mcs"), file);
+    const Slots slots = MacroSetFile::read(dir.filePath("m.mcs"));
+    QCOMPARE(slots.size(), count);
+    if (count > 0) {
+        QCOMPARE(slots[probe].caption, caption);
+        QCOMPARE(slots[probe].text, text);
+    }
+}
+
+void TestStorage::listsCatalogue()
+{
+    QTemporaryDir dir;
+    for (const char* name : {"beta.mcs", "Alpha.mcs", "gamma.MCS", ".hidden.mcs", "notes.txt",
+                             "delta.mcs.bak", ".mcs"})
+        writeAll(dir.filePath(name), "x");
+    QDir(dir.path()).mkdir("folder.mcs");
+    QStringList names;
+    QString error;
+    QVERIFY(MacroSetCatalogue::list(dir.path(), &names, &error));
+    QCOMPARE(names, QStringList({"ALPHA", "beta", "gamma"}));
+    QVERIFY(!MacroSetCatalogue::list(dir.filePath("missing"), &names, &error));
+    QVERIFY(error.contains("missing"));
+}
+
+void TestStorage::resolvesNamesWithoutCase()
+{
+    QTemporaryDir dir;
+    writeAll(dir.filePath("Work.mcs"), "x");
+    QCOMPARE(MacroSetCatalogue::path(dir.path(), "WORK"), dir.filePath("Work.mcs"));
+    QCOMPARE(MacroSetCatalogue::path(dir.path(), "Work"), dir.filePath("Work.mcs"));
+    QCOMPARE(MacroSetCatalogue::path(dir.path(), "Home"), dir.filePath("Home.mcs"));
+}
+
+void TestStorage::refusesNamesThatArePaths_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("slash") << "a/b" << true;
+    QTest::newRow("backslash") << "a\\b" << true;
+    QTest::newRow("dot") << "." << true;
+    QTest::newRow("dot dot") << ".." << true;
+    QTest::newRow("control character") << "a\tb" << true;
+    QTest::newRow("blanks inside") << "my set" << false;
+    QTest::newRow("non-ASCII") << "Grüße ß" << false;
+    QTest::newRow("dots inside") << "v1.2..x" << false;
+}
+
+void TestStorage::refusesNamesThatArePaths()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, refused);
+    QCOMPARE(!MacroSetCatalogue::refusal(name).isEmpty(), refused);
+}
+
+void TestStorage::deletesMacroSets()
+{
+    QTemporaryDir dir;
+    writeAll(dir.filePath("Work.mcs"), "x");
+    QDir(dir.path()).mkdir("folder.mcs");
+    QString error;
+    QVERIFY(MacroSetCatalogue::remove(dir.path(), "WORK", &error));
+    QVERIFY(!QFile::exists(dir.filePath("Work.mcs")));
+    QVERIFY(MacroSetCatalogue::remove(dir.path(), "gone", &error)); // already gone: fine
+    QVERIFY(!MacroSetCatalogue::remove(dir.path(), "folder", &error));
+    QVERIFY(!error.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestStorage)

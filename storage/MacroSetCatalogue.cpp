@@ -1,0 +1,92 @@
+#include "MacroSetCatalogue.h"
+
+#include "MacroSetFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace {
+
+bool lessWithoutCase(const QString& a, const QString& b)
+{
+    const int c = a.compare(b, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a < b;
+}
+
+// The macro-set files in folder: ordinary, visible files whose name ends in ".mcs" in any case.
+QFileInfoList macroSetFiles(const QString& folder)
+{
+    QFileInfoList out;
+    const QFileInfoList all = QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot);
+    const QString ext = MacroSetFile::extension();
+    for (const QFileInfo& f : all) {
+        if (f.fileName().size() > ext.size() && f.fileName().endsWith(ext, Qt::CaseInsensitive))
+            out << f;
+    }
+    return out;
+}
+
+} // namespace
+
+namespace MacroSetCatalogue {
+
+bool list(const QString& folder, QStringList* names, QString* error)
+{
+    names->clear();
+    const QFileInfo dir(folder);
+    if (!dir.isDir() || !dir.isReadable()) {
+        *error =
+            QStringLiteral("The folder %1 cannot be read.").arg(QDir::toNativeSeparators(folder));
+        return false;
+    }
+    const qsizetype extLength = MacroSetFile::extension().size();
+    for (const QFileInfo& f : macroSetFiles(folder))
+        names->append(f.fileName().chopped(extLength));
+    std::sort(names->begin(), names->end(), lessWithoutCase);
+    if (!names->isEmpty())
+        names->first() = names->first().toUpper();
+    return true;
+}
+
+QString path(const QString& folder, const QString& name)
+{
+    const QString wanted = name + MacroSetFile::extension();
+    QString sameButCase;
+    for (const QFileInfo& f : macroSetFiles(folder)) {
+        if (f.fileName() == wanted)
+            return f.filePath();
+        if (sameButCase.isEmpty() && f.fileName().compare(wanted, Qt::CaseInsensitive) == 0)
+            sameButCase = f.filePath();
+    }
+    return sameButCase.isEmpty() ? QDir(folder).filePath(wanted) : sameButCase;
+}
+
+QString refusal(const QString& name)
+{
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return QStringLiteral("\"%1\" is not a name.").arg(name);
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            return QStringLiteral("A name may not contain \"/\" or \"\\\".");
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("A name may not contain control characters.");
+    }
+    return QString();
+}
+
+bool remove(const QString& folder, const QString& name, QString* error)
+{
+    QFile file(path(folder, name));
+    if (!file.exists())
+        return true;
+    if (QFileInfo(file).isDir() || !file.remove()) {
+        *error = file.error() != QFileDevice::NoError ? file.errorString()
+                                                      : QStringLiteral("It is not a file.");
+        return false;
+    }
+    return true;
+}
+
+} // namespace MacroSetCatalogue
