@@ -1,5 +1,6 @@
 #include "DesktopPlatform.h"
 #include "Form1.h"
+#include "Form2.h"
 #include "Sender.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@ int main(int argc, char* argv[])
     Sender sender(platform);
     QObject::connect(&sender, &Sender::unloaded, &app, &QCoreApplication::quit);
     sender.setEditorOpener([&sender](int index) { Form1::open(sender, index); });
+    sender.setGrabberOpener([&sender] { Form2::open(sender); });
     sender.Form_Load();
     sender.show();
     return app.exec();

@@ -202,6 +202,7 @@ void Sender::buildControls()
     connect(Combo1, &DropDownComboBox::droppingDown, this, &Sender::Combo1_DropDown);
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, &Sender::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Sender::Command4_Click);
 }
 
 void Sender::placeWindow(int left, int top)
@@ -657,4 +658,14 @@ bool Sender::saveMacroSetStep()
         return false;
     // A set left unnamed at the prompt closes unsaved, as asked; one that failed to save does not.
     return answer != Dialogs::Yes || Command2_Click() != SaveResult::Failed;
+}
+
+void Sender::Command4_Click()
+{
+    hide();
+    m_platform.events.yield();
+    if (m_openGrabber)
+        m_openGrabber();
+    m_platform.events.yield();
+    show();
 }

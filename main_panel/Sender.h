@@ -82,6 +82,10 @@ public:
     {
         m_openEditor = std::move(opener);
     }
+    // Runs the title grabber modally; wired by the program like the editor.
+    void setGrabberOpener(std::function<void()> opener) { m_openGrabber = std::move(opener); }
+    // "Grab Title": hides the panel while the grabber is open.
+    void Command4_Click();
 
     // A button's caption and text.
     QString caption(int index) const;
@@ -137,6 +141,7 @@ private:
 
     Platform& m_platform;
     std::function<void(int)> m_openEditor;
+    std::function<void()> m_openGrabber;
     QString m_programFolder;
     int m_busy = 0;
     int m_savedTitleCount = 0;

@@ -1,6 +1,7 @@
 #include "X11Desktop.h"
 
 #include "../KeystrokeString.h"
+#include "CompoundText.h"
 #include "KeyPlanner.h"
 
 #include <QByteArray>
@@ -63,6 +64,7 @@ struct X11Desktop::Connection
     xcb_ewmh_connection_t ewmh{};
     bool ewmhReady = false;
     xcb_atom_t wmState = XCB_NONE;
+    xcb_atom_t compoundText = XCB_NONE;
     xcb_window_t helper = XCB_NONE;
     xkb_context* xkb = nullptr;
     int32_t keyboard = -1;
@@ -115,10 +117,8 @@ struct X11Desktop::Connection
 
         xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(c, &ewmh);
         ewmhReady = xcb_ewmh_init_atoms_replies(&ewmh, cookies, nullptr);
-        const char name[] = "WM_STATE";
-        Reply<xcb_intern_atom_reply_t> atom(
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr));
-        wmState = atom ? atom->atom : XCB_NONE;
+        wmState = intern("WM_STATE");
+        compoundText = intern("COMPOUND_TEXT");
         if (!ewmhReady || wmState == XCB_NONE) {
             *error = QStringLiteral("cannot intern the window manager atoms");
             return false;
@@ -134,6 +134,13 @@ struct X11Desktop::Connection
         if (gethostname(host, sizeof host - 1) == 0)
             hostname = QByteArray(host);
         return true;
+    }
+
+    xcb_atom_t intern(const char* name)
+    {
+        Reply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr));
+        return atom ? atom->atom : XCB_NONE;
     }
 
     QByteArray property(xcb_window_t w, xcb_atom_t atom, xcb_atom_t type,
@@ -163,8 +170,13 @@ struct X11Desktop::Connection
             return QString::fromUtf8(net);
         xcb_atom_t type = XCB_NONE;
         const QByteArray legacy = property(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, &type);
-        // WM_NAME is STRING (Latin-1) by the ICCCM; some clients put UTF-8 there and say so.
-        return type == ewmh.UTF8_STRING ? QString::fromUtf8(legacy) : QString::fromLatin1(legacy);
+        // WM_NAME is STRING (Latin-1) or COMPOUND_TEXT by the ICCCM; some clients put UTF-8
+        // there and say so.
+        if (type == ewmh.UTF8_STRING)
+            return QString::fromUtf8(legacy);
+        if (type == compoundText)
+            return decodeCompoundText(legacy);
+        return QString::fromLatin1(legacy);
     }
 
     bool isOwnWindow(xcb_window_t w)

@@ -13,6 +13,8 @@ constexpr int kProgTitle[] = {645, 1380, 2550, 315};
 constexpr int kOption2[] = {4785 + 675, 1200 + 240, 720, 195};
 constexpr int kCarageRt[] = {6285, 1605, 870, 195};
 constexpr int kOnTop[] = {7290, 1620, 840, 195};
+constexpr int kGrabTitle[] = {15, 1230, 555, 555};
+constexpr int kAutoSave[] = {8220, 1620, 1005, 210};
 constexpr int kCombo1Arrow[] = {3210 + 1530 - 240, 1380, 240, 315};
 
 QByteArray macroSetFile(const QByteArray& firstText)
@@ -41,6 +43,7 @@ private Q_SLOTS:
     void editsAButtonAndSendsIt();
     void keepsTargetTitlesInTheirFile();
     void loadsAPickedMacroSet();
+    void grabsATitleByPointing();
 
 private:
     // Types a target title into the panel's title box, as a user would.
@@ -219,6 +222,46 @@ void TestSending::loadsAPickedMacroSet()
     app.clickMacroButton(m_user, 1);
     const QByteArray expected = "50% {second} set\r";
     QCOMPARE(term.waitFor(expected), expected);
+}
+
+void TestSending::grabsATitleByPointing()
+{
+    // 120 characters, some beyond Windows-1252: the grabber keeps the first 99.
+    QString title = unique("kf-e2e-grab") + QStringLiteral(" Жёлтый éclair ");
+    while (title.size() < 120)
+        title += QLatin1Char(title.size() % 10 == 0 ? '|' : 'x');
+    XTermTarget term(title, QStringLiteral("60x8+300+500"));
+    QVERIFY(term.start(m_user));
+    KeyflareProgram app;
+    QVERIFY(app.start(m_user));
+    const QRect inside = m_user.clientRect(term.window());
+
+    // Over the title bar.
+    click(app, m_user, kGrabTitle);
+    m_user.moveTo(QPoint(inside.center().x(), inside.top() - 8));
+    QTest::qWait(600);
+    m_user.tap(XKB_KEY_Return);
+    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare v2.3")) != 0);
+    QTest::qWait(300);
+
+    // Inside the window: the same title, which the list holds by now.
+    click(app, m_user, kGrabTitle);
+    m_user.moveTo(inside.center());
+    QTest::qWait(600);
+    m_user.tap(XKB_KEY_Return);
+    QVERIFY2(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0, "already in your list");
+    m_user.tap(XKB_KEY_Return);
+    QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
+    QTest::qWait(300);
+
+    // The grabbed title finds its window by its beginning.
+    app.clickMacroButton(m_user, 1);
+    QCOMPARE(term.waitFor("1\r"), QByteArray("1\r"));
+
+    click(app, m_user, kAutoSave);
+    m_user.closeWindow(app.window());
+    QVERIFY(app.waitForExit());
+    QCOMPARE(QString::fromUtf8(app.file("Keyflare.ini")), title.left(99) + QStringLiteral("\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestSending)

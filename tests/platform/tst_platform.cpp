@@ -3,6 +3,7 @@
 #include "DesktopServices.h"
 #include "KeystrokeString.h"
 #include "WindowMatch.h"
+#include "x11/CompoundText.h"
 #include "x11/KeyPlanner.h"
 
 #include <QTest>
@@ -59,6 +60,8 @@ private Q_SLOTS:
     void plansEveryPrintableAscii();
     void plansLevelsAndLocks_data();
     void plansLevelsAndLocks();
+    void decodesCompoundText_data();
+    void decodesCompoundText();
     void choosesProgramFolder_data();
     void choosesProgramFolder();
 };
@@ -270,6 +273,28 @@ void TestPlatform::choosesProgramFolder()
     QCOMPARE(ExecutableFolder::choose(exeDir, installedBinDir,
                                       QStringLiteral("/home/u/.local/share/Keyflare")),
              expected);
+}
+
+void TestPlatform::decodesCompoundText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ASCII") << QByteArray("xterm") << "xterm";
+    QTest::newRow("Latin-1 by default") << QByteArray("caf\xe9") << "café";
+    // What Xlib writes for "kf Жёлтый éclair 日本".
+    QTest::newRow("as Xlib writes it") << QByteArray("kf \x1b-L\xb6\xf1\xdb\xe2\xeb\xd9 \x1b-A\xe9"
+                                                     "clair \x1b$(BF|K\\")
+                                       << "kf Жёлтый éclair 日本";
+    QTest::newRow("UTF-8 segment") << QByteArray("a\x1b%G\xe2\x82\xac\x1b%@b") << "a€b";
+    QTest::newRow("unknown set") << QByteArray("\x1b-Z\xe9") << QString(QChar(0xfffd));
+    QTest::newRow("cut pair") << QByteArray("\x1b$(BF") << QString(QChar(0xfffd));
+}
+
+void TestPlatform::decodesCompoundText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(decodeCompoundText(bytes), text);
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)

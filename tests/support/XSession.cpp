@@ -191,7 +191,8 @@ bool XTermTarget::start(XUser& user)
     m_process.setProcessEnvironment(env);
     const QString out = m_dir.filePath(QStringLiteral("received"));
     m_process.start(QStringLiteral("xterm"),
-                    {QStringLiteral("-u8"), QStringLiteral("-T"), m_title,
+                    {QStringLiteral("-u8"), QStringLiteral("-xrm"),
+                     QStringLiteral("XTerm*utf8Title: true"), QStringLiteral("-T"), m_title,
                      QStringLiteral("-geometry"), m_geometry, QStringLiteral("-e"),
                      testHelperPath(QStringLiteral("ttycapture")), out,
                      QString::number(m_delayUs)});

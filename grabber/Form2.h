@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class Sender;
+struct Platform;
+
+// The title grabber: four times a second it shows the title of the window under the mouse
+// pointer; ENTER adds that title to the main panel's target titles and makes it the target.
+class Form2 : public QDialog
+{
+    Q_OBJECT
+public:
+    // Opens a fresh grabber modally where the main panel stands and returns once it has closed.
+    static void open(Sender& sender);
+
+    Form2(Sender& sender, Platform& platform);
+
+    void Form_Load();
+    void Timer1_Timer();
+    void Command1_Click(); // ENTER: take the title shown
+    void Command2_Click(); // "Cancel"
+
+    QLineEdit* Text1 = nullptr;      // the title under the pointer
+    QPushButton* Command1 = nullptr; // "GRB", the default button, out of sight below the window
+    QPushButton* Command2 = nullptr; // "Cancel"
+    QTimer* Timer1 = nullptr;
+    QLabel* instructions = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void Form_Activate();
+
+    Sender& m_sender;
+    Platform& m_platform;
+    quint32 LastWnd = 0;
+    bool m_activated = false;
+};
