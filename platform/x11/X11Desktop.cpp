@@ -5,10 +5,14 @@
 #include "KeyPlanner.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
+#include <QTimer>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -16,6 +20,7 @@
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
+#include <xcb/xinput.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
@@ -39,6 +44,7 @@ constexpr int kFocusWaitMs = 1000;
 // A Shift, Ctrl or Alt still held from the click would change every key typed.
 constexpr int kModifierWaitMs = 2000;
 constexpr int kPollMs = 2;
+constexpr int kRestoreAfterMs = 30000;
 constexpr int kTitleLimit = 99;
 
 QString cutToCodePoints(const QString& s, int limit)
@@ -67,8 +73,12 @@ struct X11Desktop::Connection
     xcb_atom_t compoundText = XCB_NONE;
     xcb_window_t helper = XCB_NONE;
     xkb_context* xkb = nullptr;
-    int32_t keyboard = -1;
+    int32_t keyboard = -1;      // the core keyboard: its state is what receivers see
+    int32_t xtestKeyboard = -1; // the keyboard XTEST drives: its map turns our keys into text
     xcb_window_t target = XCB_NONE;
+    // Characters the layout lacks, mapped onto spare keycodes for as long as receivers may
+    // still be reading keys typed with them.
+    std::map<char32_t, uint8_t> borrowed;
     QByteArray hostname;
 
     ~Connection()
@@ -109,6 +119,7 @@ struct X11Desktop::Connection
             return false;
         }
         keyboard = xkb_x11_get_core_keyboard_device_id(c);
+        xtestKeyboard = findXtestKeyboard();
         xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
         if (keyboard < 0 || !xkb) {
             *error = QStringLiteral("cannot read the keyboard");
@@ -300,6 +311,170 @@ struct X11Desktop::Connection
         return XCB_CURRENT_TIME;
     }
 
+    // The slave keyboard that XTEST drives; its map may differ from the physical keyboard's.
+    int32_t findXtestKeyboard()
+    {
+        std::free(
+            xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 0), nullptr));
+        Reply<xcb_input_xi_query_device_reply_t> r(xcb_input_xi_query_device_reply(
+            c, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL), nullptr));
+        if (!r)
+            return -1;
+        for (auto it = xcb_input_xi_query_device_infos_iterator(r.get()); it.rem;
+             xcb_input_xi_device_info_next(&it)) {
+            const QByteArray name(xcb_input_xi_device_info_name(it.data),
+                                  xcb_input_xi_device_info_name_length(it.data));
+            if (it.data->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD &&
+                it.data->attachment == keyboard && name.endsWith("XTEST keyboard"))
+                return it.data->deviceid;
+        }
+        return -1;
+    }
+
+    std::unique_ptr<xkb_keymap, KeymapDeleter> readKeymap()
+    {
+        xkb_keymap* map = nullptr;
+        if (xtestKeyboard >= 0)
+            map =
+                xkb_x11_keymap_new_from_device(xkb, c, xtestKeyboard, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        if (!map)
+            map = xkb_x11_keymap_new_from_device(xkb, c, keyboard, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        return std::unique_ptr<xkb_keymap, KeymapDeleter>(map);
+    }
+
+    // The core keysym table, for finding spare keycodes and checking our borrowed ones.
+    struct CoreMap
+    {
+        uint8_t first = 0;
+        int perKeycode = 0;
+        std::vector<xcb_keysym_t> syms;
+        const xcb_keysym_t* of(uint8_t kc) const
+        {
+            return syms.data() + static_cast<size_t>(kc - first) * static_cast<size_t>(perKeycode);
+        }
+    };
+
+    bool readCoreMap(CoreMap* map)
+    {
+        const xcb_setup_t* setup = xcb_get_setup(c);
+        const int count = setup->max_keycode - setup->min_keycode + 1;
+        Reply<xcb_get_keyboard_mapping_reply_t> r(xcb_get_keyboard_mapping_reply(
+            c, xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<uint8_t>(count)),
+            nullptr));
+        if (!r || r->keysyms_per_keycode == 0)
+            return false;
+        map->first = setup->min_keycode;
+        map->perKeycode = r->keysyms_per_keycode;
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(r.get());
+        map->syms.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(r.get()));
+        return true;
+    }
+
+    // True when kc types sym and nothing else. The server may report a key we filled with one
+    // symbol in its own shape (NoSymbol on levels it folded), so those count too.
+    static bool holdsOnly(const CoreMap& map, uint8_t kc, xcb_keysym_t sym)
+    {
+        if (map.of(kc)[0] != sym)
+            return false;
+        for (int i = 1; i < map.perKeycode; ++i) {
+            if (map.of(kc)[i] != sym && map.of(kc)[i] != XCB_NO_SYMBOL)
+                return false;
+        }
+        return true;
+    }
+
+    static bool isEmpty(const CoreMap& map, uint8_t kc)
+    {
+        for (int i = 0; i < map.perKeycode; ++i) {
+            if (map.of(kc)[i] != XCB_NO_SYMBOL)
+                return false;
+        }
+        return true;
+    }
+
+    // Maps each character in missing onto a spare keycode, reusing the ones still mapped from
+    // an earlier send. One keycode per character, all before the first key is typed: remapping
+    // while typing races the receivers' reading of the map.
+    bool borrow(const std::set<char32_t>& missing, QString* error)
+    {
+        CoreMap map;
+        if (!readCoreMap(&map)) {
+            *error = QStringLiteral("cannot read the keyboard map");
+            return false;
+        }
+        // Forget keycodes that someone else has remapped meanwhile.
+        for (auto it = borrowed.begin(); it != borrowed.end();) {
+            if (holdsOnly(map, it->second, xkb_utf32_to_keysym(it->first)))
+                ++it;
+            else
+                it = borrowed.erase(it);
+        }
+        std::vector<uint8_t> spare;
+        for (int kc = map.first;
+             kc < map.first + static_cast<int>(map.syms.size()) / map.perKeycode; ++kc) {
+            if (isEmpty(map, static_cast<uint8_t>(kc)))
+                spare.push_back(static_cast<uint8_t>(kc));
+        }
+        // Keycodes borrowed for characters not needed now may be taken back.
+        for (auto it = borrowed.begin(); it != borrowed.end() && spare.size() < missing.size();) {
+            if (missing.count(it->first)) {
+                ++it;
+                continue;
+            }
+            spare.push_back(it->second);
+            it = borrowed.erase(it);
+        }
+        size_t needed = 0;
+        for (char32_t ch : missing)
+            needed += borrowed.count(ch) ? 0 : 1;
+        if (needed > spare.size()) {
+            *error = QStringLiteral("the text needs %1 characters that the keyboard layout lacks; "
+                                    "at most %2 can be typed at once")
+                         .arg(missing.size())
+                         .arg(spare.size() + missing.size() - needed);
+            return false;
+        }
+        for (char32_t ch : missing) {
+            if (borrowed.count(ch))
+                continue;
+            const uint8_t kc = spare.back();
+            spare.pop_back();
+            // The same symbol on every level and group, so neither Shift nor the group in force
+            // can turn it into another character (a letter alone would read as lower case).
+            const std::vector<xcb_keysym_t> syms(static_cast<size_t>(map.perKeycode),
+                                                 xkb_utf32_to_keysym(ch));
+            xcb_change_keyboard_mapping(c, 1, kc, static_cast<uint8_t>(map.perKeycode),
+                                        syms.data());
+            borrowed[ch] = kc;
+        }
+        sync();
+        return true;
+    }
+
+    // Gives the borrowed keycodes back, unless someone else has remapped them meanwhile.
+    void restoreBorrowed()
+    {
+        CoreMap map;
+        if (borrowed.empty() || !readCoreMap(&map))
+            return;
+        for (const auto& [ch, kc] : borrowed) {
+            if (!holdsOnly(map, kc, xkb_utf32_to_keysym(ch)))
+                continue;
+            const std::vector<xcb_keysym_t> none(static_cast<size_t>(map.perKeycode),
+                                                 XCB_NO_SYMBOL);
+            xcb_change_keyboard_mapping(c, 1, kc, static_cast<uint8_t>(map.perKeycode),
+                                        none.data());
+        }
+        borrowed.clear();
+        sync();
+    }
+
+    void lockModifiers(uint8_t affect, uint8_t values)
+    {
+        xcb_xkb_latch_lock_state(c, XCB_XKB_ID_USE_CORE_KBD, affect, values, 0, 0, 0, 0, 0);
+        sync();
+    }
+
     void fakeKey(uint8_t type, uint8_t keycode)
     {
         xcb_test_fake_input(c, type, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
@@ -312,7 +487,28 @@ X11Desktop::X11Desktop(const QString& display) : m_display(display)
 {
 }
 
-X11Desktop::~X11Desktop() = default;
+X11Desktop::~X11Desktop()
+{
+    if (m_x && !xcb_connection_has_error(m_x->c))
+        m_x->restoreBorrowed();
+}
+
+void X11Desktop::scheduleRestore()
+{
+    // Receivers read the map when they get to our keys, which a busy one may do seconds later;
+    // the borrowed keycodes are given back once Keyflare has been idle for a while, or at exit.
+    if (!QCoreApplication::instance())
+        return;
+    if (!m_restoreTimer) {
+        m_restoreTimer = std::make_unique<QTimer>();
+        m_restoreTimer->setSingleShot(true);
+        QObject::connect(m_restoreTimer.get(), &QTimer::timeout, [this] {
+            if (m_x && !xcb_connection_has_error(m_x->c))
+                m_x->restoreBorrowed();
+        });
+    }
+    m_restoreTimer->start(kRestoreAfterMs);
+}
 
 bool X11Desktop::ensureConnection()
 {
@@ -384,7 +580,14 @@ bool X11Desktop::activate(const QString& title)
         }
         QThread::msleep(kPollMs);
     } while (!deadline.hasExpired() && !xcb_connection_has_error(m_x->c));
-    m_lastError = QStringLiteral("the window \"%1\" did not take the focus").arg(title);
+    Reply<xcb_get_input_focus_reply_t> f(
+        xcb_get_input_focus_reply(m_x->c, xcb_get_input_focus(m_x->c), nullptr));
+    m_lastError = QStringLiteral("the window \"%1\" (0x%2) did not take the focus (focus 0x%3, "
+                                 "active 0x%4)")
+                      .arg(title)
+                      .arg(w, 0, 16)
+                      .arg(f ? f->focus : 0, 0, 16)
+                      .arg(m_x->activeWindow(), 0, 16);
     return false;
 }
 
@@ -428,30 +631,66 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
         QThread::msleep(kPollMs);
     }
 
+    std::vector<char32_t> chars;
+    chars.reserve(strokes.size());
+    for (const KeyStroke& s : strokes)
+        chars.push_back(s.kind == KeyStroke::Enter ? U'\r'
+                        : s.kind == KeyStroke::Tab ? U'\t'
+                                                   : s.codePoint);
+
     // The map is read for every send, so a layout switched meanwhile is honoured.
-    std::unique_ptr<xkb_keymap, KeymapDeleter> keymap(
-        xkb_x11_keymap_new_from_device(x.xkb, x.c, x.keyboard, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    auto keymap = x.readKeymap();
     if (!keymap) {
         m_lastError = QStringLiteral("cannot read the keyboard map");
         return false;
     }
-    const KeyPlanner planner(keymap.get(), state->group, state->lockedMods);
+    const uint32_t group = state->group;
+    std::optional<KeyPlanner> planner(std::in_place, keymap.get(), group, state->lockedMods);
+    std::set<char32_t> missing;
+    for (char32_t c : chars) {
+        if (!planner->keyFor(c))
+            missing.insert(c);
+    }
+    if (!missing.empty()) {
+        if (!x.borrow(missing, &m_lastError))
+            return false;
+        scheduleRestore();
+        keymap = x.readKeymap();
+        if (!keymap) {
+            m_lastError = QStringLiteral("cannot read the keyboard map");
+            return false;
+        }
+        planner.emplace(keymap.get(), group, state->lockedMods);
+    }
 
     // Plan the whole text before the first key: output is exact or refused, never partial.
     std::vector<PlannedKey> plan;
-    plan.reserve(strokes.size());
-    for (const KeyStroke& s : strokes) {
-        const char32_t c = s.kind == KeyStroke::Enter ? U'\r'
-                           : s.kind == KeyStroke::Tab ? U'\t'
-                                                      : s.codePoint;
-        const std::optional<PlannedKey> key = planner.keyFor(c);
-        if (!key) {
-            m_lastError = QStringLiteral("the keyboard layout cannot type U+%1")
-                              .arg(static_cast<uint>(c), 4, 16, QLatin1Char('0'))
-                              .toUpper();
-            return false;
+    const auto planAll = [&](const KeyPlanner& p) {
+        plan.clear();
+        for (char32_t c : chars) {
+            const std::optional<PlannedKey> key = p.keyFor(c);
+            if (!key) {
+                m_lastError = QStringLiteral("the keyboard layout cannot type U+%1")
+                                  .arg(static_cast<uint>(c), 4, 16, QLatin1Char('0'))
+                                  .toUpper();
+                return false;
+            }
+            plan.push_back(*key);
         }
-        plan.push_back(*key);
+        return true;
+    };
+    // Caps Lock may turn a borrowed letter into its capital, which no key level undoes; such a
+    // text is typed with the locks off, and they are put back afterwards.
+    const uint8_t locks = state->lockedMods & (XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2);
+    bool unlock = false;
+    if (!planAll(*planner)) {
+        if (locks == 0)
+            return false;
+        planner.emplace(keymap.get(), group, state->lockedMods & ~locks);
+        if (!planAll(*planner))
+            return false;
+        unlock = true;
+        x.lockModifiers(locks, 0);
     }
 
     uint8_t held = 0;
@@ -459,12 +698,12 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
         for (int bit = 0; bit < 8; ++bit) {
             const uint8_t m = static_cast<uint8_t>(1u << bit);
             if ((held & m) && !(want & m))
-                x.fakeKey(XCB_KEY_RELEASE, planner.modifierKey(bit));
+                x.fakeKey(XCB_KEY_RELEASE, planner->modifierKey(bit));
         }
         for (int bit = 0; bit < 8; ++bit) {
             const uint8_t m = static_cast<uint8_t>(1u << bit);
             if (!(held & m) && (want & m))
-                x.fakeKey(XCB_KEY_PRESS, planner.modifierKey(bit));
+                x.fakeKey(XCB_KEY_PRESS, planner->modifierKey(bit));
         }
         held = want;
     };
@@ -482,6 +721,8 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
         x.fakeKey(XCB_KEY_RELEASE, key.keycode);
     }
     setModifiers(0);
+    if (unlock)
+        x.lockModifiers(locks, locks);
     x.sync();
     if (xcb_connection_has_error(x.c)) {
         m_lastError = QStringLiteral("the connection to the X server broke");

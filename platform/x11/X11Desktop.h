@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+class QTimer;
 struct xcb_connection_t;
 struct KeyStroke;
 
@@ -36,8 +37,10 @@ private:
     struct Connection;
     bool ensureConnection();
     bool typeStrokes(const std::vector<KeyStroke>& strokes);
+    void scheduleRestore();
 
     QString m_display;
     std::unique_ptr<Connection> m_x;
     QString m_lastError;
+    std::unique_ptr<QTimer> m_restoreTimer;
 };

@@ -11,6 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <xcb/xcb.h>
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 #include <xcb/xtest.h>
 
 namespace {
@@ -182,6 +185,15 @@ XTermTarget::~XTermTarget()
 {
     m_process.kill();
     m_process.waitForFinished(2000);
+    // The next xterm may get the same window id; until the window manager has let go of this
+    // one, it could mistake the new window for the old one and drop it.
+    X11Desktop desktop;
+    const QDeadlineTimer deadline(3000);
+    for (bool listed = true; listed && !deadline.hasExpired(); pause(10)) {
+        listed = false;
+        for (const CandidateWindow& w : desktop.listWindows())
+            listed = listed || w.id == m_window;
+    }
 }
 
 bool XTermTarget::start(XUser& user)
@@ -365,4 +377,109 @@ bool KeyflareProgram::waitForExit(int ms)
 int KeyflareProgram::exitCode() const
 {
     return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+bool XUser::setLayout(const QString& layout)
+{
+    return QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout}) == 0;
+}
+
+void XUser::lockGroup(int group)
+{
+    xcb_xkb_latch_lock_state(m_c, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, static_cast<uint8_t>(group), 0,
+                             0, 0);
+    sync();
+}
+
+void XUser::lockModifiers(int affect, int values)
+{
+    xcb_xkb_latch_lock_state(m_c, XCB_XKB_ID_USE_CORE_KBD, static_cast<uint8_t>(affect),
+                             static_cast<uint8_t>(values), 0, 0, 0, 0, 0);
+    sync();
+}
+
+static xcb_xkb_get_state_reply_t* keyboardState(xcb_connection_t* c)
+{
+    static bool ready = false;
+    if (!ready) {
+        std::free(xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr));
+        ready = true;
+    }
+    return xcb_xkb_get_state_reply(c, xcb_xkb_get_state(c, XCB_XKB_ID_USE_CORE_KBD), nullptr);
+}
+
+int XUser::lockedGroup()
+{
+    xcb_xkb_get_state_reply_t* s = keyboardState(m_c);
+    const int g = s ? s->lockedGroup : -1;
+    std::free(s);
+    return g;
+}
+
+int XUser::lockedModifiers()
+{
+    xcb_xkb_get_state_reply_t* s = keyboardState(m_c);
+    const int m = s ? s->lockedMods : -1;
+    std::free(s);
+    return m;
+}
+
+int XUser::keysDown()
+{
+    xcb_query_keymap_reply_t* r = xcb_query_keymap_reply(m_c, xcb_query_keymap(m_c), nullptr);
+    int down = 0;
+    for (int i = 0; r && i < 32; ++i)
+        down += __builtin_popcount(r->keys[i]);
+    std::free(r);
+    return down;
+}
+
+int XUser::spareKeycodes()
+{
+    const xcb_setup_t* setup = xcb_get_setup(m_c);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
+        m_c, xcb_get_keyboard_mapping(m_c, setup->min_keycode, static_cast<uint8_t>(count)),
+        nullptr);
+    int spare = 0;
+    const xcb_keysym_t* syms = map ? xcb_get_keyboard_mapping_keysyms(map) : nullptr;
+    for (int i = 0; map && i < count; ++i) {
+        bool empty = true;
+        for (int j = 0; j < map->keysyms_per_keycode; ++j)
+            empty = empty && syms[i * map->keysyms_per_keycode + j] == 0;
+        spare += empty ? 1 : 0;
+    }
+    std::free(map);
+    return spare;
+}
+
+SlowReceiver::SlowReceiver(QString title, int millisecondsPerEvent)
+    : m_title(std::move(title)), m_delayMs(millisecondsPerEvent)
+{
+}
+
+SlowReceiver::~SlowReceiver()
+{
+    m_process.kill();
+    m_process.waitForFinished(2000);
+}
+
+bool SlowReceiver::start(XUser& user)
+{
+    m_process.start(
+        testHelperPath(QStringLiteral("slowreceiver")),
+        {m_title, m_dir.filePath(QStringLiteral("received")), QString::number(m_delayMs)});
+    return m_process.waitForStarted(5000) && user.waitForWindow(m_title, 10000) != 0;
+}
+
+QByteArray SlowReceiver::waitFor(const QByteArray& expected, int ms) const
+{
+    const QDeadlineTimer deadline(ms);
+    QByteArray got;
+    do {
+        pause(20);
+        QFile f(m_dir.filePath(QStringLiteral("received")));
+        got = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    } while (got.size() < expected.size() && !deadline.hasExpired());
+    return got;
 }

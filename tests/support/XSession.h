@@ -37,6 +37,17 @@ public:
     // Clicks the middle of a control given by its layout rectangle (1/1440 inch) in window.
     void clickControl(quint32 window, int left, int top, int width, int height, int button = 1);
     void sync();
+    // Sets the keyboard layout, as a user switching layouts would ("us", "de", "us,de", ...).
+    bool setLayout(const QString& layout);
+    // Locks a group of a multi-group layout, and the lock modifiers (Caps Lock is 2, Num Lock 16).
+    void lockGroup(int group);
+    void lockModifiers(int affect, int values);
+    int lockedGroup();
+    int lockedModifiers();
+    // How many keys are down now.
+    int keysDown();
+    // How many keycodes have no symbol at all (spare keycodes).
+    int spareKeycodes();
     // Asks the window manager to close the window, as its close box does.
     void closeWindow(quint32 window);
     // True when the window manager lists state (e.g. "_NET_WM_STATE_ABOVE") for the window.
@@ -105,6 +116,22 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint32 m_window = 0;
+};
+
+// An X client that takes a fixed time for every key event and records the text it reads.
+class SlowReceiver
+{
+public:
+    SlowReceiver(QString title, int millisecondsPerEvent);
+    ~SlowReceiver();
+    bool start(XUser& user);
+    QByteArray waitFor(const QByteArray& expected, int ms = 15000) const;
+
+private:
+    QString m_title;
+    int m_delayMs;
+    QTemporaryDir m_dir;
+    QProcess m_process;
 };
 
 // The path of a helper built beside the tests.
