@@ -76,6 +76,11 @@ struct X11Desktop::Connection
     int32_t keyboard = -1;      // the core keyboard: its state is what receivers see
     int32_t xtestKeyboard = -1; // the keyboard XTEST drives: its map turns our keys into text
     xcb_window_t target = XCB_NONE;
+    uint8_t xkbEvent = 0;
+    std::unique_ptr<xkb_keymap, KeymapDeleter> cachedKeymap;
+    bool keymapStale = true;
+    xcb_window_t watched = XCB_NONE; // the window whose loss of the focus ends typing
+    bool focusLeft = false;
     // Characters the layout lacks, mapped onto spare keycodes for as long as receivers may
     // still be reading keys typed with them.
     std::map<char32_t, uint8_t> borrowed;
@@ -114,12 +119,20 @@ struct X11Desktop::Connection
         }
         if (!xkb_x11_setup_xkb_extension(
                 c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-                XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
+                XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, &xkbEvent, nullptr)) {
             *error = QStringLiteral("the X server lacks the XKB extension");
             return false;
         }
         keyboard = xkb_x11_get_core_keyboard_device_id(c);
         xtestKeyboard = findXtestKeyboard();
+        // Told when a map changes, the cached one is read again; no need to read it every send.
+        const uint16_t mapEvents =
+            XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+        for (int32_t device : {keyboard, xtestKeyboard}) {
+            if (device >= 0)
+                xcb_xkb_select_events(c, static_cast<xcb_xkb_device_spec_t>(device), mapEvents, 0,
+                                      mapEvents, 0xffff, 0xffff, nullptr);
+        }
         xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
         if (keyboard < 0 || !xkb) {
             *error = QStringLiteral("cannot read the keyboard");
@@ -294,6 +307,39 @@ struct X11Desktop::Connection
         return false;
     }
 
+    void dispatch(const xcb_generic_event_t* ev)
+    {
+        const uint8_t type = ev->response_type & 0x7f;
+        if (type == xkbEvent || type == XCB_MAPPING_NOTIFY) {
+            keymapStale = true;
+        } else if (type == XCB_FOCUS_OUT) {
+            const auto* f = reinterpret_cast<const xcb_focus_out_event_t*>(ev);
+            // Moves within the window, and the passing grabs of shortcuts, leave it focused.
+            if (f->event == watched && f->mode == XCB_NOTIFY_MODE_NORMAL &&
+                f->detail != XCB_NOTIFY_DETAIL_INFERIOR)
+                focusLeft = true;
+        }
+    }
+
+    // Handles what the server has sent, without waiting for anything.
+    void pumpEvents()
+    {
+        while (xcb_generic_event_t* ev = xcb_poll_for_event(c)) {
+            dispatch(ev);
+            std::free(ev);
+        }
+    }
+
+    // Reports the focus leaving w as an event, so typing can watch for it without a round trip.
+    void watchFocus(xcb_window_t w)
+    {
+        pumpEvents();
+        const uint32_t mask = XCB_EVENT_MASK_FOCUS_CHANGE;
+        xcb_change_window_attributes(c, w, XCB_CW_EVENT_MASK, &mask);
+        watched = w;
+        focusLeft = false;
+    }
+
     // A real server time: some window managers ignore activation requests stamped with 0.
     xcb_timestamp_t serverTime()
     {
@@ -304,6 +350,7 @@ struct X11Desktop::Connection
             const bool isNotify = (ev->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
             const xcb_timestamp_t t =
                 isNotify ? reinterpret_cast<xcb_property_notify_event_t*>(ev)->time : 0;
+            dispatch(ev);
             std::free(ev);
             if (isNotify)
                 return t;
@@ -331,15 +378,21 @@ struct X11Desktop::Connection
         return -1;
     }
 
-    std::unique_ptr<xkb_keymap, KeymapDeleter> readKeymap()
+    // The map of the keyboard XTEST drives, read again whenever the server said it changed.
+    xkb_keymap* keymap()
     {
+        pumpEvents();
+        if (cachedKeymap && !keymapStale)
+            return cachedKeymap.get();
+        keymapStale = false;
         xkb_keymap* map = nullptr;
         if (xtestKeyboard >= 0)
             map =
                 xkb_x11_keymap_new_from_device(xkb, c, xtestKeyboard, XKB_KEYMAP_COMPILE_NO_FLAGS);
         if (!map)
             map = xkb_x11_keymap_new_from_device(xkb, c, keyboard, XKB_KEYMAP_COMPILE_NO_FLAGS);
-        return std::unique_ptr<xkb_keymap, KeymapDeleter>(map);
+        cachedKeymap.reset(map);
+        return map;
     }
 
     // The core keysym table, for finding spare keycodes and checking our borrowed ones.
@@ -448,6 +501,7 @@ struct X11Desktop::Connection
             borrowed[ch] = kc;
         }
         sync();
+        keymapStale = true;
         return true;
     }
 
@@ -467,6 +521,7 @@ struct X11Desktop::Connection
         }
         borrowed.clear();
         sync();
+        keymapStale = true;
     }
 
     void lockModifiers(uint8_t affect, uint8_t values)
@@ -608,6 +663,7 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
             xcb_get_input_focus_reply(x.c, xcb_get_input_focus(x.c), nullptr));
         target = f ? f->focus : XCB_NONE;
     }
+    x.watchFocus(target);
     if (target == XCB_NONE || !x.focusIsIn(target)) {
         m_lastError = QStringLiteral("the target window does not hold the focus");
         return false;
@@ -638,14 +694,15 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
                         : s.kind == KeyStroke::Tab ? U'\t'
                                                    : s.codePoint);
 
-    // The map is read for every send, so a layout switched meanwhile is honoured.
-    auto keymap = x.readKeymap();
+    // The map is the server's current one for every send, so a layout switched meanwhile is
+    // honoured.
+    xkb_keymap* keymap = x.keymap();
     if (!keymap) {
         m_lastError = QStringLiteral("cannot read the keyboard map");
         return false;
     }
     const uint32_t group = state->group;
-    std::optional<KeyPlanner> planner(std::in_place, keymap.get(), group, state->lockedMods);
+    std::optional<KeyPlanner> planner(std::in_place, keymap, group, state->lockedMods);
     std::set<char32_t> missing;
     for (char32_t c : chars) {
         if (!planner->keyFor(c))
@@ -655,12 +712,12 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
         if (!x.borrow(missing, &m_lastError))
             return false;
         scheduleRestore();
-        keymap = x.readKeymap();
+        keymap = x.keymap();
         if (!keymap) {
             m_lastError = QStringLiteral("cannot read the keyboard map");
             return false;
         }
-        planner.emplace(keymap.get(), group, state->lockedMods);
+        planner.emplace(keymap, group, state->lockedMods);
     }
 
     // Plan the whole text before the first key: output is exact or refused, never partial.
@@ -686,7 +743,7 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
     if (!planAll(*planner)) {
         if (locks == 0)
             return false;
-        planner.emplace(keymap.get(), group, state->lockedMods & ~locks);
+        planner.emplace(keymap, group, state->lockedMods & ~locks);
         if (!planAll(*planner))
             return false;
         unlock = true;
@@ -710,11 +767,16 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
 
     bool ok = true;
     for (const PlannedKey& key : plan) {
-        // The user may move the focus while we type; the rest must not land elsewhere.
-        if (!x.focusIsIn(target)) {
-            m_lastError = QStringLiteral("the focus left the target window");
-            ok = false;
-            break;
+        // The user may move the focus while we type; the rest must not land elsewhere. The
+        // server tells of a focus change by an event, which costs no round trip to look for.
+        x.pumpEvents();
+        if (x.focusLeft) {
+            if (!x.focusIsIn(target)) {
+                m_lastError = QStringLiteral("the focus left the target window");
+                ok = false;
+                break;
+            }
+            x.focusLeft = false; // it went and came back, or it was never really gone
         }
         setModifiers(key.mods);
         x.fakeKey(XCB_KEY_PRESS, key.keycode);

@@ -19,6 +19,7 @@ private Q_SLOTS:
     void failsWithoutAWindow();
     void refusesWholeTextItCannotType();
     void waitsForAHeldShift();
+    void typesNothingOnceTheFocusMoved();
     void findsWindowUnderPointer();
 
 private:
@@ -120,6 +121,22 @@ void TestX11Desktop::waitsForAHeldShift()
     releaser.join();
     QVERIFY2(typed, qPrintable(desktop.lastError()));
     QCOMPARE(term.waitFor("abc\r"), QByteArray("abc\r"));
+}
+
+void TestX11Desktop::typesNothingOnceTheFocusMoved()
+{
+    XTermTarget target(unique("kf moved target"), QStringLiteral("40x5+20+500"));
+    XTermTarget other(unique("kf moved other"), QStringLiteral("40x5+500+500"));
+    QVERIFY(target.start(m_user));
+    QVERIFY(other.start(m_user));
+    X11Desktop desktop;
+    QVERIFY(desktop.activate(unique("kf moved target")));
+    X11Desktop user; // the user clicks another window before the keys go out
+    QVERIFY(user.activate(unique("kf moved other")));
+    QVERIFY(!desktop.inject(QStringLiteral("abc")));
+    QCOMPARE(target.settle(), QByteArray());
+    QCOMPARE(other.settle(0), QByteArray());
+    QCOMPARE(m_user.keysDown(), 0);
 }
 
 void TestX11Desktop::findsWindowUnderPointer()

@@ -1,0 +1,152 @@
+// Typing speed and exactness of Keyflare's injection against xdotool, on one X server, into a
+// real xterm, for several keyboard layouts. Prints one row per layout and tool.
+#include "MacroKeys.h"
+#include "XSession.h"
+#include "x11/X11Desktop.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// 240 characters: prose with the reserved characters, a TAB, and characters that none of the
+// layouts measured can type directly.
+QString benchText()
+{
+    QString t = QStringLiteral("Dear Ms. O'Neil,\tinvoice #4711 (net 50% + tax) is due on "
+                               "[2026-12-31] {ref ~A^B}; pay 5€ — “now”, Straße 7, café naïve. ");
+    while (t.size() < 240)
+        t += QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789. ");
+    return t.left(240);
+}
+
+struct Run
+{
+    bool exact = false;
+    double ms = 0;
+};
+
+// Waits until the receiver has stopped receiving; returns when its last byte came.
+Run finish(const XTermTarget& term, qsizetype offset, const QByteArray& expected,
+           const QElapsedTimer& clock)
+{
+    QByteArray got;
+    double last = 0;
+    qint64 quietSince = clock.elapsed();
+    while (clock.elapsed() - quietSince < 600 && clock.elapsed() < 20000) {
+        const QByteArray now = term.received().mid(offset);
+        if (now.size() != got.size()) {
+            got = now;
+            last = clock.nsecsElapsed() / 1e6;
+            quietSince = clock.elapsed();
+            if (got == expected)
+                break;
+        }
+        QThread::usleep(200);
+    }
+    return {got == expected, last};
+}
+
+// The program keeps one desktop connection for its lifetime; so does the benchmark.
+Run keyflare(X11Desktop& desktop, XTermTarget& term, const QString& title, const QString& text)
+{
+    const qsizetype offset = term.received().size();
+    QElapsedTimer clock;
+    clock.start();
+    if (!desktop.activate(title) || !desktop.inject(keystrokeString(text)))
+        std::fprintf(stderr, "keyflare: %s\n", qPrintable(desktop.lastError()));
+    return finish(term, offset, text.toUtf8(), clock);
+}
+
+Run xdotool(XTermTarget& term, const QString& title, const QString& text, bool noDelay)
+{
+    X11Desktop desktop;
+    desktop.activate(title); // focus first, untimed: xdotool types into the focused window
+    const qsizetype offset = term.received().size();
+    QStringList args{QStringLiteral("type")};
+    if (noDelay)
+        args << QStringLiteral("--delay") << QStringLiteral("0");
+    args << QStringLiteral("--") << text;
+    QElapsedTimer clock;
+    clock.start();
+    QProcess::execute(QStringLiteral("xdotool"), args);
+    return finish(term, offset, text.toUtf8(), clock);
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int runs = qEnvironmentVariableIntValue("KEYFLARE_BENCH_RUNS") > 0
+                         ? qEnvironmentVariableIntValue("KEYFLARE_BENCH_RUNS")
+                         : 5;
+    XUser user;
+    if (!user.ok()) {
+        std::fprintf(stderr, "needs an X server: run bench/run.sh\n");
+        return 1;
+    }
+    const QString text = benchText();
+    struct Layout
+    {
+        const char* name;
+        int group;
+    };
+    const Layout layouts[] = {{"us", 0}, {"de", 0}, {"fr", 0}, {"us,de", 0}, {"us,de", 1}};
+    std::printf("%d characters, median of %d runs, time from the start of the send to the last "
+                "character received\n\n",
+                static_cast<int>(text.size()), runs);
+    std::printf("| layout | tool | exact | ms | Keyflare is faster by |\n|---|---|---|---|---|\n");
+    for (const Layout& l : layouts) {
+        user.setLayout(QString::fromLatin1(l.name));
+        user.lockGroup(l.group);
+        const QString layout =
+            QStringLiteral("%1 (group %2)").arg(QLatin1String(l.name)).arg(l.group + 1);
+        const QString title = QStringLiteral("kf bench %1").arg(layout);
+        XTermTarget term(title, QStringLiteral("120x20+20+300"));
+        if (!term.start(user)) {
+            std::fprintf(stderr, "cannot start xterm\n");
+            return 1;
+        }
+        // xdotool first: the keycodes Keyflare borrows stay mapped for a while after it typed,
+        // and xdotool would find its missing characters there.
+        const char* tools[] = {"xdotool type --delay 0", "xdotool type", "Keyflare"};
+        double medians[3] = {};
+        bool exact[3] = {true, true, true};
+        for (int t = 0; t < 3; ++t) {
+            std::unique_ptr<X11Desktop> desktop;
+            if (t == 2)
+                desktop = std::make_unique<X11Desktop>();
+            std::vector<double> times;
+            for (int r = 0; r < runs; ++r) {
+                const Run run = t == 2 ? keyflare(*desktop, term, title, text)
+                                       : xdotool(term, title, text, t == 0);
+                exact[t] = exact[t] && run.exact;
+                times.push_back(run.ms);
+            }
+            medians[t] = median(times);
+        }
+        for (int t : {2, 0, 1}) {
+            const QString ratio =
+                t == 2 ? QStringLiteral("-")
+                       : QStringLiteral("%1x").arg(medians[t] / medians[2], 0, 'f', 1);
+            std::printf("| %s | %s | %s | %.0f | %s |\n", qPrintable(layout), tools[t],
+                        exact[t] ? "yes" : "no", medians[t], qPrintable(ratio));
+        }
+        std::fflush(stdout);
+    }
+    user.setLayout(QStringLiteral("us"));
+    user.lockGroup(0);
+    return 0;
+}
