@@ -87,7 +87,8 @@ void Form2::Timer1_Timer()
     // replaces the title shown.
     if (w.title == QLatin1String("Cancel"))
         return;
-    Text1->setText(w.title);
+    // The grabber has no caption of its own (the desktop may name it after the program).
+    Text1->setText(w.id == winId() ? QString() : w.title);
 }
 
 void Form2::Command1_Click()

@@ -8,6 +8,9 @@ KEYFLARE_BUILD_PACKAGES=(
 # The real-X11 tests: a private X server, a window manager and real programs to type into.
 KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils xdotool)
 
+# The sanitizer build and the fuzzers (clang with its runtime libraries).
+KEYFLARE_CHECK_PACKAGES=(clang libclang-rt-14-dev)
+
 keyflare_install_missing() {
     local missing=()
     local p

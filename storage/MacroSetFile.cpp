@@ -2,6 +2,8 @@
 
 #include "TextFile.h"
 
+#include <QStringList>
+
 namespace {
 
 // The first n characters of s, never half of a character outside the Basic Multilingual Plane.
@@ -31,28 +33,40 @@ QString extension()
 QVector<MacroSlot> read(const QString& path)
 {
     QStringList lines;
-    if (!TextFile::readLines(path, &lines) || lines.isEmpty())
+    if (!TextFile::readLines(path, &lines))
         return {};
+    return parse(lines);
+}
+
+QVector<MacroSlot> parse(const QStringList& lines)
+{
     QVector<MacroSlot> slots;
+    if (lines.isEmpty())
+        return slots;
     if (lines.first() == header()) {
         for (qsizetype i = 0; i < kSlots && 2 + 2 * i < lines.size(); ++i)
             slots.append({lines.at(1 + 2 * i), lines.at(2 + 2 * i)});
     } else {
         for (qsizetype i = 0; i < kSlots && i < lines.size(); ++i) {
             const QString& line = lines.at(i);
-            slots.append(
-                {leftCodePoints(line, kCaptionFromTextLength) + QStringLiteral("..."), line});
+            slots.append({leftCodePoints(line, kCaptionFromTextLength) + QStringLiteral("..."),
+                          line});
         }
     }
     return slots;
 }
 
-bool write(const QString& path, const QVector<MacroSlot>& slots, QString* error)
+QStringList serialize(const QVector<MacroSlot>& slots)
 {
     QStringList lines{header()};
     for (const MacroSlot& slot : slots)
         lines << slot.caption << slot.text;
-    return TextFile::writeLines(path, lines, error);
+    return lines;
+}
+
+bool write(const QString& path, const QVector<MacroSlot>& slots, QString* error)
+{
+    return TextFile::writeLines(path, serialize(slots), error);
 }
 
 } // namespace MacroSetFile

@@ -27,6 +27,10 @@ QString extension();
 // a captioned record whose text line is missing is not given. Lines after the 48th record are
 // never read. Reading reports nothing: what could not be read keeps its defaults.
 QVector<MacroSlot> read(const QString& path);
+// The records that lines (a file's lines, endings removed) hold, as read() gives them.
+QVector<MacroSlot> parse(const QStringList& lines);
+// The lines of the captioned layout for slots.
+QStringList serialize(const QVector<MacroSlot>& slots);
 
 // Replaces the file at path atomically with the 48 slots. False, with the reason, when it cannot
 // be written; the old file is then left whole.

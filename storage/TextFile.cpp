@@ -30,13 +30,18 @@ int windows1252Byte(QChar c)
 
 namespace TextFile {
 
-QString decode(const QByteArray& bytes)
+bool isValidUtf8(const QByteArray& bytes)
 {
     // Stateless, so that a sequence cut off at the end counts as invalid too.
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    const QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
+    const QString decoded = utf8.decode(bytes); // decode() is lazy until its result is used
+    return !utf8.hasError();
+}
+
+QString decode(const QByteArray& bytes)
+{
+    if (isValidUtf8(bytes))
+        return QString::fromUtf8(bytes); // drops one byte-order mark at the start
     QString out;
     out.reserve(bytes.size());
     for (const char b : bytes) {
@@ -57,13 +62,24 @@ bool fitsWindows1252(const QString& text)
 
 QByteArray encode(const QString& text)
 {
-    if (!fitsWindows1252(text))
-        return text.toUtf8();
-    QByteArray out;
-    out.reserve(text.size());
-    for (const QChar c : text)
-        out += static_cast<char>(windows1252Byte(c));
-    return out;
+    if (fitsWindows1252(text)) {
+        QByteArray out;
+        out.reserve(text.size());
+        bool high = false;
+        for (const QChar c : text) {
+            const int b = windows1252Byte(c);
+            high = high || b >= 0x80;
+            out += static_cast<char>(b);
+        }
+        // Windows-1252 bytes that happen to form valid UTF-8 ("Ã©", say) would read back as
+        // other text; such a file is written in UTF-8 instead.
+        if (!high || !isValidUtf8(out))
+            return out;
+    }
+    // A leading U+FEFF would be taken for a byte-order mark and dropped; a real mark before it
+    // keeps it.
+    const QByteArray bom = text.startsWith(QChar(0xFEFF)) ? QByteArray("\xef\xbb\xbf") : QByteArray();
+    return bom + text.toUtf8();
 }
 
 QStringList splitLines(const QString& text)
@@ -103,15 +119,20 @@ bool readLines(const QString& path, QStringList* lines, QString* error)
     return true;
 }
 
-bool writeLines(const QString& path, const QStringList& lines, QString* error)
+QByteArray render(const QStringList& lines)
 {
     QString text;
     for (const QString& line : lines) {
         text += line;
         text += QLatin1String("\r\n");
     }
+    return encode(text);
+}
+
+bool writeLines(const QString& path, const QStringList& lines, QString* error)
+{
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(encode(text)) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(render(lines)) < 0 || !file.commit()) {
         *error = file.errorString();
         return false;
     }

@@ -14,12 +14,17 @@ namespace TextFile {
 QString decode(const QByteArray& bytes);
 // The bytes of text, encoded as above.
 QByteArray encode(const QString& text);
+// True when bytes are valid UTF-8 throughout.
+bool isValidUtf8(const QByteArray& bytes);
 // True when every character of text has a byte in Windows-1252.
 bool fitsWindows1252(const QString& text);
 
 // Splits text into lines. CR LF ends a line, and so does a lone CR or LF (files edited elsewhere);
 // a last line without an ending counts, an empty remainder after the last ending does not.
 QStringList splitLines(const QString& text);
+
+// The bytes of a file holding lines, each ended by CR LF.
+QByteArray render(const QStringList& lines);
 
 // Reads the lines of the file at path. False, with the reason, when it cannot be read.
 bool readLines(const QString& path, QStringList* lines, QString* error = nullptr);

@@ -15,6 +15,11 @@ QStringList read(const QString& path)
     QStringList lines;
     if (!TextFile::readLines(path, &lines))
         return {};
+    return parse(lines);
+}
+
+QStringList parse(const QStringList& lines)
+{
     QStringList titles;
     for (qsizetype i = 0; i < lines.size() && i < kReadLimit; ++i) {
         const QString title = trimBlanks(lines.at(i));

@@ -54,6 +54,15 @@ private:
         QVERIFY(typist.activate(QStringLiteral("Keyflare v2.3")));
         QVERIFY2(typist.inject(title), qPrintable(typist.lastError()));
     }
+    // Waits for a message box and answers it with a key once it holds the focus.
+    // The grabber, untitled, is named after the program too: except tells it apart.
+    void answerMessageBox(quint32 keysym, quint32 except = 0)
+    {
+        const quint32 box = m_user.waitForWindow(QStringLiteral("Keyflare"), 5000, except);
+        QVERIFY2(box != 0, "a message box appears");
+        QVERIFY(m_user.waitForFocus(box));
+        m_user.tap(keysym);
+    }
     QString unique(const char* base) const
     {
         return QStringLiteral("%1-%2")
@@ -107,8 +116,8 @@ void TestSending::reportsMissingTargetAndTypesNothing()
     app.clickMacroButton(m_user, 1);
     const quint32 box = m_user.waitForWindow(QStringLiteral("Keyflare"));
     QVERIFY2(box != 0, "the failure is reported in a message box");
-    m_user.key(XKB_KEY_Return, true);
-    m_user.key(XKB_KEY_Return, false);
+    QVERIFY(m_user.waitForFocus(box));
+    m_user.tap(XKB_KEY_Return);
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
     QCOMPARE(bystander.settle(), QByteArray());
 
@@ -194,14 +203,12 @@ void TestSending::keepsTargetTitlesInTheirFile()
     m_user.key(XKB_KEY_Control_L, true);
     m_user.tap(XKB_KEY_d);
     m_user.key(XKB_KEY_Control_L, false);
-    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0);
-    m_user.tap(XKB_KEY_Return);
+    answerMessageBox(XKB_KEY_Return);
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
 
     // Closing asks whether to save the changed list; Enter answers Yes.
     m_user.closeWindow(app.window());
-    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0);
-    m_user.tap(XKB_KEY_Return);
+    answerMessageBox(XKB_KEY_Return);
     QVERIFY(app.waitForExit());
     QCOMPARE(app.file("Keyflare.ini"), QByteArray("Second title\r\n"));
 }
@@ -238,6 +245,7 @@ void TestSending::grabsATitleByPointing()
 
     // Over the title bar.
     click(app, m_user, kGrabTitle);
+    QVERIFY(m_user.waitForFocus(m_user.waitForWindow(QStringLiteral("Keyflare"))));
     m_user.moveTo(QPoint(inside.center().x(), inside.top() - 8));
     QTest::qWait(600);
     m_user.tap(XKB_KEY_Return);
@@ -246,11 +254,12 @@ void TestSending::grabsATitleByPointing()
 
     // Inside the window: the same title, which the list holds by now.
     click(app, m_user, kGrabTitle);
+    const quint32 grabber = m_user.waitForWindow(QStringLiteral("Keyflare"));
+    QVERIFY(m_user.waitForFocus(grabber));
     m_user.moveTo(inside.center());
     QTest::qWait(600);
     m_user.tap(XKB_KEY_Return);
-    QVERIFY2(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0, "already in your list");
-    m_user.tap(XKB_KEY_Return);
+    answerMessageBox(XKB_KEY_Return, grabber); // "already in your list"
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
     QTest::qWait(300);
 

@@ -78,6 +78,12 @@ void TestStorage::decodesAndEncodes_data()
         << QByteArray("\xef\xbb\xbfx") << "x" << QByteArray("x");
     QTest::newRow("undefined Windows-1252 byte survives")
         << QByteArray("a\x81z") << QString::fromUtf16(u"a\u0081z") << QByteArray("a\x81z");
+    // Found by fuzzing: Windows-1252 bytes that form valid UTF-8 must not be written as such.
+    QTest::newRow("Windows-1252 text whose bytes would read as UTF-8 is written in UTF-8")
+        << QByteArray("~\xc3\x9d\xe2\x80\xb0") << "~Ý‰" << QByteArray("~\xc3\x9d\xe2\x80\xb0");
+    QTest::newRow("a leading U+FEFF survives")
+        << QByteArray("\xef\xbb\xbf\xef\xbb\xbfx") << QString(QChar(0xfeff)) + "x"
+        << QByteArray("\xef\xbb\xbf\xef\xbb\xbfx");
     QTest::newRow("invalid UTF-8 inside valid UTF-8 reads as Windows-1252")
         << QByteArray("\xc3\xa9 \xe9") << "Ã© é" << QByteArray("\xc3\xa9 \xe9");
 }

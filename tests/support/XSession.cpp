@@ -51,13 +51,13 @@ bool XUser::ok() const
     return m_c && !xcb_connection_has_error(m_c) && m_root != 0;
 }
 
-quint32 XUser::waitForWindow(const QString& title, int ms)
+quint32 XUser::waitForWindow(const QString& title, int ms, quint32 except)
 {
     X11Desktop desktop;
     const QDeadlineTimer deadline(ms);
     do {
         for (const CandidateWindow& w : desktop.listWindows()) {
-            if (w.title == title)
+            if (w.title == title && w.id != except)
                 return w.id;
         }
         pause(20);
@@ -76,6 +76,26 @@ bool XUser::waitForNoWindow(const QString& title, int ms)
         if (!found)
             return true;
         pause(20);
+    } while (!deadline.hasExpired());
+    return false;
+}
+
+bool XUser::waitForFocus(quint32 window, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    do {
+        xcb_get_input_focus_reply_t* f =
+            xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr);
+        xcb_window_t w = f ? f->focus : 0;
+        std::free(f);
+        for (int depth = 0; depth < 32 && w > 1; ++depth) {
+            if (w == window)
+                return true;
+            xcb_query_tree_reply_t* t = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, w), nullptr);
+            w = t && t->parent != m_root ? t->parent : 0;
+            std::free(t);
+        }
+        pause(10);
     } while (!deadline.hasExpired());
     return false;
 }

@@ -19,8 +19,11 @@ public:
     ~XUser();
     bool ok() const;
 
-    // The first managed window whose title is exactly title, waiting up to ms; 0 when none.
-    quint32 waitForWindow(const QString& title, int ms = 5000);
+    // The first managed window other than except whose title is exactly title, waiting up to
+    // ms; 0 when none.
+    quint32 waitForWindow(const QString& title, int ms = 5000, quint32 except = 0);
+    // Waits until the keyboard focus is in window (or one of its children); false after ms.
+    bool waitForFocus(quint32 window, int ms = 5000);
     // True once no window has that title any more.
     bool waitForNoWindow(const QString& title, int ms = 5000);
     // The window's inside (client area) in screen coordinates.
