@@ -506,21 +506,29 @@ void Sender::GetNames()
 void Sender::Combo1_Click()
 {
     if (m_fileBusy) {
-        // Picked while another load or a save runs: load it once that one has ended.
-        m_reloadPending = true;
+        // Picked while a load, a save or a clear runs: loaded once that one has ended.
+        m_pickPending = true;
+        m_pendingPick = Combo1->currentText();
         return;
     }
     m_fileBusy = true;
-    do {
-        m_reloadPending = false;
-        loadMacroSet();
-    } while (m_reloadPending);
-    m_fileBusy = false;
+    loadMacroSet();
+    endFileOperation();
     // The loaded set is shown from its first button set, as focusing "1-24" does.
     if (isVisible()) {
         Option1->setFocus();
         Option1->setChecked(true);
         Combo1->setFocus();
+    }
+}
+
+void Sender::endFileOperation()
+{
+    m_fileBusy = false;
+    if (m_pickPending) {
+        m_pickPending = false;
+        Combo1->setEditText(m_pendingPick);
+        Combo1_Click();
     }
 }
 
@@ -617,9 +625,8 @@ Sender::SaveResult Sender::Command2_Click()
     }
     const QString path = MacroSetCatalogue::path(m_programFolder, name);
     QString error;
-    const bool written = MacroSetFile::write(path, slots, &error);
-    m_fileBusy = false;
-    if (!written) {
+    if (!MacroSetFile::write(path, slots, &error)) {
+        endFileOperation();
         m_platform.dialogs.message(
             QStringLiteral("The macro set could not be saved to\r\n%1\r\n\r\n%2").arg(path, error),
             Dialogs::OkOnly | Dialogs::Exclamation);
@@ -629,8 +636,7 @@ Sender::SaveResult Sender::Command2_Click()
     GetNames();
     Combo1->setEditText(name);
     m_macroSetChanged = 0;
-    if (m_reloadPending)
-        Combo1_Click();
+    endFileOperation();
     return SaveResult::Saved;
 }
 
@@ -645,9 +651,13 @@ void Sender::Command3_Click()
     if (m_macroSetChanged == 1 && askToSaveChanges(Dialogs::YesNo) == Dialogs::Yes &&
         Command2_Click() == SaveResult::Failed)
         return;
+    if (m_fileBusy)
+        return; // a load or save began during the questions
+    m_fileBusy = true;
     m_macroSetChanged = 0;
     ResetButtons();
     Combo1->setEditText(QString());
+    endFileOperation();
 }
 
 // The macro-set step of closing; returns false when the close is to be cancelled.

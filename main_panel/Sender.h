@@ -138,6 +138,7 @@ private:
     bool saveMacroSetStep();
     int askToSaveChanges(int buttons);
     void loadMacroSet();
+    void endFileOperation();
 
     Platform& m_platform;
     std::function<void(int)> m_openEditor;
@@ -150,5 +151,6 @@ private:
     bool m_unloaded = false;
     // A load or a save yields while it runs; a second one must not start inside it.
     bool m_fileBusy = false;
-    bool m_reloadPending = false;
+    bool m_pickPending = false;
+    QString m_pendingPick;
 };

@@ -4,6 +4,8 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <array>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -78,7 +80,8 @@ QByteArray encode(const QString& text)
     }
     // A leading U+FEFF would be taken for a byte-order mark and dropped; a real mark before it
     // keeps it.
-    const QByteArray bom = text.startsWith(QChar(0xFEFF)) ? QByteArray("\xef\xbb\xbf") : QByteArray();
+    const QByteArray bom =
+        text.startsWith(QChar(0xFEFF)) ? QByteArray("\xef\xbb\xbf") : QByteArray();
     return bom + text.toUtf8();
 }
 
@@ -131,8 +134,22 @@ QByteArray render(const QStringList& lines)
 
 bool writeLines(const QString& path, const QStringList& lines, QString* error)
 {
+    const QByteArray bytes = render(lines);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(render(lines)) < 0 || !file.commit()) {
+    // Unbuffered, so that a full disk fails the write itself: a buffered write that fails only
+    // when flushed lets commit() report success and put an empty file in place of the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        *error = file.errorString();
+        return false;
+    }
+    errno = 0;
+    if (file.write(bytes) != bytes.size()) {
+        const int code = errno;
+        file.cancelWriting();
+        *error = code != 0 ? QString::fromLocal8Bit(strerror(code)) : file.errorString();
+        return false;
+    }
+    if (!file.commit()) {
         *error = file.errorString();
         return false;
     }

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,6 +61,9 @@ private Q_SLOTS:
     void pickingShowsFirstButtonSet();
     void namesMatchFilesWithoutCase();
     void pickDuringLoadWaitsForIt();
+    void saveKeepsItsSnapshot();
+    void tooLongNameFailsClearly();
+    void vanishedFilesLoadDefaults();
 
 private:
     Sender& start(const QString& folder = QString())
@@ -391,6 +395,71 @@ void TestMacroSets::pickDuringLoadWaitsForIt()
     QCOMPARE(s.caption(47), QStringLiteral("C48"));
     QVERIFY(m_fake.messages.isEmpty());
     QVERIFY(m_fake.inputPrompts.isEmpty());
+}
+
+void TestMacroSets::saveKeepsItsSnapshot()
+{
+    writeSet(file("other"), "other");
+    Sender& s = start();
+    s.Combo1->setEditText("snap");
+    s.AutoSave->setChecked(true);
+    s.setText(0, QStringLiteral("as saved"));
+    bool acted = false;
+    m_fake.onYield = [&] {
+        // The user presses Clear and picks another set while the save is under way.
+        if (acted || s.Combo1->count() == 0)
+            return;
+        acted = true;
+        m_fake.answers = {Dialogs::Yes};
+        s.Command3_Click();
+        s.Combo1->setCurrentIndex(0);
+        s.Combo1_Click();
+    };
+    QCOMPARE(s.Command2_Click(), Sender::SaveResult::Saved);
+    m_fake.onYield = nullptr;
+    QVERIFY(acted);
+    QCOMPARE(MacroSetFile::read(file("snap")).first().text, QStringLiteral("as saved"));
+    QCOMPARE(s.text(0), QStringLiteral("other")); // the pick was loaded once the save ended
+    QVERIFY(m_fake.messages.isEmpty());           // Clear did nothing while saving
+}
+
+void TestMacroSets::tooLongNameFailsClearly()
+{
+    Sender& s = start();
+    s.setMacroSetChanged(1);
+    m_fake.inputAnswers = {QString(300, QLatin1Char('n'))};
+    m_fake.answers = {Dialogs::Ok};
+    QCOMPARE(s.Command2_Click(), Sender::SaveResult::Failed);
+    QCOMPARE(m_fake.messages.size(), 1);
+    QVERIFY(m_fake.messages.first().contains(QStringLiteral("could not be saved")));
+    QCOMPARE(s.macroSetChanged(), 1);
+    QVERIFY(QDir(m_dir->path()).entryList(QDir::Files).isEmpty());
+}
+
+void TestMacroSets::vanishedFilesLoadDefaults()
+{
+    writeSet(file("alpha"), "A");
+    writeSet(file("beta"), "B");
+    writeSet(file("gamma"), "G");
+    Sender& s = start();
+    // Deleted after the list was read: the buttons keep their defaults, silently.
+    QVERIFY(QFile::remove(file("beta")));
+    s.Combo1->setCurrentIndex(1);
+    s.Combo1_Click();
+    QCOMPARE(s.text(0), QStringLiteral("1"));
+    QCOMPARE(s.caption(0), QStringLiteral("Number 1"));
+    // Replaced by a folder of the same name: the same on loading, a message on saving.
+    QVERIFY(QFile::remove(file("gamma")));
+    QVERIFY(QDir(m_dir->path()).mkdir("gamma.mcs"));
+    s.Combo1->setCurrentIndex(2);
+    s.Combo1_Click();
+    QCOMPARE(s.text(0), QStringLiteral("1"));
+    QVERIFY(m_fake.messages.isEmpty());
+    s.AutoSave->setChecked(true);
+    m_fake.answers = {Dialogs::Ok};
+    QCOMPARE(s.Command2_Click(), Sender::SaveResult::Failed);
+    QCOMPARE(m_fake.messages.size(), 1);
+    QVERIFY(QFileInfo(file("gamma")).isDir());
 }
 
 QTEST_MAIN(TestMacroSets)

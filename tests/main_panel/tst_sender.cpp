@@ -32,6 +32,7 @@ private Q_SLOTS:
     void reportsFailedSend_data();
     void reportsFailedSend();
     void ignoresReleasesWhileBusy();
+    void sendsTheTextItStartedWith();
     void routesMouseButtons();
     void sendsOnRealMouseRelease();
     void leavesTopmostBandOnClose();
@@ -335,6 +336,28 @@ void TestSender::ignoresReleasesWhileBusy()
     QCOMPARE(fake.injected, QStringList({"1", "{ENTER}"}));
     QCOMPARE(editorOpened, 0);
     QVERIFY(!s->isBusy());
+}
+
+void TestSender::sendsTheTextItStartedWith()
+{
+    FakeDesktop fake;
+    fake.windowTitles = {QStringLiteral("Notes")};
+    auto s = start(fake);
+    s->ProgTitle->setEditText(QStringLiteral("Notes"));
+    s->setText(0, QStringLiteral("original"));
+    bool cleared = false;
+    fake.onYield = [&] {
+        // Clear is pressed while the send yields.
+        if (s->isBusy() && !cleared) {
+            cleared = true;
+            fake.answers = {Dialogs::Yes};
+            s->Command3_Click();
+        }
+    };
+    s->Command1_MouseUp(0, MacroButton::Left);
+    fake.onYield = nullptr;
+    QCOMPARE(s->text(0), QStringLiteral("1")); // cleared meanwhile
+    QCOMPARE(fake.injected, QStringList({"original", "{ENTER}"}));
 }
 
 void TestSender::routesMouseButtons()

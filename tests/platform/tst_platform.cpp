@@ -6,6 +6,9 @@
 #include "x11/CompoundText.h"
 #include "x11/KeyPlanner.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <xkbcommon/xkbcommon.h>
 
@@ -62,6 +65,7 @@ private Q_SLOTS:
     void plansLevelsAndLocks();
     void decodesCompoundText_data();
     void decodesCompoundText();
+    void survivesAGarbledSettingsFile();
     void choosesProgramFolder_data();
     void choosesProgramFolder();
 };
@@ -247,6 +251,25 @@ void TestPlatform::plansLevelsAndLocks()
         if (mods & (1u << bit))
             QVERIFY(planner.modifierKey(bit) != 0);
     }
+}
+
+void TestPlatform::survivesAGarbledSettingsFile()
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    QDir(home.path()).mkpath("Keyflare");
+    QFile conf(home.filePath("Keyflare/Keyflare.conf"));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("[Settings]\nTop=\x01\xff\xfe garbage\nLeft=-99999999999999999999\n"
+               "On%20Top=yes\n\0\0\0[[[\n=\n" +
+               QByteArray(100000, 'x'));
+    conf.close();
+    QtSettingsStore store;
+    store.read(QStringLiteral("Top"), QStringLiteral("0")); // whatever it makes of it, no crash
+    QCOMPARE(store.read(QStringLiteral("Missing"), QStringLiteral("7")), QStringLiteral("7"));
+    store.write(QStringLiteral("Top"), QStringLiteral("150"));
+    QCOMPARE(QtSettingsStore().read(QStringLiteral("Top"), QStringLiteral("0")),
+             QStringLiteral("150"));
 }
 
 void TestPlatform::choosesProgramFolder_data()

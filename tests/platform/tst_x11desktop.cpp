@@ -14,6 +14,8 @@ private Q_SLOTS:
     void failsWithoutAWindow();
     void typesNothingOnceTheFocusMoved();
     void findsWindowUnderPointer();
+    void typesNothingIntoAClosedWindow();
+    void survivesALostXServer();
 
 private:
     QString unique(const char* base) const
@@ -101,6 +103,52 @@ void TestX11Desktop::findsWindowUnderPointer()
     w = desktop.windowUnderPointer();
     QCOMPARE(w.id, term.window());
     QCOMPARE(w.title, title);
+}
+
+void TestX11Desktop::typesNothingIntoAClosedWindow()
+{
+    XTermTarget term(unique("kf closing"));
+    QVERIFY(term.start(m_user));
+    X11Desktop desktop;
+    QVERIFY(desktop.activate(unique("kf closing")));
+    term.close();
+    QVERIFY(!desktop.inject(QStringLiteral("abc{ENTER}")));
+    QVERIFY(!desktop.lastError().isEmpty());
+    QCOMPARE(m_user.keysDown(), 0);
+}
+
+void TestX11Desktop::survivesALostXServer()
+{
+    X11Desktop nowhere(QStringLiteral(":239"));
+    QVERIFY(!nowhere.activate(QStringLiteral("anything")));
+    QVERIFY(nowhere.lastError().contains(QStringLiteral("connect")));
+
+    // A server of our own, which we stop under the backend's feet and start again.
+    const QString display = QStringLiteral(":238");
+    const auto startServer = [&](QProcess& server) {
+        server.start(QStringLiteral("Xvfb"),
+                     {display, QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        X11Desktop probe(display);
+        for (int i = 0; i < 200 && !probe.isConnected(); ++i)
+            QTest::qWait(25);
+        return probe.isConnected();
+    };
+    QProcess server;
+    if (!startServer(server))
+        QSKIP("cannot start a second X server here");
+    X11Desktop desktop(display);
+    QVERIFY(desktop.isConnected());
+    server.kill();
+    server.waitForFinished();
+    QVERIFY(!desktop.activate(QStringLiteral("anything")));
+    QVERIFY(!desktop.inject(QStringLiteral("abc")));
+    QVERIFY(desktop.windowUnderPointer().id == 0);
+
+    QProcess again;
+    QVERIFY(startServer(again));
+    QVERIFY(desktop.isConnected()); // a broken connection is replaced on the next use
+    again.kill();
+    again.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(TestX11Desktop)

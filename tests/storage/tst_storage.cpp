@@ -35,6 +35,8 @@ private Q_SLOTS:
     void writesTitleList_data();
     void writesTitleList();
     void failedWriteKeepsOldFile();
+    void fullDiskKeepsOldFile();
+    void survivesBinaryFiles();
     void writesDefaultMacroSetByteForByte();
     void roundTripsMacroSets_data();
     void roundTripsMacroSets();
@@ -190,6 +192,40 @@ void TestStorage::failedWriteKeepsOldFile()
     QCOMPARE(readAll(folder.path() + TitleList::fileName()), QByteArray("old\r\n"));
 }
 
+void TestStorage::fullDiskKeepsOldFile()
+{
+    ReadOnlyFolder folder;
+    folder.put("set.mcs", "[Keyflare 1.07]\r\nold\r\nold\r\n");
+    if (!folder.fill())
+        QSKIP("cannot make a full file system here (needs root)");
+    Slots big = defaults();
+    for (MacroSlot& slot : big)
+        slot.text = QString(240, 'x');
+    QString error;
+    QVERIFY(!MacroSetFile::write(folder.path() + "set.mcs", big, &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(readAll(folder.path() + "set.mcs"), QByteArray("[Keyflare 1.07]\r\nold\r\nold\r\n"));
+}
+
+void TestStorage::survivesBinaryFiles()
+{
+    QTemporaryDir dir;
+    quint32 seed = 12345;
+    for (int round = 0; round < 20; ++round) {
+        QByteArray junk;
+        for (int i = 0; i < 4096; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            junk += static_cast<char>(seed >> 24);
+        }
+        if (round % 2)
+            junk.prepend("[Keyflare 1.07]\r\n");
+        writeAll(dir.filePath("junk.mcs"), junk);
+        QVERIFY(MacroSetFile::read(dir.filePath("junk.mcs")).size() <= 48);
+        writeAll(dir.filePath("Keyflare.ini"), junk);
+        QVERIFY(TitleList::read(dir.filePath("Keyflare.ini")).size() <= 64);
+    }
+}
+
 void TestStorage::writesDefaultMacroSetByteForByte()
 {
     QTemporaryDir dir;
@@ -278,6 +314,16 @@ void TestStorage::readsMacroSetLayouts_data()
         << 1 << 0 << QString(300, 'x') << QString(300, 'x');
     QTest::newRow("header after a byte-order mark") << "\xef\xbb\xbf" + full << 48 << 0 << "C1"
                                                     << "T1";
+    QTest::newRow("CR line ends") << QByteArray(full).replace("\r\n", "\r") << 48 << 47 << "C48"
+                                  << "T48";
+    QTest::newRow("96 lines: the last record lacks its text")
+        << full.left(full.indexOf("T48\r\n")) << 47 << 46 << "C47"
+        << "T47";
+    QTest::newRow("98 lines: the last is never read") << full + "98\r\n"
+                                                      << 48 << 47 << "C48"
+                                                      << "T48";
+    QTest::newRow("10 MB on one line") << QByteArray(10 << 20, 'x') << 1 << 0
+                                       << QString(13, 'x') + "..." << QString(10 << 20, 'x');
     QTest::newRow("NUL-filled") << QByteArray(1000, '\0') << 1 << 0 << QString(13, QChar(0)) + "..."
                                 << QString(1000, QChar(0));
 }

@@ -2,12 +2,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <unistd.h>
 
-// A folder with some files in it that nobody may write to any more, root included: root ignores
-// permission bits, so for root the folder is a small file system mounted read-only.
+// A folder with some files in it that nobody may write to any more (lock), root included: root
+// ignores permission bits, so for root the folder is a small file system mounted read-only. Or a
+// folder on a file system with no space left (fill), which needs root.
 class ReadOnlyFolder
 {
 public:
@@ -24,7 +26,7 @@ public:
     // The folder's path, ending in "/".
     QString path() const { return m_dir.path() + QLatin1Char('/'); }
 
-    // Writes a file into the folder; call before lock().
+    // Writes a file into the folder; call before lock() or fill().
     void put(const QString& name, const QByteArray& bytes)
     {
         QFile f(path() + name);
@@ -35,28 +37,49 @@ public:
     // Makes the folder read-only. False when this machine cannot (the test should skip).
     bool lock()
     {
-        if (geteuid() != 0) {
+        if (geteuid() != 0)
             return QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-        }
-        // Move the files aside, mount an empty file system over the folder, put them back.
+        return mountOver() &&
+               mount({QStringLiteral("-o"), QStringLiteral("remount,ro"), m_dir.path()});
+    }
+
+    // Leaves no space in the folder's file system. False when this machine cannot.
+    bool fill()
+    {
+        if (geteuid() != 0 || !mountOver())
+            return false;
+        // dd stops, with an error, when the file system is full.
+        QProcess dd;
+        dd.setStandardErrorFile(QProcess::nullDevice());
+        dd.start(QStringLiteral("dd"), {QStringLiteral("if=/dev/zero"),
+                                        QStringLiteral("of=") + path() + QStringLiteral(".filler"),
+                                        QStringLiteral("bs=4096")});
+        dd.waitForFinished();
+        return QFileInfo(path() + ".filler").size() > 0;
+    }
+
+private:
+    static bool mount(const QStringList& args)
+    {
+        return QProcess::execute(QStringLiteral("mount"), args) == 0;
+    }
+
+    // Moves the files aside, mounts a small empty file system over the folder, puts them back.
+    bool mountOver()
+    {
         QTemporaryDir aside;
         const QStringList names = QDir(m_dir.path()).entryList(QDir::Files);
         for (const QString& n : names)
             QFile::rename(path() + n, aside.filePath(n));
-        if (QProcess::execute(QStringLiteral("mount"),
-                              {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                               QStringLiteral("size=4m"), QStringLiteral("none"), m_dir.path()}) !=
-            0)
+        if (!mount({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                    QStringLiteral("size=1m"), QStringLiteral("none"), m_dir.path()}))
             return false;
         m_mounted = true;
         for (const QString& n : names)
             QFile::copy(aside.filePath(n), path() + n);
-        return QProcess::execute(
-                   QStringLiteral("mount"),
-                   {QStringLiteral("-o"), QStringLiteral("remount,ro"), m_dir.path()}) == 0;
+        return true;
     }
 
-private:
     QTemporaryDir m_dir;
     bool m_mounted = false;
 };

@@ -203,6 +203,13 @@ XTermTarget::XTermTarget(QString title, QString geometry, int microsecondsPerByt
 
 XTermTarget::~XTermTarget()
 {
+    close();
+}
+
+void XTermTarget::close()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
     m_process.kill();
     m_process.waitForFinished(2000);
     // The next xterm may get the same window id; until the window manager has let go of this

@@ -73,6 +73,8 @@ public:
 
     // Starts xterm and waits until its window exists and its terminal is raw.
     bool start(XUser& user);
+    // Ends xterm and waits until its window is gone.
+    void close();
     quint32 window() const { return m_window; }
     QByteArray received() const;
     // Waits until at least expected.size() bytes arrived (or ms passed); returns what arrived.
