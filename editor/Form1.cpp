@@ -44,60 +44,60 @@ Form1::Form1(Sender& sender, Platform& platform)
 
 void Form1::buildControls()
 {
-    setFixedSize(px(9045), px(1665));
+    UnitLayout layout(this, 9045, 1665);
     // The system's default font throughout; it is larger than the one this layout was drawn
     // for, so nothing is made larger still.
     QFont bold = font();
     bold.setBold(true);
 
-    const auto button = [this](const char* name, const QString& caption, QRect r, QWidget* parent) {
+    const auto button = [&](const char* name, const QString& caption, QRect r, QWidget* parent) {
         auto* b = new QPushButton(caption, parent ? parent : this);
         b->setObjectName(QLatin1String(name));
-        b->setGeometry(r);
+        layout.place(b, r, caption.isEmpty() ? UnitLayout::Height : UnitLayout::Everything);
         // Enter presses the focused button, as Space does.
         b->setAutoDefault(true);
         return b;
     };
-    const auto label = [this](const char* name, const QString& caption, QRect r, QWidget* parent) {
+    const auto label = [&](const char* name, const QString& caption, QRect r, QWidget* parent) {
         auto* l = new QLabel(caption, parent ? parent : this);
         l->setObjectName(QLatin1String(name));
-        l->setGeometry(r);
+        layout.place(l, r);
         return l;
     };
 
     Text1 = new LimitedLineEdit(kCaptionLimit, this);
     Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(unitRect(75, 315, 3195, 330));
+    layout.place(Text1, QRect(75, 315, 3195, 330), UnitLayout::Height);
     Text1->setFont(bold);
     Text2 = new LimitedLineEdit(kTextLimit, this);
     Text2->setObjectName(QStringLiteral("Text2"));
-    Text2->setGeometry(unitRect(15, 1320, 8955, 330));
+    layout.place(Text2, QRect(15, 1320, 8955, 330), UnitLayout::Height);
 
-    Command5 = button("Command5", QStringLiteral("Enter TAB  Key"), unitRect(6870, 1020, 2085, 270),
-                      nullptr);
-    Command2 = button("Command2", QStringLiteral("&Apply"), unitRect(7665, 0, 1300, 300), nullptr);
+    Command5 =
+        button("Command5", QStringLiteral("Enter TAB  Key"), QRect(6870, 1020, 2085, 270), nullptr);
+    Command2 = button("Command2", QStringLiteral("&Apply"), QRect(7665, 0, 1300, 300), nullptr);
 
     Frame1 = new QGroupBox(QStringLiteral("Button No."), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(unitRect(5625, 30, 1740, 675));
+    layout.place(Frame1, QRect(5625, 30, 1740, 675));
     VScroll1 = new QScrollBar(Qt::Vertical, Frame1);
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
-    VScroll1->setGeometry(unitRect(195, 255, 765, 360));
+    layout.place(VScroll1, QRect(195, 255, 765, 360), UnitLayout::Nothing);
     VScroll1->setRange(0, Sender::kButtonCount - 1);
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(1);
     VScroll1->setFocusPolicy(Qt::StrongFocus);
 
     QLabel* label1 = label("Label1", QStringLiteral("Button Caption  (21 Characters Max.)"),
-                           unitRect(75, 15, 3195, 240), nullptr);
+                           QRect(75, 15, 3195, 240), nullptr);
     QLabel* label2 = label("Label2",
                            QStringLiteral("The text you want to be sent for this button. (240 "
                                           "Characters Max., Single Line)"),
-                           unitRect(30, 1080, 6735, 240), nullptr);
+                           QRect(30, 1080, 6735, 240), nullptr);
     label1->setBuddy(Text1);
     label2->setBuddy(Text2);
 
-    Label5 = label("Label5", QStringLiteral("0"), unitRect(1065, 270, 525, 300), Frame1);
+    Label5 = label("Label5", QStringLiteral("0"), QRect(1065, 270, 525, 300), Frame1);
     Label5->setFont(bold);
     Label5->setAlignment(Qt::AlignCenter);
     Label5->setAutoFillBackground(true);
@@ -108,16 +108,16 @@ void Form1::buildControls()
 
     Frame2 = new QGroupBox(QStringLiteral("Button Pre-View"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
-    Frame2->setGeometry(unitRect(3585, 30, 1755, 675));
-    Command1 = button("Command1", QString(), unitRect(120, 285, 1545, 285), Frame2);
+    layout.place(Frame2, QRect(3585, 30, 1755, 675));
+    Command1 = button("Command1", QString(), QRect(120, 285, 1545, 285), Frame2);
     Command1->setFocusPolicy(Qt::NoFocus);
     Frame2->setEnabled(false);
 
-    Command3 = button("Command3", QStringLiteral("&Undo"), unitRect(7665, 285, 1300, 300), nullptr);
+    Command3 = button("Command3", QStringLiteral("&Undo"), QRect(7665, 285, 1300, 300), nullptr);
     Command3->setFocusPolicy(Qt::ClickFocus); // not a tab stop
-    Command4 =
-        button("Command4", QStringLiteral("&Close"), unitRect(7665, 570, 1300, 300), nullptr);
+    Command4 = button("Command4", QStringLiteral("&Close"), QRect(7665, 570, 1300, 300), nullptr);
 
+    layout.apply();
     Command2->setEnabled(false);
     Command3->setEnabled(false);
     Command5->setEnabled(false);

@@ -24,27 +24,28 @@ Form2::Form2(Sender& sender, Platform& platform)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowModality(Qt::ApplicationModal);
-    setFixedSize(px(4020), px(1665));
+    UnitLayout layout(this, 4020, 1665);
 
     instructions =
         new QLabel(QStringLiteral("\n To Grab an Application Title, place your mouse\n"
                                   " pointer over the programs Title Bar and press ENTER"),
                    this);
     instructions->setObjectName(QStringLiteral("instructions"));
-    instructions->setGeometry(0, 0, width(), px(750));
+    layout.place(instructions, QRect(0, 0, 4020, 750));
     instructions->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(unitRect(90, 750, 3750, 300));
+    layout.place(Text1, QRect(90, 750, 3750, 300), UnitLayout::Height);
     // Below the window's edge, so it is never seen; as the default button it takes ENTER.
     Command1 = new QPushButton(QStringLiteral("GRB"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(unitRect(285, 1830, 375, 495));
+    layout.place(Command1, QRect(285, 1830, 375, 495), UnitLayout::Nothing);
     Command1->setDefault(true);
     Command2 = new QPushButton(QStringLiteral("Cancel"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setGeometry(unitRect(1440, 1170, 1215, 375));
+    layout.place(Command2, QRect(1440, 1170, 1215, 375));
+    layout.apply();
     Command2->setAutoDefault(false);
     setTabOrder(Text1, Command1);
     setTabOrder(Command1, Command2);

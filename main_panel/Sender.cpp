@@ -98,20 +98,19 @@ Sender::~Sender() = default;
 
 void Sender::buildControls()
 {
-    setFixedSize(px(9225), px(1875));
-
-    const auto button = [this](const char* name, const QString& caption, QRect r) {
+    UnitLayout layout(this, 9225, 1875);
+    const auto button = [&](const char* name, const QString& caption, QRect r) {
         auto* b = new QPushButton(caption, this);
         b->setObjectName(QLatin1String(name));
-        b->setGeometry(r);
+        layout.place(b, r);
         // Enter presses the focused button, as Space does.
         b->setAutoDefault(true);
         return b;
     };
-    const auto check = [this](const char* name, const QString& caption, QRect r) {
+    const auto check = [&](const char* name, const QString& caption, QRect r) {
         auto* c = new QCheckBox(caption, this);
         c->setObjectName(QLatin1String(name));
-        c->setGeometry(r);
+        layout.place(c, r);
         return c;
     };
 
@@ -125,38 +124,38 @@ void Sender::buildControls()
         // The two grids differ by design: set "1-24" overlaps by 15 both ways, set "25-48" meets
         // edge to edge from row to row.
         if (i < kSetSize)
-            b->setGeometry(unitRect(15 + 1530 * col, 15 + 270 * row, 1545, 285));
+            layout.place(b, QRect(15 + 1530 * col, 15 + 270 * row, 1545, 285), UnitLayout::Height);
         else
-            b->setGeometry(unitRect(1530 * col, 285 * row, 1545, 285));
+            layout.place(b, QRect(1530 * col, 285 * row, 1545, 285), UnitLayout::Height);
         b->setVisible(i < kSetSize);
         connect(b, &MacroButton::mouseUp, this, &Sender::Command1_MouseUp);
         Command1.append(b);
     }
 
-    Command2 = button("Command2", QStringLiteral("Save &As..."), unitRect(8190, 1215, 1000, 300));
-    Command3 = button("Command3", QStringLiteral("Cl&ear"), unitRect(7140, 1215, 1005, 300));
-    OnTop = check("OnTop", QStringLiteral("On Top"), unitRect(7290, 1620, 840, 195));
-    CarageRt = check("CarageRt", QStringLiteral("+Return"), unitRect(6285, 1605, 870, 195));
+    Command2 = button("Command2", QStringLiteral("Save &As..."), QRect(8190, 1215, 1000, 300));
+    Command3 = button("Command3", QStringLiteral("Cl&ear"), QRect(7140, 1215, 1005, 300));
+    OnTop = check("OnTop", QStringLiteral("On Top"), QRect(7290, 1620, 840, 195));
+    CarageRt = check("CarageRt", QStringLiteral("+Return"), QRect(6285, 1605, 870, 195));
 
     Frame1 = new QGroupBox(QStringLiteral("Button Set"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(unitRect(4785, 1200, 1425, 525));
+    layout.place(Frame1, QRect(4785, 1200, 1425, 525));
     Option1 = new QRadioButton(QStringLiteral("1-24"), Frame1);
     Option1->setObjectName(QStringLiteral("Option1"));
-    Option1->setGeometry(unitRect(30, 240, 615, 195));
+    layout.place(Option1, QRect(30, 240, 615, 195));
     Option1->setChecked(true);
     Option2 = new QRadioButton(QStringLiteral("25-48"), Frame1);
     Option2->setObjectName(QStringLiteral("Option2"));
-    Option2->setGeometry(unitRect(675, 240, 720, 195));
+    layout.place(Option2, QRect(675, 240, 720, 195));
 
-    Command4 = button("Command4", QStringLiteral("&Grab Title"), unitRect(15, 1230, 555, 555));
+    Command4 = button("Command4", QStringLiteral("&Grab\nTitle"), QRect(15, 1230, 555, 555));
 
     ProgTitle = new QComboBox(this);
     ProgTitle->setObjectName(QStringLiteral("ProgTitle"));
-    ProgTitle->setGeometry(unitRect(645, 1380, 2550, 315));
+    layout.place(ProgTitle, QRect(645, 1380, 2550, 315), UnitLayout::Height);
     Combo1 = new DropDownComboBox(this);
     Combo1->setObjectName(QStringLiteral("Combo1"));
-    Combo1->setGeometry(unitRect(3210, 1380, 1530, 315));
+    layout.place(Combo1, QRect(3210, 1380, 1530, 315), UnitLayout::Height);
     for (QComboBox* combo : {ProgTitle, static_cast<QComboBox*>(Combo1)}) {
         combo->setEditable(true);
         // The combo box holds the focus and hands keys to its line edit itself, past any filter
@@ -175,15 +174,17 @@ void Sender::buildControls()
 
     Label3 = new QLabel(QStringLiteral("Load Macro Set"), this);
     Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setGeometry(unitRect(3240, 1185, 1140, 195));
+    layout.place(Label3, QRect(3240, 1185, 1140, 195));
     Label3->setBuddy(Combo1);
     Label2 = new QLabel(QStringLiteral("Application Title"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(unitRect(690, 1185, 1125, 195));
+    layout.place(Label2, QRect(690, 1185, 1125, 195));
     Label2->setBuddy(ProgTitle);
 
-    AutoSave = check("AutoSave", QStringLiteral("AutoSave"), unitRect(8220, 1620, 1005, 210));
-    Tabky = check("Tabky", QStringLiteral("+Tab"), unitRect(6285, 1305, 795, 240));
+    AutoSave = check("AutoSave", QStringLiteral("AutoSave"), QRect(8220, 1620, 1005, 210));
+    Tabky = check("Tabky", QStringLiteral("+Tab"), QRect(6285, 1305, 795, 240));
+
+    layout.apply();
 
     // The keyboard order of the controls below the buttons.
     const QList<QWidget*> order = {Command2,  Command3, OnTop,   CarageRt, Option1, Command4,

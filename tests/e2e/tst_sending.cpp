@@ -168,15 +168,15 @@ void TestSending::editsAButtonAndSendsIt()
     app.clickMacroButton(m_user, 3, 3);
     const quint32 editor = m_user.waitForWindow(QStringLiteral("Keyflare Button Manager"));
     QVERIFY(editor != 0);
-    m_user.clickControl(editor, 15, 1320, 8955, 330); // the text box
+    m_user.clickControl(editor, 9045, 15, 1320, 8955, 330); // the text box
     m_user.tap(XKB_KEY_End);
     m_user.tap(XKB_KEY_BackSpace);
     const QString text = QStringLiteral("Hi {x} 50% +[y]~ (ok)");
     X11Desktop typist;
     QVERIFY(typist.activate(QStringLiteral("Keyflare Button Manager")));
     QVERIFY2(typist.inject(keystrokeString(text)), qPrintable(typist.lastError()));
-    m_user.clickControl(editor, 7665, 0, 1300, 300);   // Apply
-    m_user.clickControl(editor, 7665, 570, 1300, 300); // Close
+    m_user.clickControl(editor, 9045, 7665, 0, 1300, 300);   // Apply
+    m_user.clickControl(editor, 9045, 7665, 570, 1300, 300); // Close
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare Button Manager")));
     QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare v2.3")) == app.window());
 

@@ -183,11 +183,13 @@ void XUser::tap(quint32 keysym)
     pause(20);
 }
 
-void XUser::clickControl(quint32 window, int left, int top, int width, int height, int button)
+void XUser::clickControl(quint32 window, int windowUnits, int left, int top, int width, int height,
+                         int button)
 {
     const QRect r = clientRect(window);
+    const double scale = r.width() / double(windowUnits);
     moveTo(r.topLeft() +
-           QPoint(qRound((left + width / 2) / 15.0), qRound((top + height / 2) / 15.0)));
+           QPoint(qRound((left + width / 2) * scale), qRound((top + height / 2) * scale)));
     click(button);
 }
 
@@ -373,16 +375,10 @@ bool KeyflareProgram::start(XUser& user)
     return m_window != 0;
 }
 
-QPoint KeyflareProgram::at(XUser& user, int unitsX, int unitsY) const
-{
-    const QRect r = user.clientRect(m_window);
-    return r.topLeft() + QPoint(qRound(unitsX / 15.0), qRound(unitsY / 15.0));
-}
-
 void KeyflareProgram::clickControl(XUser& user, int left, int top, int width, int height,
                                    int button)
 {
-    user.clickControl(m_window, left, top, width, height, button);
+    user.clickControl(m_window, 9225, left, top, width, height, button);
 }
 
 void KeyflareProgram::clickMacroButton(XUser& user, int number, int button)

@@ -37,8 +37,10 @@ public:
     // Presses or releases the key that types keysym on the current map (e.g. XK_Shift_L).
     void key(quint32 keysym, bool down);
     void tap(quint32 keysym);
-    // Clicks the middle of a control given by its layout rectangle (1/1440 inch) in window.
-    void clickControl(quint32 window, int left, int top, int width, int height, int button = 1);
+    // Clicks the middle of a control given by its layout rectangle (1/1440 inch) in a window
+    // whose client area is windowUnits wide: windows scale their layout to fit their font.
+    void clickControl(quint32 window, int windowUnits, int left, int top, int width, int height,
+                      int button = 1);
     void sync();
     // Sets the keyboard layout, as a user switching layouts would ("us", "de", "us,de", ...).
     bool setLayout(const QString& layout);
@@ -108,8 +110,6 @@ public:
 
     bool start(XUser& user);
     quint32 window() const { return m_window; }
-    // The screen position of a point given in layout units (1/1440 inch) inside the window.
-    QPoint at(XUser& user, int unitsX, int unitsY) const;
     // Clicks the middle of a control given by its layout rectangle.
     void clickControl(XUser& user, int left, int top, int width, int height, int button = 1);
     // Clicks macro button number (1 to 48); its button set must be shown.
