@@ -12,6 +12,7 @@ keyflare_install_missing "${KEYFLARE_BUILD_PACKAGES[@]}" "${KEYFLARE_TEST_PACKAG
 echo "== Build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEYFLARE_WERROR=ON
 cmake --build build
+(cd build && cpack -G DEB) # the package test installs it into a folder of its own
 scripts/with-xvfb.sh ctest --test-dir build --output-on-failure "$@"
 [ "${KEYFLARE_QUICK:-0}" = 1 ] && exit 0
 

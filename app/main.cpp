@@ -4,6 +4,7 @@
 #include "Sender.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
@@ -13,6 +14,11 @@ int main(int argc, char* argv[])
     // The panel hides while the editor or the grabber is open; closing those must not end the
     // program. The program ends when the panel has closed.
     QApplication::setQuitOnLastWindowClosed(false);
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
+    QApplication::setDesktopFileName(QStringLiteral("keyflare"));
 
     DesktopPlatform desktop(QStringLiteral(KEYFLARE_INSTALLED_BINDIR));
     Platform platform = desktop.platform();

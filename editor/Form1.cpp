@@ -118,6 +118,10 @@ void Form1::buildControls()
     Command4 = button("Command4", QStringLiteral("&Close"), QRect(7665, 570, 1300, 300), nullptr);
 
     layout.apply();
+    Text1->setAccessibleName(QStringLiteral("Button Caption"));
+    Text2->setAccessibleName(QStringLiteral("Button Text"));
+    VScroll1->setAccessibleName(QStringLiteral("Button No."));
+    Command1->setAccessibleName(QStringLiteral("Button Pre-View"));
     Command2->setEnabled(false);
     Command3->setEnabled(false);
     Command5->setEnabled(false);

@@ -46,6 +46,7 @@ Form2::Form2(Sender& sender, Platform& platform)
     Command2->setObjectName(QStringLiteral("Command2"));
     layout.place(Command2, QRect(1440, 1170, 1215, 375));
     layout.apply();
+    Text1->setAccessibleName(QStringLiteral("Title under the pointer"));
     Command2->setAutoDefault(false);
     setTabOrder(Text1, Command1);
     setTabOrder(Command1, Command2);

@@ -9,12 +9,9 @@
 #include <QWidget>
 #include <algorithm>
 
-namespace {
-
-// What a control needs for its text to show whole: the text in the control's font, plus what
-// the control draws around it. (Widgets' own size hints ask for more, such as a minimum button
-// width, which the layout never promised.)
-QSize textNeed(const QWidget* w)
+// The text in the control's font, plus what the control draws around it. (Widgets' own size
+// hints ask for more, such as a minimum button width, which the layout never promised.)
+QSize UnitLayout::textNeed(const QWidget* w)
 {
     const QFontMetrics fm = w->fontMetrics();
     QString text;
@@ -47,8 +44,6 @@ QSize textNeed(const QWidget* w)
     return QSize(width, height);
 }
 
-} // namespace
-
 UnitLayout::UnitLayout(QWidget* window, int clientWidth, int clientHeight)
     : m_window(window), m_client(0, 0, clientWidth, clientHeight)
 {
@@ -57,6 +52,8 @@ UnitLayout::UnitLayout(QWidget* window, int clientWidth, int clientHeight)
 void UnitLayout::place(QWidget* control, QRect units, Fit fit)
 {
     m_items.append({control, units, fit});
+    control->setProperty("layoutUnits", units);
+    control->setProperty("layoutFit", static_cast<int>(fit));
     control->setGeometry(scaled(units));
 }
 

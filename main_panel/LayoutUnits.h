@@ -33,10 +33,15 @@ public:
     // clientWidth and clientHeight: the window's client area in layout units.
     UnitLayout(QWidget* window, int clientWidth, int clientHeight);
 
+    // Each control keeps its rectangle and fit as the properties "layoutUnits" and "layoutFit",
+    // so that a check can tell designed overlaps from accidents.
     void place(QWidget* control, QRect units, Fit fit = Everything);
     // Works out the scale and gives the window and every control its size.
     void apply();
     double scale() const { return m_scale; }
+
+    // What control needs for its text to show whole, in pixels.
+    static QSize textNeed(const QWidget* control);
 
 private:
     struct Item

@@ -8,6 +8,7 @@ MacroButton::MacroButton(int index, QWidget* parent) : QPushButton(parent), m_in
     // button would send nothing anyway.
     setFocusPolicy(Qt::NoFocus);
     setAutoDefault(false);
+    setAccessibleDescription(QStringLiteral("Left click sends the text; right click edits it"));
 }
 
 void MacroButton::mousePressEvent(QMouseEvent* event)

@@ -185,6 +185,8 @@ void Sender::buildControls()
     Tabky = check("Tabky", QStringLiteral("+Tab"), QRect(6285, 1305, 795, 240));
 
     layout.apply();
+    ProgTitle->setAccessibleName(QStringLiteral("Application Title"));
+    Combo1->setAccessibleName(QStringLiteral("Load Macro Set"));
 
     // The keyboard order of the controls below the buttons.
     const QList<QWidget*> order = {Command2,  Command3, OnTop,   CarageRt, Option1, Command4,
@@ -320,6 +322,7 @@ QString Sender::text(int index) const
 void Sender::setCaption(int index, const QString& caption)
 {
     Command1.at(index)->setText(caption);
+    Command1.at(index)->setAccessibleName(QStringLiteral("%1: %2").arg(index + 1).arg(caption));
 }
 
 void Sender::setText(int index, const QString& text)

@@ -50,7 +50,11 @@ QString ExecutableFolder::choose(const QString& exeDir, const QString& installed
     const bool systemFolder = exe.startsWith(QLatin1String("/usr/")) ||
                               exe.startsWith(QLatin1String("/opt/")) ||
                               exe == QLatin1String("/bin") || exe == QLatin1String("/sbin");
-    if (exe.isEmpty() || systemFolder || (!installed.isEmpty() && exe == installed))
+    // An install tree, wherever its prefix: the desktop entry stands beside the program.
+    const bool installTree =
+        QFileInfo::exists(exe + QLatin1String("/../share/applications/keyflare.desktop"));
+    if (exe.isEmpty() || systemFolder || installTree || !QFileInfo(exe).isWritable() ||
+        (!installed.isEmpty() && exe == installed))
         return withSlash(userDataDir);
     return withSlash(exe);
 }

@@ -175,8 +175,11 @@ void TestSending::editsAButtonAndSendsIt()
     X11Desktop typist;
     QVERIFY(typist.activate(QStringLiteral("Keyflare Button Manager")));
     QVERIFY2(typist.inject(keystrokeString(text)), qPrintable(typist.lastError()));
-    m_user.clickControl(editor, 9045, 7665, 0, 1300, 300);   // Apply
-    m_user.clickControl(editor, 9045, 7665, 570, 1300, 300); // Close
+    // The access keys: Alt+A applies, Alt+C closes.
+    m_user.key(XKB_KEY_Alt_L, true);
+    m_user.tap(XKB_KEY_a);
+    m_user.tap(XKB_KEY_c);
+    m_user.key(XKB_KEY_Alt_L, false);
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare Button Manager")));
     QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare v2.3")) == app.window());
 

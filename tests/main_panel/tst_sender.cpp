@@ -1,8 +1,11 @@
 // The main panel on the recording fake: start-up, shutdown, the toggles and sending.
+#include "DropDownComboBox.h"
 #include "MacroButton.h"
 #include "Sender.h"
 #include "fake/FakeDesktop.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
@@ -36,6 +39,7 @@ private Q_SLOTS:
     void routesMouseButtons();
     void sendsOnRealMouseRelease();
     void leavesTopmostBandOnClose();
+    void offersKeyboardAndScreenReaderAccess();
 
 private:
     std::unique_ptr<Sender> start(FakeDesktop& fake)
@@ -416,6 +420,34 @@ void TestSender::leavesTopmostBandOnClose()
     QVERIFY(s->Form_QueryUnload());
     QCOMPARE(fake.topmostCalls.size(), 1);
     QVERIFY(!fake.topmostCalls.first().second);
+}
+
+void TestSender::offersKeyboardAndScreenReaderAccess()
+{
+    FakeDesktop fake;
+    auto s = start(fake);
+    s->show();
+    QVERIFY(QTest::qWaitForWindowExposed(s.get()));
+
+    // Every control has a name a screen reader can say; a macro button its number and caption.
+    for (QWidget* w : s->findChildren<QWidget*>()) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        if (a && w->isVisible() && !w->objectName().isEmpty() &&
+            (w->focusPolicy() != Qt::NoFocus || qobject_cast<MacroButton*>(w)))
+            QVERIFY2(!a->text(QAccessible::Name).isEmpty(), qPrintable(w->objectName()));
+    }
+    s->setCaption(4, QStringLiteral("Greeting"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(s->Command1[4])->text(QAccessible::Name),
+             QStringLiteral("5: Greeting"));
+
+    // The Tab key walks the controls in the designed order.
+    const QList<QWidget*> order = {s->Command2, s->Command3,  s->OnTop,  s->CarageRt, s->Option1,
+                                   s->Command4, s->ProgTitle, s->Combo1, s->AutoSave, s->Tabky};
+    s->Command2->setFocus();
+    for (QWidget* expected : order) {
+        QTRY_COMPARE(QApplication::focusWidget(), expected);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
 }
 
 QTEST_MAIN(TestSender)

@@ -308,10 +308,22 @@ bool XUser::hasState(quint32 window, const char* state)
     return found;
 }
 
-KeyflareProgram::KeyflareProgram()
+KeyflareProgram::KeyflareProgram() : KeyflareProgram(QString())
 {
-    QDir(m_dir.path()).mkpath(QStringLiteral("bin"));
-    QFile::copy(QStringLiteral(KEYFLARE_BINARY), programFolder() + QStringLiteral("keyflare"));
+}
+
+KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
+{
+    if (installedExecutable.isEmpty()) {
+        m_folder = m_dir.filePath(QStringLiteral("bin")) + QLatin1Char('/');
+        m_executable = m_folder + QStringLiteral("keyflare");
+        QDir(m_dir.path()).mkpath(QStringLiteral("bin"));
+        QFile::copy(QStringLiteral(KEYFLARE_BINARY), m_executable);
+    } else {
+        m_executable = installedExecutable;
+        m_folder = m_dir.filePath(QStringLiteral("data/Keyflare")) + QLatin1Char('/');
+        QDir(m_dir.path()).mkpath(QStringLiteral("data/Keyflare"));
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
@@ -331,7 +343,7 @@ KeyflareProgram::~KeyflareProgram()
 
 QString KeyflareProgram::programFolder() const
 {
-    return m_dir.filePath(QStringLiteral("bin")) + QLatin1Char('/');
+    return m_folder;
 }
 
 void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
@@ -367,7 +379,7 @@ QString KeyflareProgram::storedSetting(const QString& key) const
 
 bool KeyflareProgram::start(XUser& user)
 {
-    m_process.start(programFolder() + QStringLiteral("keyflare"), {});
+    m_process.start(m_executable, {});
     if (!m_process.waitForStarted(5000))
         return false;
     m_window = user.waitForWindow(QStringLiteral("Keyflare v2.3"), 10000);

@@ -99,6 +99,9 @@ class KeyflareProgram
 {
 public:
     KeyflareProgram();
+    // An installed copy (from the package, unpacked anywhere); its files are kept in the per-user
+    // data folder, which programFolder() then names.
+    explicit KeyflareProgram(const QString& installedExecutable);
     ~KeyflareProgram();
 
     // Stores settings before the start, as an earlier run would have.
@@ -120,6 +123,8 @@ public:
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
+    QString m_executable;
+    QString m_folder;
     quint32 m_window = 0;
 };
 

@@ -1,0 +1,70 @@
+// The Debian package, unpacked into a folder of its own: its files, its desktop entry, and the
+// installed program, which keeps its files in the per-user data folder and sends as it should.
+#include "XSession.h"
+
+#include <QDir>
+#include <QTest>
+
+class TestInstall : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void installsItsFiles();
+    void installedProgramUsesTheDataFolder();
+
+private:
+    QString m_deb;
+    QTemporaryDir m_root;
+    XUser m_user;
+};
+
+void TestInstall::initTestCase()
+{
+    const QStringList debs =
+        QDir(QStringLiteral(KEYFLARE_PACKAGE_DIR)).entryList({QStringLiteral("keyflare_*.deb")});
+    if (debs.isEmpty())
+        QSKIP("no package: run cpack -G DEB in the build folder (test.sh does)");
+    m_deb = QStringLiteral(KEYFLARE_PACKAGE_DIR "/") + debs.last();
+    QCOMPARE(
+        QProcess::execute(QStringLiteral("dpkg"), {QStringLiteral("-x"), m_deb, m_root.path()}), 0);
+}
+
+void TestInstall::installsItsFiles()
+{
+    for (const char* file : {"usr/bin/keyflare", "usr/share/applications/keyflare.desktop",
+                             "usr/share/icons/hicolor/scalable/apps/keyflare.svg",
+                             "usr/share/icons/hicolor/48x48/apps/keyflare.png",
+                             "usr/share/icons/hicolor/256x256/apps/keyflare.png"})
+        QVERIFY2(QFile::exists(m_root.filePath(QLatin1String(file))), file);
+    QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"),
+                               {m_root.filePath("usr/share/applications/keyflare.desktop")}),
+             0);
+    QProcess info;
+    info.start(QStringLiteral("dpkg-deb"),
+               {QStringLiteral("-f"), m_deb, QStringLiteral("Depends")});
+    QVERIFY(info.waitForFinished());
+    const QByteArray depends = info.readAllStandardOutput();
+    for (const char* lib : {"libqt6widgets6", "libxcb-xtest0", "libxkbcommon-x11-0"})
+        QVERIFY2(depends.contains(lib), lib);
+}
+
+void TestInstall::installedProgramUsesTheDataFolder()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") || !m_user.ok())
+        QSKIP("needs an X server: run through ./test.sh");
+    const QString title = QStringLiteral("kf-installed-%1").arg(QCoreApplication::applicationPid());
+    XTermTarget term(title, QStringLiteral("60x8+20+500"));
+    QVERIFY(term.start(m_user));
+    KeyflareProgram app(m_root.filePath("usr/bin/keyflare"));
+    app.putFile("Keyflare.ini", title.toUtf8() + "\r\n"); // in the per-user data folder
+    QVERIFY(app.start(m_user));
+    app.clickMacroButton(m_user, 1);
+    QCOMPARE(term.waitFor("1\r"), QByteArray("1\r"));
+    m_user.closeWindow(app.window());
+    QVERIFY(app.waitForExit());
+    QCOMPARE(QDir(m_root.filePath("usr/bin")).entryList(QDir::Files), QStringList{"keyflare"});
+}
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"

@@ -1,0 +1,98 @@
+// The three windows on a real X server, at the scale QT_SCALE_FACTOR sets: no control is cut off
+// by its window, every caption fits its control, and controls overlap only where the layout was
+// drawn to. Screenshots of each window are left in the build folder.
+#include "Form1.h"
+#include "Form2.h"
+#include "LayoutUnits.h"
+#include "Sender.h"
+#include "fake/FakeDesktop.h"
+
+#include <QDir>
+#include <QTest>
+#include <QWindow>
+
+class TestLayout : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void windowsFit_data();
+    void windowsFit();
+
+private:
+    static void check(QWidget* window);
+    FakeDesktop m_fake;
+    Platform m_platform = m_fake.platform();
+};
+
+void TestLayout::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs an X server: run through ./test.sh");
+}
+
+void TestLayout::windowsFit_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::newRow("main panel") << "Sender";
+    QTest::newRow("editor") << "Form1";
+    QTest::newRow("grabber") << "Form2";
+}
+
+void TestLayout::check(QWidget* window)
+{
+    const QList<QWidget*> controls = window->findChildren<QWidget*>();
+    for (QWidget* w : controls) {
+        if (!w->property("layoutUnits").isValid() || !w->isVisibleTo(window))
+            continue;
+        const QString name = w->objectName();
+        const QRect inWindow(w->mapTo(window, QPoint(0, 0)), w->size());
+        // The grabber's default button lies below its window on purpose.
+        if (name != QLatin1String("Command1") || window->objectName() != QLatin1String("Form2"))
+            QVERIFY2(window->rect().contains(inWindow), qPrintable(name + " is cut off"));
+        const auto fit = static_cast<UnitLayout::Fit>(w->property("layoutFit").toInt());
+        const QSize need = UnitLayout::textNeed(w);
+        if (fit != UnitLayout::Nothing)
+            QVERIFY2(need.height() <= w->height(), qPrintable(name + "'s caption is cut off"));
+        if (fit == UnitLayout::Everything)
+            QVERIFY2(need.width() <= w->width(), qPrintable(name + "'s caption is cut off"));
+        for (QWidget* other : controls) {
+            if (other == w || other->parentWidget() != w->parentWidget() ||
+                !other->property("layoutUnits").isValid() || !other->isVisibleTo(window))
+                continue;
+            const bool designed = w->property("layoutUnits")
+                                      .toRect()
+                                      .intersects(other->property("layoutUnits").toRect());
+            QVERIFY2(designed || !w->geometry().intersects(other->geometry()),
+                     qPrintable(name + " overlaps " + other->objectName()));
+        }
+    }
+}
+
+void TestLayout::windowsFit()
+{
+    QFETCH(QString, window);
+    Sender sender(m_platform);
+    sender.Form_Load();
+    sender.setCaption(23, QStringLiteral("Number 48"));
+    QWidget* shown = &sender;
+    std::unique_ptr<QWidget> other;
+    if (window == QLatin1String("Form1"))
+        other = std::make_unique<Form1>(sender, m_platform);
+    else if (window == QLatin1String("Form2"))
+        other = std::make_unique<Form2>(sender, m_platform);
+    if (other)
+        shown = other.get();
+    shown->show();
+    QVERIFY(QTest::qWaitForWindowExposed(shown));
+    check(shown);
+
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
+    const QString dir = QStringLiteral("screens/scale-") + scale;
+    QDir().mkpath(dir);
+    QVERIFY(shown->grab().save(dir + QLatin1Char('/') + window + QStringLiteral(".png")));
+    QCOMPARE(shown->windowHandle()->devicePixelRatio(), scale.toDouble());
+}
+
+QTEST_MAIN(TestLayout)
+#include "tst_layout.moc"
