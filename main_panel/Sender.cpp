@@ -390,18 +390,26 @@ bool Sender::titleListChanged() const
     return titles() != m_savedTitles;
 }
 
+// Ctrl+D in a list: the index of the entry shown, once the user has said Yes to removing it;
+// -1 when no entry is shown (a typed text) or the answer is No.
+int Sender::confirmRemoval(QComboBox* list, const QString& before, const QString& after)
+{
+    m_platform.events.yield();
+    const int index = selectedIndex(list);
+    if (index < 0)
+        return -1;
+    const int answer = m_platform.dialogs.message(before + list->itemText(index) + after,
+                                                  Dialogs::YesNo | Dialogs::Question);
+    return answer == Dialogs::Yes ? index : -1;
+}
+
 bool Sender::ProgTitle_KeyPress(int keyAscii)
 {
     if (keyAscii != 4)
         return false;
-    m_platform.events.yield();
-    const int index = selectedIndex(ProgTitle);
-    if (index < 0)
-        return true;
-    const QString title = ProgTitle->itemText(index);
-    if (m_platform.dialogs.message(QStringLiteral("Are you sure you want to remove ") + title +
-                                       QLatin1Char('?'),
-                                   Dialogs::YesNo | Dialogs::Question) == Dialogs::Yes)
+    const int index = confirmRemoval(ProgTitle, QStringLiteral("Are you sure you want to remove "),
+                                     QStringLiteral("?"));
+    if (index >= 0)
         ProgTitle->removeItem(index);
     return true;
 }
@@ -575,15 +583,11 @@ bool Sender::Combo1_KeyPress(int keyAscii)
 {
     if (keyAscii != 4)
         return false;
-    m_platform.events.yield();
-    const int index = selectedIndex(Combo1);
+    const int index =
+        confirmRemoval(Combo1, QStringLiteral("DELETE macro set > "), QStringLiteral(" < ?"));
     if (index < 0)
         return true;
     const QString name = Combo1->itemText(index);
-    if (m_platform.dialogs.message(QStringLiteral("DELETE macro set > ") + name +
-                                       QStringLiteral(" < ?"),
-                                   Dialogs::YesNo | Dialogs::Question) != Dialogs::Yes)
-        return true;
     QString error;
     if (!MacroSetCatalogue::remove(m_programFolder, name, &error)) {
         // Reporting success here would leave a set on disk that the list no longer shows.
@@ -603,8 +607,10 @@ bool Sender::Combo1_KeyPress(int keyAscii)
 
 Sender::SaveResult Sender::Command2_Click()
 {
+    // Asked to save while another load or save runs (a close during its yields, say): this one
+    // counts as not done, so a close waits rather than ending the program under it.
     if (m_fileBusy)
-        return SaveResult::NoName;
+        return SaveResult::Failed;
     QString name = trimBlanks(Combo1->currentText());
     if (name.isEmpty() || !AutoSave->isChecked()) {
         name = trimBlanks(
@@ -618,7 +624,7 @@ Sender::SaveResult Sender::Command2_Click()
         m_platform.dialogs.message(
             QStringLiteral("The macro set cannot be saved as \"%1\".\r\n\r\n%2").arg(name, refusal),
             Dialogs::OkOnly | Dialogs::Exclamation);
-        return SaveResult::NoName;
+        return SaveResult::Failed; // nothing is lost: a close or a clear stops here
     }
 
     m_fileBusy = true;

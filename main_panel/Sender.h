@@ -64,7 +64,8 @@ public:
         Failed
     };
     // "Save As...": saves the 48 buttons under a name. NoName when the name prompt was left
-    // empty or the name was refused, Failed when the file could not be written.
+    // empty; Failed when the name was refused, the file could not be written, or another load
+    // or save was under way.
     SaveResult Command2_Click();
     // "Clear": resets all buttons after a question.
     void Command3_Click();
@@ -138,6 +139,7 @@ private:
     bool saveMacroSetStep();
     int askToSaveChanges(int buttons);
     void loadMacroSet();
+    int confirmRemoval(QComboBox* list, const QString& before, const QString& after);
     void endFileOperation();
 
     Platform& m_platform;

@@ -103,6 +103,13 @@ void TestSending::sendsClickedButtonsToTarget()
     // The middle button sends nothing.
     app.clickMacroButton(m_user, 26, 2);
     QCOMPARE(term.settle(), QByteArray("5\r30\r25"));
+
+    // Alt+E is "Clear": it asks first; Escape answers No.
+    m_user.key(XKB_KEY_Alt_L, true);
+    m_user.tap(XKB_KEY_e);
+    m_user.key(XKB_KEY_Alt_L, false);
+    answerMessageBox(XKB_KEY_Escape);
+    QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
 }
 
 void TestSending::reportsMissingTargetAndTypesNothing()

@@ -251,7 +251,7 @@ void TestMacroSets::refusesNames()
     s.setMacroSetChanged(1);
     m_fake.inputAnswers = {name};
     m_fake.answers = {Dialogs::Ok};
-    QCOMPARE(s.Command2_Click(), Sender::SaveResult::NoName);
+    QCOMPARE(s.Command2_Click(), Sender::SaveResult::Failed);
     QCOMPARE(m_fake.messages.size(), 1);
     QCOMPARE(s.macroSetChanged(), 1);
     QVERIFY(QDir(m_dir->path()).entryList(QDir::Files).isEmpty());
@@ -384,7 +384,7 @@ void TestMacroSets::pickDuringLoadWaitsForIt()
         if (picks++ == 10) {
             s.Combo1->setCurrentIndex(1);
             s.Combo1_Click();
-            QCOMPARE(s.Command2_Click(), Sender::SaveResult::NoName);
+            QCOMPARE(s.Command2_Click(), Sender::SaveResult::Failed);
             s.Command3_Click();
         }
     };

@@ -61,8 +61,6 @@ private Q_SLOTS:
     void choosesTargetWindow();
     void plansEveryPrintableAscii_data();
     void plansEveryPrintableAscii();
-    void plansLevelsAndLocks_data();
-    void plansLevelsAndLocks();
     void decodesCompoundText_data();
     void decodesCompoundText();
     void survivesAGarbledSettingsFile();
@@ -207,50 +205,6 @@ void TestPlatform::plansEveryPrintableAscii()
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
     QVERIFY(planner.keyFor(U'\t').has_value());
     QVERIFY(planner.keyFor(U'\r').has_value());
-}
-
-void TestPlatform::plansLevelsAndLocks_data()
-{
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<uint>("group");
-    QTest::addColumn<uint>("locked");
-    QTest::addColumn<uint>("character");
-    QTest::addColumn<uint>("keycode");
-    QTest::addColumn<uint>("mods");
-    QTest::newRow("us a") << "us" << 0u << 0u << uint('a') << 38u << 0u;
-    QTest::newRow("us A") << "us" << 0u << 0u << uint('A') << 38u << uint(kShift);
-    QTest::newRow("caps lock a") << "us" << 0u << uint(kLock) << uint('a') << 38u << uint(kShift);
-    QTest::newRow("caps lock A") << "us" << 0u << uint(kLock) << uint('A') << 38u << 0u;
-    QTest::newRow("caps lock digit") << "us" << 0u << uint(kLock) << uint('1') << 10u << 0u;
-    QTest::newRow("num lock 1 not keypad") << "us" << 0u << uint(kMod2) << uint('1') << 10u << 0u;
-    QTest::newRow("de at sign") << "de" << 0u << 0u << uint('@') << 24u << uint(kMod5);
-    QTest::newRow("de euro") << "de" << 0u << 0u << 0x20ACu << 26u << uint(kMod5);
-    QTest::newRow("de z") << "de" << 0u << 0u << uint('z') << 29u << 0u;
-    QTest::newRow("fr a") << "fr" << 0u << 0u << uint('a') << 24u << 0u;
-    QTest::newRow("fr 1 shifted") << "fr" << 0u << 0u << uint('1') << 10u << uint(kShift);
-    QTest::newRow("us,de group 2 z") << "us,de" << 1u << 0u << uint('z') << 29u << 0u;
-    QTest::newRow("us,de group 1 z") << "us,de" << 0u << 0u << uint('z') << 52u << 0u;
-}
-
-void TestPlatform::plansLevelsAndLocks()
-{
-    QFETCH(QString, layout);
-    QFETCH(uint, group);
-    QFETCH(uint, locked);
-    QFETCH(uint, character);
-    QFETCH(uint, keycode);
-    QFETCH(uint, mods);
-    Keymap km(layout.toLatin1().constData());
-    QVERIFY(km.map);
-    const KeyPlanner planner(km.map, group, static_cast<uint8_t>(locked));
-    const auto key = planner.keyFor(character);
-    QVERIFY(key.has_value());
-    QCOMPARE(uint(key->keycode), keycode);
-    QCOMPARE(uint(key->mods), mods);
-    for (int bit = 0; bit < 8; ++bit) {
-        if (mods & (1u << bit))
-            QVERIFY(planner.modifierKey(bit) != 0);
-    }
 }
 
 void TestPlatform::survivesAGarbledSettingsFile()

@@ -38,12 +38,6 @@ private Q_SLOTS:
     void refusesWhatItCannotType();
 
 private:
-    QString unique(const char* base) const
-    {
-        return QStringLiteral("%1 %2")
-            .arg(QLatin1String(base))
-            .arg(QCoreApplication::applicationPid());
-    }
     XUser m_user;
 };
 
@@ -80,7 +74,7 @@ void TestTyping::typesEveryCharacter()
     const int spare = m_user.spareKeycodes();
     const QString text = printableAscii() + "\t" + kAltGrAndDead + " " + kBeyondLayout;
     const QByteArray expected = text.toUtf8() + "\r";
-    const QString title = unique("kf typing") + " " + QTest::currentDataTag();
+    const QString title = uniqueTitle("kf typing") + " " + QTest::currentDataTag();
     {
         XTermTarget term(title);
         QVERIFY(term.start(m_user));
@@ -108,7 +102,7 @@ void TestTyping::ignoresHeldModifiers_data()
 void TestTyping::ignoresHeldModifiers()
 {
     QFETCH(uint, keysym);
-    const QString title = unique("kf held") + " " + QTest::currentDataTag();
+    const QString title = uniqueTitle("kf held") + " " + QTest::currentDataTag();
     XTermTarget term(title);
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
@@ -129,12 +123,12 @@ void TestTyping::ignoresHeldModifiers()
 
 void TestTyping::ignoresCapsAndNumLock()
 {
-    XTermTarget term(unique("kf locks"));
+    XTermTarget term(uniqueTitle("kf locks"));
     QVERIFY(term.start(m_user));
     const int locks = 2 | 16; // Caps Lock and Num Lock
     m_user.lockModifiers(locks, locks);
     X11Desktop desktop;
-    QVERIFY(desktop.activate(unique("kf locks")));
+    QVERIFY(desktop.activate(uniqueTitle("kf locks")));
     const QString text = QStringLiteral("abc XYZ 789 éÉ ßẞ ж");
     QVERIFY2(desktop.inject(text), qPrintable(desktop.lastError()));
     QCOMPARE(term.waitFor(text.toUtf8()), text.toUtf8());
@@ -144,10 +138,10 @@ void TestTyping::ignoresCapsAndNumLock()
 
 void TestTyping::feedsASlowReceiverExactly()
 {
-    SlowReceiver slow(unique("kf slow"), 5);
+    SlowReceiver slow(uniqueTitle("kf slow"), 5);
     QVERIFY(slow.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(unique("kf slow")));
+    QVERIFY(desktop.activate(uniqueTitle("kf slow")));
     const QString text = QStringLiteral("Grüße, “Ωmega” — 5€ ~{x}^ ЖжЖ ok");
     QVERIFY2(desktop.inject(keystrokeString(text) + "{ENTER}"), qPrintable(desktop.lastError()));
     const QByteArray expected = text.toUtf8() + "\r";
@@ -156,23 +150,23 @@ void TestTyping::feedsASlowReceiverExactly()
 
 void TestTyping::followsALayoutSwitch()
 {
-    XTermTarget term(unique("kf switch"));
+    XTermTarget term(uniqueTitle("kf switch"));
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(unique("kf switch")));
+    QVERIFY(desktop.activate(uniqueTitle("kf switch")));
     QVERIFY(desktop.inject(QStringLiteral("yz@;")));
     QVERIFY(m_user.setLayout(QStringLiteral("de")));
-    QVERIFY(desktop.activate(unique("kf switch")));
+    QVERIFY(desktop.activate(uniqueTitle("kf switch")));
     QVERIFY2(desktop.inject(QStringLiteral("yz@;")), qPrintable(desktop.lastError()));
     QCOMPARE(term.waitFor("yz@;yz@;"), QByteArray("yz@;yz@;"));
 }
 
 void TestTyping::refusesWhatItCannotType()
 {
-    XTermTarget term(unique("kf refuse all"));
+    XTermTarget term(uniqueTitle("kf refuse all"));
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(unique("kf refuse all")));
+    QVERIFY(desktop.activate(uniqueTitle("kf refuse all")));
     // More distinct characters missing from the layout than there are spare keycodes.
     QString text = QStringLiteral("abc ");
     for (char32_t c = 0x4e00; c < 0x4e00 + 300; ++c)

@@ -18,12 +18,6 @@ private Q_SLOTS:
     void survivesALostXServer();
 
 private:
-    QString unique(const char* base) const
-    {
-        return QStringLiteral("%1 %2")
-            .arg(QLatin1String(base))
-            .arg(QCoreApplication::applicationPid());
-    }
     XUser m_user;
 };
 
@@ -37,17 +31,17 @@ void TestX11Desktop::activatesTheMatchingWindow_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("receiver"); // 0 first, 1 second xterm
-    QTest::newRow("exact") << unique("KF Match") << 0;
-    QTest::newRow("other case") << unique("kf match") << 0;
-    QTest::newRow("prefix") << unique("kf match") + QStringLiteral(" (1) [dr") << 1;
+    QTest::newRow("exact") << uniqueTitle("KF Match") << 0;
+    QTest::newRow("other case") << uniqueTitle("kf match") << 0;
+    QTest::newRow("prefix") << uniqueTitle("kf match") + QStringLiteral(" (1) [dr") << 1;
 }
 
 void TestX11Desktop::activatesTheMatchingWindow()
 {
     QFETCH(QString, target);
     QFETCH(int, receiver);
-    XTermTarget first(unique("KF Match"), QStringLiteral("40x5+20+500"));
-    XTermTarget second(unique("kf match") + QStringLiteral(" (1) [draft].txt"),
+    XTermTarget first(uniqueTitle("KF Match"), QStringLiteral("40x5+20+500"));
+    XTermTarget second(uniqueTitle("kf match") + QStringLiteral(" (1) [draft].txt"),
                        QStringLiteral("40x5+500+500"));
     QVERIFY(first.start(m_user));
     QVERIFY(second.start(m_user));
@@ -65,20 +59,20 @@ void TestX11Desktop::activatesTheMatchingWindow()
 void TestX11Desktop::failsWithoutAWindow()
 {
     X11Desktop desktop;
-    QVERIFY(!desktop.activate(unique("kf no such window")));
+    QVERIFY(!desktop.activate(uniqueTitle("kf no such window")));
     QVERIFY(!desktop.activate(QString()));
 }
 
 void TestX11Desktop::typesNothingOnceTheFocusMoved()
 {
-    XTermTarget target(unique("kf moved target"), QStringLiteral("40x5+20+500"));
-    XTermTarget other(unique("kf moved other"), QStringLiteral("40x5+500+500"));
+    XTermTarget target(uniqueTitle("kf moved target"), QStringLiteral("40x5+20+500"));
+    XTermTarget other(uniqueTitle("kf moved other"), QStringLiteral("40x5+500+500"));
     QVERIFY(target.start(m_user));
     QVERIFY(other.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(unique("kf moved target")));
+    QVERIFY(desktop.activate(uniqueTitle("kf moved target")));
     X11Desktop user; // the user clicks another window before the keys go out
-    QVERIFY(user.activate(unique("kf moved other")));
+    QVERIFY(user.activate(uniqueTitle("kf moved other")));
     QVERIFY(!desktop.inject(QStringLiteral("abc")));
     QCOMPARE(target.settle(), QByteArray());
     QCOMPARE(other.settle(0), QByteArray());
@@ -87,7 +81,7 @@ void TestX11Desktop::typesNothingOnceTheFocusMoved()
 
 void TestX11Desktop::findsWindowUnderPointer()
 {
-    const QString title = unique("kf pointer Ünïcödé");
+    const QString title = uniqueTitle("kf pointer Ünïcödé");
     XTermTarget term(title, QStringLiteral("40x5+300+300"));
     QVERIFY(term.start(m_user));
     const QRect inside = m_user.clientRect(term.window());
@@ -107,10 +101,10 @@ void TestX11Desktop::findsWindowUnderPointer()
 
 void TestX11Desktop::typesNothingIntoAClosedWindow()
 {
-    XTermTarget term(unique("kf closing"));
+    XTermTarget term(uniqueTitle("kf closing"));
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(unique("kf closing")));
+    QVERIFY(desktop.activate(uniqueTitle("kf closing")));
     term.close();
     QVERIFY(!desktop.inject(QStringLiteral("abc{ENTER}")));
     QVERIFY(!desktop.lastError().isEmpty());

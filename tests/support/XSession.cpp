@@ -24,6 +24,11 @@ void pause(int ms)
 }
 } // namespace
 
+QString uniqueTitle(const QString& base)
+{
+    return QStringLiteral("%1 %2").arg(base).arg(QCoreApplication::applicationPid());
+}
+
 QString testHelperPath(const QString& name)
 {
     return QStringLiteral(KEYFLARE_TEST_HELPERS_DIR "/") + name;

@@ -144,5 +144,8 @@ private:
     QProcess m_process;
 };
 
+// A window title no other test run shares: base and this process's id.
+QString uniqueTitle(const QString& base);
+
 // The path of a helper built beside the tests.
 QString testHelperPath(const QString& name);
