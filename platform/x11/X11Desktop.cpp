@@ -766,7 +766,12 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
     };
 
     bool ok = true;
+    size_t sent = 0;
     for (const PlannedKey& key : plan) {
+        // Sent in batches, so that the server works on the keys (and tells of a focus change)
+        // while the rest are still being queued.
+        if (++sent % 32 == 0)
+            xcb_flush(x.c);
         // The user may move the focus while we type; the rest must not land elsewhere. The
         // server tells of a focus change by an event, which costs no round trip to look for.
         x.pumpEvents();
