@@ -63,12 +63,6 @@ private:
         QVERIFY(m_user.waitForFocus(box));
         m_user.tap(keysym);
     }
-    QString unique(const char* base) const
-    {
-        return QStringLiteral("%1-%2")
-            .arg(QLatin1String(base))
-            .arg(QCoreApplication::applicationPid());
-    }
     XUser m_user;
 };
 
@@ -80,11 +74,11 @@ void TestSending::initTestCase()
 
 void TestSending::sendsClickedButtonsToTarget()
 {
-    XTermTarget term(unique("kf-e2e-target"), QStringLiteral("60x8+20+500"));
+    XTermTarget term(uniqueTitle("kf-e2e-target"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     QVERIFY(app.start(m_user));
-    enterTitle(app, unique("kf-e2e-target"));
+    enterTitle(app, uniqueTitle("kf-e2e-target"));
 
     // "+Return" is ticked on a first start.
     app.clickMacroButton(m_user, 5);
@@ -105,26 +99,21 @@ void TestSending::sendsClickedButtonsToTarget()
     QCOMPARE(term.settle(), QByteArray("5\r30\r25"));
 
     // Alt+E is "Clear": it asks first; Escape answers No.
-    m_user.key(XKB_KEY_Alt_L, true);
-    m_user.tap(XKB_KEY_e);
-    m_user.key(XKB_KEY_Alt_L, false);
+    m_user.chord(XKB_KEY_Alt_L, XKB_KEY_e);
     answerMessageBox(XKB_KEY_Escape);
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
 }
 
 void TestSending::reportsMissingTargetAndTypesNothing()
 {
-    XTermTarget bystander(unique("kf-e2e-bystander"), QStringLiteral("60x8+20+500"));
+    XTermTarget bystander(uniqueTitle("kf-e2e-bystander"), QStringLiteral("60x8+20+500"));
     QVERIFY(bystander.start(m_user));
     KeyflareProgram app;
     QVERIFY(app.start(m_user));
-    enterTitle(app, unique("kf-e2e-missing"));
+    enterTitle(app, uniqueTitle("kf-e2e-missing"));
 
     app.clickMacroButton(m_user, 1);
-    const quint32 box = m_user.waitForWindow(QStringLiteral("Keyflare"));
-    QVERIFY2(box != 0, "the failure is reported in a message box");
-    QVERIFY(m_user.waitForFocus(box));
-    m_user.tap(XKB_KEY_Return);
+    answerMessageBox(XKB_KEY_Return); // the failure is reported in a message box
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
     QCOMPARE(bystander.settle(), QByteArray());
 
@@ -166,11 +155,11 @@ void TestSending::startsOnTopWhenStored()
 
 void TestSending::editsAButtonAndSendsIt()
 {
-    XTermTarget term(unique("kf-e2e-edited"), QStringLiteral("60x8+20+500"));
+    XTermTarget term(uniqueTitle("kf-e2e-edited"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     QVERIFY(app.start(m_user));
-    enterTitle(app, unique("kf-e2e-edited"));
+    enterTitle(app, uniqueTitle("kf-e2e-edited"));
 
     app.clickMacroButton(m_user, 3, 3);
     const quint32 editor = m_user.waitForWindow(QStringLiteral("Keyflare Button Manager"));
@@ -183,10 +172,8 @@ void TestSending::editsAButtonAndSendsIt()
     QVERIFY(typist.activate(QStringLiteral("Keyflare Button Manager")));
     QVERIFY2(typist.inject(keystrokeString(text)), qPrintable(typist.lastError()));
     // The access keys: Alt+A applies, Alt+C closes.
-    m_user.key(XKB_KEY_Alt_L, true);
-    m_user.tap(XKB_KEY_a);
-    m_user.tap(XKB_KEY_c);
-    m_user.key(XKB_KEY_Alt_L, false);
+    m_user.chord(XKB_KEY_Alt_L, XKB_KEY_a);
+    m_user.chord(XKB_KEY_Alt_L, XKB_KEY_c);
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare Button Manager")));
     QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare v2.3")) == app.window());
 
@@ -197,10 +184,10 @@ void TestSending::editsAButtonAndSendsIt()
 
 void TestSending::keepsTargetTitlesInTheirFile()
 {
-    XTermTarget term(unique("kf-e2e-listed"), QStringLiteral("60x8+20+500"));
+    XTermTarget term(uniqueTitle("kf-e2e-listed"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
-    const QByteArray listed = unique("kf-e2e-listed").toUtf8();
+    const QByteArray listed = uniqueTitle("kf-e2e-listed").toUtf8();
     app.putFile("Keyflare.ini", "  " + listed + "  \r\n\r\nSecond title\r\n");
     QVERIFY(app.start(m_user));
 
@@ -210,9 +197,7 @@ void TestSending::keepsTargetTitlesInTheirFile()
 
     // Ctrl+D removes the title shown, after a question answered with Enter (Yes).
     click(app, m_user, kProgTitle);
-    m_user.key(XKB_KEY_Control_L, true);
-    m_user.tap(XKB_KEY_d);
-    m_user.key(XKB_KEY_Control_L, false);
+    m_user.chord(XKB_KEY_Control_L, XKB_KEY_d);
     answerMessageBox(XKB_KEY_Return);
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
 
@@ -225,10 +210,10 @@ void TestSending::keepsTargetTitlesInTheirFile()
 
 void TestSending::loadsAPickedMacroSet()
 {
-    XTermTarget term(unique("kf-e2e-sets"), QStringLiteral("60x8+20+500"));
+    XTermTarget term(uniqueTitle("kf-e2e-sets"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
-    app.putFile("Keyflare.ini", unique("kf-e2e-sets").toUtf8() + "\r\n");
+    app.putFile("Keyflare.ini", uniqueTitle("kf-e2e-sets").toUtf8() + "\r\n");
     app.putFile("first.mcs", macroSetFile("from the first set"));
     app.putFile("second.mcs", macroSetFile("50% {second} set"));
     QVERIFY(app.start(m_user));
@@ -244,7 +229,7 @@ void TestSending::loadsAPickedMacroSet()
 void TestSending::grabsATitleByPointing()
 {
     // 120 characters, some beyond Windows-1252: the grabber keeps the first 99.
-    QString title = unique("kf-e2e-grab") + QStringLiteral(" Жёлтый éclair ");
+    QString title = uniqueTitle("kf-e2e-grab") + QStringLiteral(" Жёлтый éclair ");
     while (title.size() < 120)
         title += QLatin1Char(title.size() % 10 == 0 ? '|' : 'x');
     XTermTarget term(title, QStringLiteral("60x8+300+500"));

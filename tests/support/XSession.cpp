@@ -188,6 +188,13 @@ void XUser::tap(quint32 keysym)
     pause(20);
 }
 
+void XUser::chord(quint32 modifier, quint32 keysym)
+{
+    key(modifier, true);
+    tap(keysym);
+    key(modifier, false);
+}
+
 void XUser::clickControl(quint32 window, int windowUnits, int left, int top, int width, int height,
                          int button)
 {

@@ -37,6 +37,8 @@ public:
     // Presses or releases the key that types keysym on the current map (e.g. XK_Shift_L).
     void key(quint32 keysym, bool down);
     void tap(quint32 keysym);
+    // Taps keysym while modifier (e.g. Alt_L, Control_L) is held.
+    void chord(quint32 modifier, quint32 keysym);
     // Clicks the middle of a control given by its layout rectangle (1/1440 inch) in a window
     // whose client area is windowUnits wide: windows scale their layout to fit their font.
     void clickControl(quint32 window, int windowUnits, int left, int top, int width, int height,
