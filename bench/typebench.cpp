@@ -58,7 +58,7 @@ Run keyflare(X11Desktop& desktop, XTermTarget& term, const QString& title, const
     const qsizetype offset = term.received().size();
     QElapsedTimer clock;
     clock.start();
-    if (!desktop.activate(title) || !desktop.inject(keystrokeString(text)))
+    if (desktop.inject(desktop.activate(title), keystrokeString(text)) != Typing::Done)
         std::fprintf(stderr, "keyflare: %s\n", qPrintable(desktop.lastError()));
     return finish(term, offset, text.toUtf8(), clock);
 }

@@ -6,15 +6,17 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 
 Form1* Form1::open(Sender& sender, int index)
 {
-    Platform& platform = sender.platform();
+    const Platform& platform = sender.platform();
     sender.hide();
     auto* editor = new Form1(sender, platform);
     editor->setAttribute(Qt::WA_DeleteOnClose);
@@ -31,7 +33,7 @@ Form1* Form1::open(Sender& sender, int index)
     return editor;
 }
 
-Form1::Form1(Sender& sender, Platform& platform)
+Form1::Form1(Sender& sender, const Platform& platform)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
@@ -162,9 +164,21 @@ void Form1::Form_Load()
 
 void Form1::VScroll1_Change()
 {
+    // The question below runs an event loop; a value change arriving inside it is taken up by
+    // this run, which reads the selector's value after the question.
+    if (m_switching)
+        return;
+    m_switching = true;
     Command5->setEnabled(false);
-    if (Command2->isEnabled())
+    if (Command2->isEnabled()) {
+        // A press on the selector has already started its auto-repeat, which would go on moving
+        // it (and asking again) while the question is shown, and the question takes the release
+        // that would end it: the press ends here, so one press moves one button.
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(), QPointF(), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(VScroll1, &release);
         resolvePendingChange(LoadedButton);
+    }
     Command2->setEnabled(false);
     Command3->setEnabled(false);
     TextEdited = 0;
@@ -173,7 +187,11 @@ void Form1::VScroll1_Change()
     m_platform.events.yield();
     Text1->setText(m_sender.caption(n));
     Text2->setText(m_sender.text(n));
-    LoadedButton = VScroll1->value();
+    LoadedButton = n;
+    m_switching = false;
+    // Moved again while this run yielded: show the button it stands on now.
+    if (VScroll1->value() != LoadedButton)
+        VScroll1_Change();
 }
 
 void Form1::resolvePendingChange(int index)

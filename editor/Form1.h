@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Services.h"
+
 #include <QWidget>
 
 class LimitedLineEdit;
@@ -8,7 +10,6 @@ class QGroupBox;
 class QPushButton;
 class QScrollBar;
 class Sender;
-struct Platform;
 
 // The button editor, "Keyflare Button Manager": edits the caption and the text of one macro button
 // of the main panel at a time, straight on the panel's buttons. A change is pending exactly while
@@ -24,7 +25,7 @@ public:
     // stood. The editor deletes itself when it closes and shows the panel again.
     static Form1* open(Sender& sender, int index);
 
-    Form1(Sender& sender, Platform& platform);
+    Form1(Sender& sender, const Platform& platform);
 
     void Form_Load();
     void VScroll1_Change();
@@ -63,6 +64,7 @@ private:
     void userEdited();
 
     Sender& m_sender;
-    Platform& m_platform;
+    Platform m_platform;
     int LoadedButton = 0;
+    bool m_switching = false;
 };

@@ -1,9 +1,11 @@
 #include "Form2.h"
 
+#include "DropDownComboBox.h"
 #include "LayoutUnits.h"
 #include "Sender.h"
 
 #include <QComboBox>
+#include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,7 +19,7 @@ void Form2::open(Sender& sender)
     grabber.exec();
 }
 
-Form2::Form2(Sender& sender, Platform& platform)
+Form2::Form2(Sender& sender, const Platform& platform)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint),
       m_sender(sender), m_platform(platform)
@@ -47,7 +49,8 @@ Form2::Form2(Sender& sender, Platform& platform)
     layout.place(Command2, QRect(1440, 1170, 1215, 375));
     layout.apply();
     Text1->setAccessibleName(QStringLiteral("Title under the pointer"));
-    Command2->setAutoDefault(false);
+    // Enter on the focused "Cancel" cancels; elsewhere it takes the title.
+    Command2->setAutoDefault(true);
     setTabOrder(Text1, Command1);
     setTabOrder(Command1, Command2);
 
@@ -82,15 +85,30 @@ void Form2::Form_Activate()
 void Form2::Timer1_Timer()
 {
     const PointedWindow w = m_platform.pointer.windowUnderPointer();
-    if (w.id == LastWnd)
+    // The desktop sees the grabber as one window; each of its controls counts as a window of its
+    // own, as a control under the pointer does in other programs.
+    const QWidget* control = w.id == winId() ? childAt(mapFromGlobal(QCursor::pos())) : nullptr;
+    if (w.id == LastWnd && control == m_lastControl)
         return;
     LastWnd = w.id;
-    // A window whose text is "Cancel" (the grabber's own button, on some desktops) never
-    // replaces the title shown.
-    if (w.title == QLatin1String("Cancel"))
+    m_lastControl = control;
+    // The untitled grabber may be named after the program by the desktop: its bare surface has
+    // no text.
+    const QString title = w.id == winId() ? controlText(control) : w.title;
+    // A window whose text is "Cancel", the grabber's own button among them, never replaces the
+    // title shown.
+    if (title == QLatin1String("Cancel"))
         return;
-    // The grabber has no caption of its own (the desktop may name it after the program).
-    Text1->setText(w.id == winId() ? QString() : w.title);
+    Text1->setText(title);
+}
+
+QString Form2::controlText(const QWidget* control)
+{
+    if (const auto* button = qobject_cast<const QPushButton*>(control))
+        return button->text();
+    if (const auto* box = qobject_cast<const QLineEdit*>(control))
+        return box->text();
+    return QString();
 }
 
 void Form2::Command1_Click()

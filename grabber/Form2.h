@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Services.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -7,7 +9,6 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 class Sender;
-struct Platform;
 
 // The title grabber: four times a second it shows the title of the window under the mouse
 // pointer; ENTER adds that title to the main panel's target titles and makes it the target.
@@ -18,7 +19,7 @@ public:
     // Opens a fresh grabber modally where the main panel stands and returns once it has closed.
     static void open(Sender& sender);
 
-    Form2(Sender& sender, Platform& platform);
+    Form2(Sender& sender, const Platform& platform);
 
     void Form_Load();
     void Timer1_Timer();
@@ -36,9 +37,12 @@ protected:
 
 private:
     void Form_Activate();
+    // The text a control of the grabber shows; empty for its bare surface (null).
+    static QString controlText(const QWidget* control);
 
     Sender& m_sender;
-    Platform& m_platform;
-    quint32 LastWnd = 0;
+    Platform m_platform;
+    WindowId LastWnd = 0;
+    const QWidget* m_lastControl = nullptr;
     bool m_activated = false;
 };

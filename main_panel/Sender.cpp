@@ -83,7 +83,7 @@ QString checkValue(const QCheckBox* box)
 
 } // namespace
 
-Sender::Sender(Platform& platform, QWidget* parent)
+Sender::Sender(const Platform& platform, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -150,20 +150,16 @@ void Sender::buildControls()
 
     Command4 = button("Command4", QStringLiteral("&Grab\nTitle"), QRect(15, 1230, 555, 555));
 
-    ProgTitle = new QComboBox(this);
+    ProgTitle = new DropDownComboBox(this);
     ProgTitle->setObjectName(QStringLiteral("ProgTitle"));
     layout.place(ProgTitle, QRect(645, 1380, 2550, 315), UnitLayout::Height);
     Combo1 = new DropDownComboBox(this);
     Combo1->setObjectName(QStringLiteral("Combo1"));
     layout.place(Combo1, QRect(3210, 1380, 1530, 315), UnitLayout::Height);
-    for (QComboBox* combo : {ProgTitle, static_cast<QComboBox*>(Combo1)}) {
-        combo->setEditable(true);
+    for (QComboBox* combo : {ProgTitle, Combo1}) {
         // The combo box holds the focus and hands keys to its line edit itself, past any filter
         // on the line edit: the combo box is where typed keys can be seen.
         combo->installEventFilter(this);
-        // Typing a text and pressing Enter must not add it to the list; the lists change only
-        // through their own commands.
-        combo->setInsertPolicy(QComboBox::NoInsert);
         QPalette pal = combo->palette();
         pal.setColor(QPalette::Base, Qt::white);
         combo->setPalette(pal);
@@ -201,7 +197,8 @@ void Sender::buildControls()
     connect(OnTop, &QCheckBox::toggled, this, &Sender::OnTop_Click);
     connect(CarageRt, &QCheckBox::toggled, this, &Sender::CarageRt_Click);
     connect(Tabky, &QCheckBox::toggled, this, &Sender::Tabky_Click);
-    connect(Combo1, &QComboBox::activated, this, &Sender::Combo1_Click);
+    // Only a pick from the open list loads a set; typed text loads nothing.
+    connect(Combo1, &DropDownComboBox::picked, this, &Sender::Combo1_Click);
     connect(Combo1, &DropDownComboBox::droppingDown, this, &Sender::Combo1_DropDown);
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, &Sender::Command3_Click);
@@ -475,11 +472,14 @@ void Sender::sendMacro(int index)
         m_platform.events.yield();
         const QString keys = keystrokeString(macroText);
         // The title is read again, untrimmed: it may have changed during the yield.
-        if (!m_platform.activation.activate(ProgTitle->currentText()) ||
-            !m_platform.keys.inject(keys) ||
-            (CarageRt->isChecked() && !m_platform.keys.inject(QStringLiteral("{ENTER}"))) ||
-            (Tabky->isChecked() && !m_platform.keys.inject(QStringLiteral("{TAB}")))) {
-            failSend();
+        const WindowId target = m_platform.activation.activate(ProgTitle->currentText());
+        Typing result = target != 0 ? m_platform.keys.inject(target, keys) : Typing::FocusLost;
+        if (result == Typing::Done && CarageRt->isChecked())
+            result = m_platform.keys.inject(target, QStringLiteral("{ENTER}"));
+        if (result == Typing::Done && Tabky->isChecked())
+            result = m_platform.keys.inject(target, QStringLiteral("{TAB}"));
+        if (result != Typing::Done) {
+            failSend(target != 0, result);
             return;
         }
         m_platform.events.yield();
@@ -488,10 +488,28 @@ void Sender::sendMacro(int index)
     m_busy = 0;
 }
 
-void Sender::failSend()
+void Sender::failSend(bool reached, Typing result)
 {
-    m_platform.dialogs.message(
-        QStringLiteral("Unable to communicate with ") + ProgTitle->currentText(), Dialogs::OkOnly);
+    // Each cause names what the user can do about it; only a window that cannot be found or does
+    // not take the focus is blamed on the target.
+    const QString title = ProgTitle->currentText();
+    QString text;
+    if (!reached || result == Typing::Unavailable)
+        text = QStringLiteral("Unable to communicate with ") + title;
+    else if (result == Typing::ModifiersHeld)
+        text = QStringLiteral("Nothing was typed into %1: a Shift, Ctrl or Alt key is held down."
+                              "\r\n\r\nRelease it, then click the button again.")
+                   .arg(title);
+    else if (result == Typing::Untypable)
+        text = QStringLiteral("Nothing was typed into %1: the text holds characters that the "
+                              "keyboard layout cannot type.\r\n\r\nChange the text in the "
+                              "button editor, or switch to a layout that has them.")
+                   .arg(title);
+    else
+        text = QStringLiteral("Typing into %1 stopped: another window took the keyboard focus."
+                              "\r\n\r\nPart of the text may have arrived.")
+                   .arg(title);
+    m_platform.dialogs.message(text, Dialogs::OkOnly);
     m_platform.events.yield();
     m_busy = 0;
 }

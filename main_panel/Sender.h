@@ -26,7 +26,7 @@ public:
     static constexpr int kButtonCount = 48;
     static constexpr int kSetSize = 24;
 
-    explicit Sender(Platform& platform, QWidget* parent = nullptr);
+    explicit Sender(const Platform& platform, QWidget* parent = nullptr);
     ~Sender() override;
 
     // Start-up, before the window is first shown: position, toggles, program folder, default
@@ -101,7 +101,7 @@ public:
     int macroSetChanged() const { return m_macroSetChanged; }
     void setMacroSetChanged(int changed) { m_macroSetChanged = changed; }
 
-    Platform& platform() { return m_platform; }
+    const Platform& platform() const { return m_platform; }
 
     // The controls, under the names the rest of Keyflare knows them by.
     QVector<MacroButton*> Command1;
@@ -113,10 +113,10 @@ public:
     QCheckBox* Tabky = nullptr;    // "+Tab"
     QCheckBox* AutoSave = nullptr;
     QGroupBox* Frame1 = nullptr;
-    QRadioButton* Option1 = nullptr;    // "1-24"
-    QRadioButton* Option2 = nullptr;    // "25-48"
-    QComboBox* ProgTitle = nullptr;     // the target titles; its text is the target title
-    DropDownComboBox* Combo1 = nullptr; // the macro sets; its text is the current set's name
+    QRadioButton* Option1 = nullptr;       // "1-24"
+    QRadioButton* Option2 = nullptr;       // "25-48"
+    DropDownComboBox* ProgTitle = nullptr; // the target titles; its text is the target title
+    DropDownComboBox* Combo1 = nullptr;    // the macro sets; its text is the current set's name
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
 
@@ -132,7 +132,7 @@ private:
     void buildControls();
     void sendMacro(int index);
     void openEditor(int index);
-    void failSend();
+    void failSend(bool reached, Typing result);
     void placeWindow(int left, int top);
     QStringList titles() const;
     bool saveTitleListStep();
@@ -142,7 +142,7 @@ private:
     int confirmRemoval(QComboBox* list, const QString& before, const QString& after);
     void endFileOperation();
 
-    Platform& m_platform;
+    Platform m_platform;
     std::function<void(int)> m_openEditor;
     std::function<void()> m_openGrabber;
     QString m_programFolder;

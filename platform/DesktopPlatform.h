@@ -11,8 +11,8 @@ class X11Desktop;
 class UnavailableDesktop : public WindowActivation, public KeyInjection, public PointerWindows
 {
 public:
-    bool activate(const QString&) override { return false; }
-    bool inject(const QString&) override { return false; }
+    WindowId activate(const QString&) override { return 0; }
+    Typing inject(WindowId, const QString&) override { return Typing::Unavailable; }
     PointedWindow windowUnderPointer() override { return {}; }
 };
 

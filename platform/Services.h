@@ -42,24 +42,37 @@ public:
     virtual void yield() = 0;
 };
 
+// A window of another application, as the desktop names it; 0 is no window.
+using WindowId = quint64;
+
 // Brings another application's window to the front by its title.
 class WindowActivation : public NonCopyable
 {
 public:
-    // Activates the best window matching title and returns true once it holds the keyboard focus;
-    // false when no window matches or the focus does not arrive in time.
-    virtual bool activate(const QString& title) = 0;
+    // Activates the best window matching title and returns it once it holds the keyboard focus;
+    // 0 when no window matches or the focus does not arrive in time.
+    virtual WindowId activate(const QString& title) = 0;
 };
 
-// Types a keystroke string into the window that activate() last brought to the front.
+// How a typing request ended.
+enum class Typing
+{
+    Done,          // every key was delivered
+    FocusLost,     // the target does not hold the focus (any more); typing stopped there
+    ModifiersHeld, // a Shift, Ctrl or Alt key stayed held; nothing was typed
+    Untypable,     // the text holds a character that cannot be typed here; nothing was typed
+    Unavailable    // the desktop cannot type into other windows, or its connection broke
+};
+
+// Types keystroke strings into another application's window.
 class KeyInjection : public NonCopyable
 {
 public:
-    // Types keys (characters, "{x}" for the ten reserved characters, "{ENTER}", "{TAB}") and
-    // returns once the server has delivered them. Returns false, typing nothing, when the string is
-    // malformed or holds a character that cannot be typed; returns false, stopping at once, when
-    // the focus leaves the target. No key stays pressed after a return, successful or not.
-    virtual bool inject(const QString& keys) = 0;
+    // Types keys (characters, "{x}" for the ten reserved characters, "{ENTER}", "{TAB}") into
+    // target, which activate() returned, and returns once the desktop has delivered them. A
+    // malformed string types nothing and counts as Untypable. No key stays pressed after a
+    // return, whatever the result.
+    virtual Typing inject(WindowId target, const QString& keys) = 0;
 };
 
 // The band of windows that stay above all ordinary windows.
@@ -73,8 +86,8 @@ public:
 // A window of another application, as seen under the mouse pointer.
 struct PointedWindow
 {
-    quint32 id = 0; // 0 when no window is under the pointer
-    QString title;  // the application window's title, at most 99 characters
+    WindowId id = 0; // 0 when no window is under the pointer
+    QString title;   // the application window's title, at most 99 characters
 };
 
 // Finds the window under the mouse pointer.
@@ -114,7 +127,8 @@ public:
     virtual QString input(const QString& prompt, const QString& title, const QString& preset) = 0;
 };
 
-// Everything the windows receive from the platform, by reference.
+// Everything the windows receive from the platform: references to services that outlive every
+// window. Windows keep a copy of this bundle, never a reference to it.
 struct Platform
 {
     SettingsStore& settings;

@@ -1,11 +1,11 @@
 #include "WindowMatch.h"
 
-quint32 chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, const QString& target)
+WindowId chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, const QString& target)
 {
     if (target.isEmpty())
         return 0;
     const QString folded = target.toCaseFolded();
-    quint32 best = 0;
+    WindowId best = 0;
     int bestRank = 0; // 3 exact, 2 exact without case, 1 prefix without case
     for (const CandidateWindow& w : bottomToTop) {
         if (w.ownWindow || w.id == 0)

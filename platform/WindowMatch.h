@@ -1,12 +1,14 @@
 #pragma once
 
+#include "Services.h"
+
 #include <QString>
 #include <vector>
 
 // A window that may receive keystrokes, as listed by the window system.
 struct CandidateWindow
 {
-    quint32 id = 0;
+    WindowId id = 0;
     QString title;
     bool ownWindow = false; // one of Keyflare's own windows: never a target
 };
@@ -16,4 +18,4 @@ struct CandidateWindow
 // with the target without regard to case (a grabbed title keeps only the first 99 characters of
 // a longer one). Titles are literal text, never patterns. Among windows of the best kind, the
 // topmost wins. Returns the window's id, or 0 when none matches or the target is empty.
-quint32 chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, const QString& target);
+WindowId chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, const QString& target);

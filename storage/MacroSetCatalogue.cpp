@@ -53,11 +53,15 @@ bool list(const QString& folder, QStringList* names, QString* error)
 QString path(const QString& folder, const QString& name)
 {
     const QString wanted = name + MacroSetFile::extension();
+    // The list shows its first name in capitals, which may change its length ("ß" becomes
+    // "SS"), so names are also compared in capitals.
+    const QString wantedUpper = wanted.toUpper();
     QString sameButCase;
     for (const QFileInfo& f : macroSetFiles(folder)) {
         if (f.fileName() == wanted)
             return f.filePath();
-        if (sameButCase.isEmpty() && f.fileName().compare(wanted, Qt::CaseInsensitive) == 0)
+        if (sameButCase.isEmpty() && (f.fileName().compare(wanted, Qt::CaseInsensitive) == 0 ||
+                                      f.fileName().toUpper() == wantedUpper))
             sameButCase = f.filePath();
     }
     return sameButCase.isEmpty() ? QDir(folder).filePath(wanted) : sameButCase;
@@ -67,6 +71,9 @@ QString refusal(const QString& name)
 {
     if (name == QLatin1String(".") || name == QLatin1String(".."))
         return QStringLiteral("\"%1\" is not a name.").arg(name);
+    // The file would be hidden, and the list never shows hidden files.
+    if (name.startsWith(QLatin1Char('.')))
+        return QStringLiteral("A name may not begin with \".\".");
     for (const QChar c : name) {
         if (c == QLatin1Char('/') || c == QLatin1Char('\\'))
             return QStringLiteral("A name may not contain \"/\" or \"\\\".");

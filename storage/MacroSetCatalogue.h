@@ -15,7 +15,7 @@ bool list(const QString& folder, QStringList* names, QString* error);
 // file of that exact name.
 QString path(const QString& folder, const QString& name);
 
-// Why name cannot name a macro set (a path, "." or "..", control characters), or an empty string
+// Why name cannot name a macro set (a path, a leading ".", control characters), or an empty string
 // when it can.
 QString refusal(const QString& name);
 

@@ -30,7 +30,7 @@ void FakeDesktop::yield()
         onYield();
 }
 
-bool FakeDesktop::activate(const QString& title)
+WindowId FakeDesktop::activate(const QString& title)
 {
     activated << title;
     log << QStringLiteral("activate:") + title;
@@ -38,15 +38,17 @@ bool FakeDesktop::activate(const QString& title)
     quint32 id = 1;
     for (const QString& t : windowTitles)
         windows.push_back({id++, t, false});
-    return chooseTargetWindow(windows, title) != 0;
+    return chooseTargetWindow(windows, title);
 }
 
-bool FakeDesktop::inject(const QString& keys)
+Typing FakeDesktop::inject(WindowId target, const QString& keys)
 {
     const bool fails = injected.size() == failInjectionAt;
     injected << keys;
     log << QStringLiteral("inject:") + keys;
-    return !fails;
+    if (target == 0)
+        return Typing::FocusLost;
+    return fails ? injectionFailure : Typing::Done;
 }
 
 void FakeDesktop::setTopmost(QWidget* window, bool on)

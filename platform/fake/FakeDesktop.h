@@ -41,11 +41,12 @@ public:
 
     // Windows that exist, by title, bottom to top; activation matches as the real backend does.
     QStringList windowTitles;
-    QStringList activated;    // every title asked for
-    QStringList injected;     // every keystroke string typed
-    int failInjectionAt = -1; // the index of the injection that fails; -1 none
-    bool activate(const QString& title) override;
-    bool inject(const QString& keys) override;
+    QStringList activated;                       // every title asked for
+    QStringList injected;                        // every keystroke string typed
+    int failInjectionAt = -1;                    // the index of the injection that fails; -1 none
+    Typing injectionFailure = Typing::FocusLost; // how it fails
+    WindowId activate(const QString& title) override;
+    Typing inject(WindowId target, const QString& keys) override;
 
     // Topmost band: every call, as the window's title and the state asked for.
     QList<QPair<QWidget*, bool>> topmostCalls;

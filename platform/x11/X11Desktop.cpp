@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <poll.h>
 #include <set>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -44,6 +45,7 @@ constexpr int kFocusWaitMs = 1000;
 // A Shift, Ctrl or Alt still held from the click would change every key typed.
 constexpr int kModifierWaitMs = 2000;
 constexpr int kPollMs = 2;
+constexpr int kServerTimeWaitMs = 200;
 constexpr int kRestoreAfterMs = 30000;
 constexpr int kTitleLimit = 99;
 
@@ -75,7 +77,6 @@ struct X11Desktop::Connection
     xkb_context* xkb = nullptr;
     int32_t keyboard = -1;      // the core keyboard: its state is what receivers see
     int32_t xtestKeyboard = -1; // the keyboard XTEST drives: its map turns our keys into text
-    xcb_window_t target = XCB_NONE;
     uint8_t xkbEvent = 0;
     std::unique_ptr<xkb_keymap, KeymapDeleter> cachedKeymap;
     bool keymapStale = true;
@@ -340,20 +341,36 @@ struct X11Desktop::Connection
         focusLeft = false;
     }
 
-    // A real server time: some window managers ignore activation requests stamped with 0.
+    // A real server time: some window managers ignore activation requests stamped with 0. The
+    // answer is an event, which may never come (our helper window destroyed by another client,
+    // a server too busy to answer): after kServerTimeWaitMs the current time serves instead.
     xcb_timestamp_t serverTime()
     {
-        xcb_change_property(c, XCB_PROP_MODE_APPEND, helper, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                            0, nullptr);
+        const xcb_void_cookie_t cookie = xcb_change_property(
+            c, XCB_PROP_MODE_APPEND, helper, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
         xcb_flush(c);
-        while (xcb_generic_event_t* ev = xcb_wait_for_event(c)) {
-            const bool isNotify = (ev->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
-            const xcb_timestamp_t t =
-                isNotify ? reinterpret_cast<xcb_property_notify_event_t*>(ev)->time : 0;
-            dispatch(ev);
-            std::free(ev);
-            if (isNotify)
-                return t;
+        const QDeadlineTimer deadline(kServerTimeWaitMs);
+        while (!xcb_connection_has_error(c)) {
+            while (xcb_generic_event_t* ev = xcb_poll_for_event(c)) {
+                const bool isNotify =
+                    (ev->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
+                    reinterpret_cast<xcb_property_notify_event_t*>(ev)->window == helper;
+                // The request failed (its error comes as an event): no notify will follow.
+                const bool failed = ev->response_type == 0 && ev->sequence == cookie.sequence;
+                const xcb_timestamp_t t =
+                    isNotify ? reinterpret_cast<xcb_property_notify_event_t*>(ev)->time : 0;
+                dispatch(ev);
+                std::free(ev);
+                if (isNotify)
+                    return t;
+                if (failed)
+                    return XCB_CURRENT_TIME;
+            }
+            const int left = static_cast<int>(deadline.remainingTime());
+            if (left <= 0)
+                break;
+            pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+            ::poll(&fd, 1, left);
         }
         return XCB_CURRENT_TIME;
     }
@@ -583,11 +600,6 @@ bool X11Desktop::isConnected()
     return ensureConnection();
 }
 
-quint32 X11Desktop::target() const
-{
-    return m_x ? m_x->target : 0;
-}
-
 QString X11Desktop::lastError() const
 {
     return m_lastError;
@@ -603,15 +615,14 @@ std::vector<CandidateWindow> X11Desktop::listWindows()
     return out;
 }
 
-bool X11Desktop::activate(const QString& title)
+WindowId X11Desktop::activate(const QString& title)
 {
     if (!ensureConnection())
-        return false;
-    m_x->target = XCB_NONE;
+        return 0;
     const xcb_window_t w = chooseTargetWindow(listWindows(), title);
     if (w == XCB_NONE) {
         m_lastError = QStringLiteral("no window has the title \"%1\"").arg(title);
-        return false;
+        return 0;
     }
     const bool managed = m_x->windowManagerRunning();
     const xcb_timestamp_t now = m_x->serverTime();
@@ -629,10 +640,8 @@ bool X11Desktop::activate(const QString& title)
 
     const QDeadlineTimer deadline(kFocusWaitMs);
     do {
-        if (m_x->focusIsIn(w) && (!managed || m_x->activeWindow() == w)) {
-            m_x->target = w;
-            return true;
-        }
+        if (m_x->focusIsIn(w) && (!managed || m_x->activeWindow() == w))
+            return w;
         QThread::msleep(kPollMs);
     } while (!deadline.hasExpired() && !xcb_connection_has_error(m_x->c));
     Reply<xcb_get_input_focus_reply_t> f(
@@ -643,31 +652,27 @@ bool X11Desktop::activate(const QString& title)
                       .arg(w, 0, 16)
                       .arg(f ? f->focus : 0, 0, 16)
                       .arg(m_x->activeWindow(), 0, 16);
-    return false;
+    return 0;
 }
 
-bool X11Desktop::inject(const QString& keys)
+Typing X11Desktop::inject(WindowId target, const QString& keys)
 {
     const auto strokes = parseKeystrokeString(keys, &m_lastError);
-    if (!strokes || !ensureConnection())
-        return false;
-    return typeStrokes(*strokes);
+    if (!strokes)
+        return Typing::Untypable;
+    if (!ensureConnection())
+        return Typing::Unavailable;
+    return typeStrokes(static_cast<xcb_window_t>(target), *strokes);
 }
 
-bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
+Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>& strokes)
 {
     Connection& x = *m_x;
-    xcb_window_t target = x.target;
-    if (target == XCB_NONE) {
-        Reply<xcb_get_input_focus_reply_t> f(
-            xcb_get_input_focus_reply(x.c, xcb_get_input_focus(x.c), nullptr));
-        target = f ? f->focus : XCB_NONE;
-    }
-    x.watchFocus(target);
     if (target == XCB_NONE || !x.focusIsIn(target)) {
         m_lastError = QStringLiteral("the target window does not hold the focus");
-        return false;
+        return Typing::FocusLost;
     }
+    x.watchFocus(target);
 
     Reply<xcb_xkb_get_state_reply_t> state;
     const QDeadlineTimer deadline(kModifierWaitMs);
@@ -676,13 +681,13 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
             xcb_xkb_get_state_reply(x.c, xcb_xkb_get_state(x.c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
         if (!state) {
             m_lastError = QStringLiteral("cannot read the keyboard state");
-            return false;
+            return Typing::Unavailable;
         }
         if ((state->baseMods & ~XCB_MOD_MASK_LOCK) == 0)
             break;
         if (deadline.hasExpired()) {
             m_lastError = QStringLiteral("a modifier key is still held");
-            return false;
+            return Typing::ModifiersHeld;
         }
         QThread::msleep(kPollMs);
     }
@@ -699,7 +704,7 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
     xkb_keymap* keymap = x.keymap();
     if (!keymap) {
         m_lastError = QStringLiteral("cannot read the keyboard map");
-        return false;
+        return Typing::Unavailable;
     }
     const uint32_t group = state->group;
     std::optional<KeyPlanner> planner(std::in_place, keymap, group, state->lockedMods);
@@ -710,12 +715,12 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
     }
     if (!missing.empty()) {
         if (!x.borrow(missing, &m_lastError))
-            return false;
+            return Typing::Untypable;
         scheduleRestore();
         keymap = x.keymap();
         if (!keymap) {
             m_lastError = QStringLiteral("cannot read the keyboard map");
-            return false;
+            return Typing::Unavailable;
         }
         planner.emplace(keymap, group, state->lockedMods);
     }
@@ -742,10 +747,10 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
     bool unlock = false;
     if (!planAll(*planner)) {
         if (locks == 0)
-            return false;
+            return Typing::Untypable;
         planner.emplace(keymap, group, state->lockedMods & ~locks);
         if (!planAll(*planner))
-            return false;
+            return Typing::Untypable;
         unlock = true;
         x.lockModifiers(locks, 0);
     }
@@ -765,7 +770,7 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
         held = want;
     };
 
-    bool ok = true;
+    Typing result = Typing::Done;
     size_t sent = 0;
     for (const PlannedKey& key : plan) {
         // Sent in batches, so that the server works on the keys (and tells of a focus change)
@@ -778,7 +783,7 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
         if (x.focusLeft) {
             if (!x.focusIsIn(target)) {
                 m_lastError = QStringLiteral("the focus left the target window");
-                ok = false;
+                result = Typing::FocusLost;
                 break;
             }
             x.focusLeft = false; // it went and came back, or it was never really gone
@@ -793,9 +798,9 @@ bool X11Desktop::typeStrokes(const std::vector<KeyStroke>& strokes)
     x.sync();
     if (xcb_connection_has_error(x.c)) {
         m_lastError = QStringLiteral("the connection to the X server broke");
-        return false;
+        return Typing::Unavailable;
     }
-    return ok;
+    return result;
 }
 
 PointedWindow X11Desktop::windowUnderPointer()

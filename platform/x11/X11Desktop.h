@@ -20,23 +20,21 @@ public:
     explicit X11Desktop(const QString& display = QString());
     ~X11Desktop() override;
 
-    bool activate(const QString& title) override;
-    bool inject(const QString& keys) override;
+    WindowId activate(const QString& title) override;
+    Typing inject(WindowId target, const QString& keys) override;
     PointedWindow windowUnderPointer() override;
 
     // False when the X server cannot be reached; every service then fails.
     bool isConnected();
     // The windows that may receive keystrokes, bottom to top, with their titles.
     std::vector<CandidateWindow> listWindows();
-    // The window activate() last brought to the front.
-    quint32 target() const;
     // Why the last call failed, for diagnostics.
     QString lastError() const;
 
 private:
     struct Connection;
     bool ensureConnection();
-    bool typeStrokes(const std::vector<KeyStroke>& strokes);
+    Typing typeStrokes(uint32_t target, const std::vector<KeyStroke>& strokes);
     void scheduleRestore();
 
     QString m_display;

@@ -1,6 +1,7 @@
 // The three windows on a real X server, at the scale QT_SCALE_FACTOR sets: no control is cut off
 // by its window, every caption fits its control, and controls overlap only where the layout was
 // drawn to. Screenshots of each window are left in the build folder.
+#include "DropDownComboBox.h"
 #include "Form1.h"
 #include "Form2.h"
 #include "LayoutUnits.h"

@@ -2,7 +2,6 @@
 // in a real xterm byte for byte.
 #include "MacroKeys.h"
 #include "XSession.h"
-#include "x11/X11Desktop.h"
 
 #include <QTest>
 #include <xkbcommon/xkbcommon-keysyms.h>
@@ -16,6 +15,14 @@ constexpr int kOnTop[] = {7290, 1620, 840, 195};
 constexpr int kGrabTitle[] = {15, 1230, 555, 555};
 constexpr int kAutoSave[] = {8220, 1620, 1005, 210};
 constexpr int kCombo1Arrow[] = {3210 + 1530 - 240, 1380, 240, 315};
+constexpr int kCombo1Text[] = {3210, 1380, 1530 - 240, 315};
+// The editor (9045 units wide): its text box and the lower arrow of its button selector.
+constexpr int kEditorWidth = 9045;
+constexpr int kEditorText[] = {15, 1320, 8955, 330};
+constexpr int kSelectorDown[] = {5625 + 195, 30 + 255 + 300, 765, 60};
+// The grabber (4020 units wide): its "Cancel" button.
+constexpr int kGrabberWidth = 4020;
+constexpr int kGrabberCancel[] = {1440, 1170, 1215, 375};
 
 QByteArray macroSetFile(const QByteArray& firstText)
 {
@@ -44,15 +51,16 @@ private Q_SLOTS:
     void keepsTargetTitlesInTheirFile();
     void loadsAPickedMacroSet();
     void grabsATitleByPointing();
+    void typedTextStaysTyped();
+    void selectorPressAsksOnce();
+    void grabberCancelTakesNothing();
 
 private:
     // Types a target title into the panel's title box, as a user would.
     void enterTitle(KeyflareProgram& app, const QString& title)
     {
         click(app, m_user, kProgTitle);
-        X11Desktop typist;
-        QVERIFY(typist.activate(QStringLiteral("Keyflare v2.3")));
-        QVERIFY2(typist.inject(title), qPrintable(typist.lastError()));
+        QVERIFY(m_user.typeInto(QStringLiteral("Keyflare v2.3"), title));
     }
     // Waits for a message box and answers it with a key once it holds the focus.
     // The grabber, untitled, is named after the program too: except tells it apart.
@@ -168,9 +176,7 @@ void TestSending::editsAButtonAndSendsIt()
     m_user.tap(XKB_KEY_End);
     m_user.tap(XKB_KEY_BackSpace);
     const QString text = QStringLiteral("Hi {x} 50% +[y]~ (ok)");
-    X11Desktop typist;
-    QVERIFY(typist.activate(QStringLiteral("Keyflare Button Manager")));
-    QVERIFY2(typist.inject(keystrokeString(text)), qPrintable(typist.lastError()));
+    QVERIFY(m_user.typeInto(QStringLiteral("Keyflare Button Manager"), keystrokeString(text)));
     // The access keys: Alt+A applies, Alt+C closes.
     m_user.chord(XKB_KEY_Alt_L, XKB_KEY_a);
     m_user.chord(XKB_KEY_Alt_L, XKB_KEY_c);
@@ -266,6 +272,104 @@ void TestSending::grabsATitleByPointing()
     m_user.closeWindow(app.window());
     QVERIFY(app.waitForExit());
     QCOMPARE(QString::fromUtf8(app.file("Keyflare.ini")), title.left(99) + QStringLiteral("\r\n"));
+}
+
+// Typing into the two combo boxes and leaving them neither loads a set nor completes a title.
+void TestSending::typedTextStaysTyped()
+{
+    const QString prefix = uniqueTitle("kf-e2e-typed");
+    XTermTarget term(prefix + QStringLiteral(" - now"), QStringLiteral("60x8+20+500"));
+    QVERIFY(term.start(m_user));
+    KeyflareProgram app;
+    app.putFile("Keyflare.ini", (prefix + QStringLiteral(" - stale\r\n")).toUtf8());
+    app.putFile("Alpha.mcs", macroSetFile("alpha"));
+    app.putFile("Beta.mcs", macroSetFile("beta"));
+    QVERIFY(app.start(m_user));
+
+    click(app, m_user, kCombo1Text);
+    m_user.chord(XKB_KEY_Control_L, XKB_KEY_a);
+    QVERIFY(m_user.typeInto(QStringLiteral("Keyflare v2.3"), QStringLiteral("Be")));
+    m_user.tap(XKB_KEY_Tab);
+    click(app, m_user, kProgTitle);
+    m_user.chord(XKB_KEY_Control_L, XKB_KEY_a);
+    QVERIFY(m_user.typeInto(QStringLiteral("Keyflare v2.3"), prefix));
+    m_user.tap(XKB_KEY_Tab);
+
+    // Still the first set, sent to the window that the typed prefix finds.
+    app.clickMacroButton(m_user, 1);
+    QCOMPARE(term.waitFor("alpha\r"), QByteArray("alpha\r"));
+}
+
+// A press on the editor's selector with a change pending asks once and moves one button.
+void TestSending::selectorPressAsksOnce()
+{
+    XTermTarget term(uniqueTitle("kf-e2e-selector"), QStringLiteral("60x8+20+500"));
+    QVERIFY(term.start(m_user));
+    KeyflareProgram app;
+    app.putFile("Keyflare.ini", uniqueTitle("kf-e2e-selector").toUtf8() + "\r\n");
+    QVERIFY(app.start(m_user));
+    app.clickMacroButton(m_user, 1, 3);
+    const quint32 editor = m_user.waitForWindow(QStringLiteral("Keyflare Button Manager"));
+    QVERIFY(m_user.waitForFocus(editor));
+    m_user.tap(XKB_KEY_x); // into the caption: a pending change
+
+    const int* r = kSelectorDown;
+    m_user.clickControl(editor, kEditorWidth, r[0], r[1], r[2], r[3]);
+    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0);
+    QTest::qWait(1200);    // past the selector's auto-repeat delay
+    m_user.tap(XKB_KEY_n); // No: drop the change
+    QVERIFY2(m_user.waitForNoWindow(QStringLiteral("Keyflare"), 1500), "asked only once");
+
+    // The editor stands on button 2: a new text applied there is what button 2 sends.
+    r = kEditorText;
+    m_user.clickControl(editor, kEditorWidth, r[0], r[1], r[2], r[3]);
+    m_user.chord(XKB_KEY_Control_L, XKB_KEY_a);
+    QVERIFY(m_user.typeInto(QStringLiteral("Keyflare Button Manager"), QStringLiteral("two")));
+    m_user.chord(XKB_KEY_Alt_L, XKB_KEY_a);
+    m_user.chord(XKB_KEY_Alt_L, XKB_KEY_c);
+    QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare Button Manager")));
+    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare v2.3")) == app.window());
+    app.clickMacroButton(m_user, 2);
+    QCOMPARE(term.waitFor("two\r"), QByteArray("two\r"));
+}
+
+// Pointing at the grabber's own "Cancel" keeps the title shown; Enter on a focused "Cancel"
+// cancels.
+void TestSending::grabberCancelTakesNothing()
+{
+    const QString title = uniqueTitle("kf-e2e-cancel");
+    XTermTarget term(title, QStringLiteral("60x8+300+600"));
+    QVERIFY(term.start(m_user));
+    KeyflareProgram app;
+    QVERIFY(app.start(m_user));
+    const QRect inside = m_user.clientRect(term.window());
+
+    click(app, m_user, kGrabTitle);
+    quint32 grabber = m_user.waitForWindow(QStringLiteral("Keyflare"));
+    QVERIFY(m_user.waitForFocus(grabber));
+    m_user.moveTo(inside.center());
+    QTest::qWait(600);
+    const QRect box = m_user.clientRect(grabber);
+    const double scale = box.width() / double(kGrabberWidth);
+    const int* c = kGrabberCancel;
+    m_user.moveTo(box.topLeft() +
+                  QPoint(qRound((c[0] + c[2] / 2) * scale), qRound((c[1] + c[3] / 2) * scale)));
+    QTest::qWait(600);
+    m_user.tap(XKB_KEY_Return);
+    QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
+    QTest::qWait(300);
+    app.clickMacroButton(m_user, 1); // the title taken is the target
+    QCOMPARE(term.waitFor("1\r"), QByteArray("1\r"));
+
+    // The list holds the title now: Enter on "Cancel" must not take it again.
+    click(app, m_user, kGrabTitle);
+    grabber = m_user.waitForWindow(QStringLiteral("Keyflare"));
+    QVERIFY(m_user.waitForFocus(grabber));
+    m_user.moveTo(inside.center());
+    QTest::qWait(600);
+    m_user.tap(XKB_KEY_Tab); // from the hidden default button to "Cancel"
+    m_user.tap(XKB_KEY_Return);
+    QVERIFY2(m_user.waitForNoWindow(QStringLiteral("Keyflare"), 1500), "no message, closed");
 }
 
 QTEST_GUILESS_MAIN(TestSending)

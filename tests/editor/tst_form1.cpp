@@ -1,4 +1,5 @@
 // The button editor on the recording fake, with scripted answers to its question.
+#include "DropDownComboBox.h"
 #include "Form1.h"
 #include "LimitedLineEdit.h"
 #include "Sender.h"

@@ -1,5 +1,6 @@
 // The title grabber on the recording fake: what ENTER and "Cancel" do with the title shown, and
 // how the timer follows the window under the pointer.
+#include "DropDownComboBox.h"
 #include "Form2.h"
 #include "Sender.h"
 #include "fake/FakeDesktop.h"

@@ -59,6 +59,7 @@ private Q_SLOTS:
     void failedSaveLosesNothing();
     void deletesSets();
     void pickingShowsFirstButtonSet();
+    void namesMatchFilesWithoutCase_data();
     void namesMatchFilesWithoutCase();
     void pickDuringLoadWaitsForIt();
     void saveKeepsItsSnapshot();
@@ -241,6 +242,7 @@ void TestMacroSets::refusesNames_data()
     QTest::newRow("a path") << "../escape";
     QTest::newRow("backslash") << "a\\b";
     QTest::newRow("dot dot") << "..";
+    QTest::newRow("hidden file") << ".notes";
     QTest::newRow("control character") << "a\tb";
 }
 
@@ -352,25 +354,41 @@ void TestMacroSets::pickingShowsFirstButtonSet()
     s.Option2->click();
     QVERIFY(s.Command1[0]->isHidden());
     s.Combo1->setCurrentIndex(1);
-    Q_EMIT s.Combo1->activated(1);
+    Q_EMIT s.Combo1->picked(1);
     QCOMPARE(s.text(0), QStringLiteral("B"));
     QVERIFY(s.Option1->isChecked());
     QVERIFY(!s.Command1[0]->isHidden());
     QVERIFY(s.Command1[24]->isHidden());
 }
 
+void TestMacroSets::namesMatchFilesWithoutCase_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("listed");
+    QTest::newRow("same length") << "Work"
+                                 << "WORK";
+    QTest::newRow("longer in capitals") << "aaa straße"
+                                        << "AAA STRASSE";
+}
+
+// The first name is listed in capitals; load, save and delete still find its file.
 void TestMacroSets::namesMatchFilesWithoutCase()
 {
-    writeSet(file("Work"), "work text");
+    QFETCH(QString, name);
+    QFETCH(QString, listed);
+    writeSet(file(name), "set text");
     Sender& s = start();
-    QCOMPARE(catalogue(), QStringList{"WORK"});
-    QCOMPARE(s.text(0), QStringLiteral("work text")); // "WORK" found Work.mcs
+    QCOMPARE(catalogue(), QStringList{listed});
+    QCOMPARE(s.text(0), QStringLiteral("set text"));
     s.AutoSave->setChecked(true);
-    s.Combo1->setEditText("work");
     s.setText(0, QStringLiteral("changed"));
     QCOMPARE(s.Command2_Click(), Sender::SaveResult::Saved);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{"Work.mcs"});
-    QCOMPARE(MacroSetFile::read(file("Work")).first().text, QStringLiteral("changed"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{name + ".mcs"});
+    QCOMPARE(MacroSetFile::read(file(name)).first().text, QStringLiteral("changed"));
+    s.Combo1->setCurrentIndex(0);
+    m_fake.answers = {Dialogs::Yes};
+    QTest::keyClick(s.Combo1, Qt::Key_D, Qt::ControlModifier);
+    QVERIFY(QDir(m_dir->path()).entryList(QDir::Files).isEmpty());
 }
 
 void TestMacroSets::pickDuringLoadWaitsForIt()

@@ -15,6 +15,8 @@
 #include <list>
 #include <memory>
 
+Q_DECLARE_METATYPE(Typing)
+
 class TestSender : public QObject
 {
     Q_OBJECT
@@ -285,28 +287,44 @@ void TestSender::reportsFailedSend_data()
 {
     QTest::addColumn<bool>("windowExists");
     QTest::addColumn<int>("failInjectionAt");
+    QTest::addColumn<Typing>("failure");
     QTest::addColumn<QStringList>("injected");
-    QTest::newRow("no window") << false << -1 << QStringList{};
-    QTest::newRow("text fails") << true << 0 << QStringList{"Hello"};
-    QTest::newRow("Enter fails") << true << 1 << QStringList{"Hello", "{ENTER}"};
+    QTest::addColumn<QString>("message");
+    const QStringList text{"Hello"};
+    const QStringList textAndEnter{"Hello", "{ENTER}"};
+    // Only a window that cannot be found or reached is blamed on the target.
+    QTest::newRow("no window") << false << -1 << Typing::Done << QStringList{}
+                               << "Unable to communicate with Notes ";
+    QTest::newRow("desktop fails")
+        << true << 0 << Typing::Unavailable << text << "Unable to communicate with Notes ";
+    QTest::newRow("focus lost") << true << 1 << Typing::FocusLost << textAndEnter
+                                << "Typing into Notes  stopped: another window took the";
+    QTest::newRow("modifier held") << true << 0 << Typing::ModifiersHeld << text
+                                   << "Nothing was typed into Notes : a Shift, Ctrl or Alt";
+    QTest::newRow("untypable") << true << 0 << Typing::Untypable << text
+                               << "Nothing was typed into Notes : the text holds characters";
 }
 
 void TestSender::reportsFailedSend()
 {
     QFETCH(bool, windowExists);
     QFETCH(int, failInjectionAt);
+    QFETCH(Typing, failure);
     QFETCH(QStringList, injected);
+    QFETCH(QString, message);
     FakeDesktop fake;
     if (windowExists)
         fake.windowTitles = {QStringLiteral("Notes - Editor")};
     fake.failInjectionAt = failInjectionAt;
+    fake.injectionFailure = failure;
     fake.answers = {Dialogs::Ok};
     auto s = start(fake);
     s->ProgTitle->setEditText(QStringLiteral("Notes "));
     s->setText(0, QStringLiteral("Hello"));
     s->Command1_MouseUp(0, MacroButton::Left);
     QCOMPARE(fake.injected, injected);
-    QCOMPARE(fake.messages, QStringList{QStringLiteral("Unable to communicate with Notes ")});
+    QCOMPARE(fake.messages.size(), 1);
+    QVERIFY2(fake.messages[0].startsWith(message), qPrintable(fake.messages[0]));
     QCOMPARE(fake.styles, QList<int>{Dialogs::OkOnly});
     QVERIFY(!s->isBusy());
 

@@ -1,4 +1,5 @@
 // The target titles on the main panel: loading at start-up, Ctrl+D, and saving at closing.
+#include "DropDownComboBox.h"
 #include "ReadOnlyFolder.h"
 #include "Sender.h"
 #include "fake/FakeDesktop.h"

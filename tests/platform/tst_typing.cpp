@@ -79,8 +79,9 @@ void TestTyping::typesEveryCharacter()
         XTermTarget term(title);
         QVERIFY(term.start(m_user));
         X11Desktop desktop;
-        QVERIFY2(desktop.activate(title), qPrintable(desktop.lastError()));
-        QVERIFY2(desktop.inject(keystrokeString(text) + "{ENTER}"),
+        const WindowId target = desktop.activate(title);
+        QVERIFY2(target != 0, qPrintable(desktop.lastError()));
+        QVERIFY2(desktop.inject(target, keystrokeString(text) + "{ENTER}") == Typing::Done,
                  qPrintable(desktop.lastError()));
         QCOMPARE(term.waitFor(expected), expected);
         QCOMPARE(term.settle(100), expected);
@@ -106,7 +107,8 @@ void TestTyping::ignoresHeldModifiers()
     XTermTarget term(title);
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
-    QVERIFY2(desktop.activate(title), qPrintable(desktop.lastError()));
+    const WindowId target = desktop.activate(title);
+    QVERIFY2(target != 0, qPrintable(desktop.lastError()));
     // The user still holds the modifier of a modified click and lets go a moment later.
     m_user.key(keysym, true);
     std::thread releaser([keysym] {
@@ -114,7 +116,7 @@ void TestTyping::ignoresHeldModifiers()
         XUser other;
         other.key(keysym, false);
     });
-    const bool typed = desktop.inject(QStringLiteral("aB1 é"));
+    const bool typed = desktop.inject(target, QStringLiteral("aB1 é")) == Typing::Done;
     releaser.join();
     QVERIFY2(typed, qPrintable(desktop.lastError()));
     QCOMPARE(term.waitFor("aB1 é"), QByteArray("aB1 é"));
@@ -128,9 +130,10 @@ void TestTyping::ignoresCapsAndNumLock()
     const int locks = 2 | 16; // Caps Lock and Num Lock
     m_user.lockModifiers(locks, locks);
     X11Desktop desktop;
-    QVERIFY(desktop.activate(uniqueTitle("kf locks")));
+    const WindowId target = desktop.activate(uniqueTitle("kf locks"));
+    QVERIFY(target != 0);
     const QString text = QStringLiteral("abc XYZ 789 éÉ ßẞ ж");
-    QVERIFY2(desktop.inject(text), qPrintable(desktop.lastError()));
+    QVERIFY2(desktop.inject(target, text) == Typing::Done, qPrintable(desktop.lastError()));
     QCOMPARE(term.waitFor(text.toUtf8()), text.toUtf8());
     QCOMPARE(m_user.lockedModifiers() & locks, locks);
     QCOMPARE(m_user.keysDown(), 0);
@@ -141,9 +144,11 @@ void TestTyping::feedsASlowReceiverExactly()
     SlowReceiver slow(uniqueTitle("kf slow"), 5);
     QVERIFY(slow.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(uniqueTitle("kf slow")));
+    const WindowId target = desktop.activate(uniqueTitle("kf slow"));
+    QVERIFY(target != 0);
     const QString text = QStringLiteral("Grüße, “Ωmega” — 5€ ~{x}^ ЖжЖ ok");
-    QVERIFY2(desktop.inject(keystrokeString(text) + "{ENTER}"), qPrintable(desktop.lastError()));
+    QVERIFY2(desktop.inject(target, keystrokeString(text) + "{ENTER}") == Typing::Done,
+             qPrintable(desktop.lastError()));
     const QByteArray expected = text.toUtf8() + "\r";
     QCOMPARE(slow.waitFor(expected), expected);
 }
@@ -153,11 +158,12 @@ void TestTyping::followsALayoutSwitch()
     XTermTarget term(uniqueTitle("kf switch"));
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(uniqueTitle("kf switch")));
-    QVERIFY(desktop.inject(QStringLiteral("yz@;")));
+    WindowId target = desktop.activate(uniqueTitle("kf switch"));
+    QCOMPARE(desktop.inject(target, QStringLiteral("yz@;")), Typing::Done);
     QVERIFY(m_user.setLayout(QStringLiteral("de")));
-    QVERIFY(desktop.activate(uniqueTitle("kf switch")));
-    QVERIFY2(desktop.inject(QStringLiteral("yz@;")), qPrintable(desktop.lastError()));
+    target = desktop.activate(uniqueTitle("kf switch"));
+    QVERIFY2(desktop.inject(target, QStringLiteral("yz@;")) == Typing::Done,
+             qPrintable(desktop.lastError()));
     QCOMPARE(term.waitFor("yz@;yz@;"), QByteArray("yz@;yz@;"));
 }
 
@@ -166,12 +172,13 @@ void TestTyping::refusesWhatItCannotType()
     XTermTarget term(uniqueTitle("kf refuse all"));
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(uniqueTitle("kf refuse all")));
+    const WindowId target = desktop.activate(uniqueTitle("kf refuse all"));
+    QVERIFY(target != 0);
     // More distinct characters missing from the layout than there are spare keycodes.
     QString text = QStringLiteral("abc ");
     for (char32_t c = 0x4e00; c < 0x4e00 + 300; ++c)
         text += QString::fromUcs4(&c, 1);
-    QVERIFY(!desktop.inject(text));
+    QVERIFY(desktop.inject(target, text) != Typing::Done);
     QVERIFY(!desktop.lastError().isEmpty());
     QCOMPARE(term.settle(), QByteArray());
     QCOMPARE(m_user.keysDown(), 0);

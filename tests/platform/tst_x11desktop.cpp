@@ -16,6 +16,7 @@ private Q_SLOTS:
     void findsWindowUnderPointer();
     void typesNothingIntoAClosedWindow();
     void survivesALostXServer();
+    void activatesWithoutItsHelperWindow();
 
 private:
     XUser m_user;
@@ -47,9 +48,10 @@ void TestX11Desktop::activatesTheMatchingWindow()
     QVERIFY(second.start(m_user));
 
     X11Desktop desktop;
-    QVERIFY2(desktop.activate(target), qPrintable(desktop.lastError()));
-    QCOMPARE(desktop.target(), receiver == 0 ? first.window() : second.window());
-    QVERIFY(desktop.inject(QStringLiteral("x")));
+    const WindowId window = desktop.activate(target);
+    QVERIFY2(window != 0, qPrintable(desktop.lastError()));
+    QCOMPARE(window, receiver == 0 ? first.window() : second.window());
+    QCOMPARE(desktop.inject(window, QStringLiteral("x")), Typing::Done);
     const XTermTarget& hit = receiver == 0 ? first : second;
     const XTermTarget& miss = receiver == 0 ? second : first;
     QCOMPARE(hit.waitFor("x"), QByteArray("x"));
@@ -65,16 +67,17 @@ void TestX11Desktop::failsWithoutAWindow()
 
 void TestX11Desktop::typesNothingOnceTheFocusMoved()
 {
-    XTermTarget target(uniqueTitle("kf moved target"), QStringLiteral("40x5+20+500"));
+    XTermTarget term(uniqueTitle("kf moved target"), QStringLiteral("40x5+20+500"));
     XTermTarget other(uniqueTitle("kf moved other"), QStringLiteral("40x5+500+500"));
-    QVERIFY(target.start(m_user));
+    QVERIFY(term.start(m_user));
     QVERIFY(other.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(uniqueTitle("kf moved target")));
+    const WindowId target = desktop.activate(uniqueTitle("kf moved target"));
+    QVERIFY(target != 0);
     X11Desktop user; // the user clicks another window before the keys go out
     QVERIFY(user.activate(uniqueTitle("kf moved other")));
-    QVERIFY(!desktop.inject(QStringLiteral("abc")));
-    QCOMPARE(target.settle(), QByteArray());
+    QCOMPARE(desktop.inject(target, QStringLiteral("abc")), Typing::FocusLost);
+    QCOMPARE(term.settle(), QByteArray());
     QCOMPARE(other.settle(0), QByteArray());
     QCOMPARE(m_user.keysDown(), 0);
 }
@@ -104,9 +107,10 @@ void TestX11Desktop::typesNothingIntoAClosedWindow()
     XTermTarget term(uniqueTitle("kf closing"));
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
-    QVERIFY(desktop.activate(uniqueTitle("kf closing")));
+    const WindowId target = desktop.activate(uniqueTitle("kf closing"));
+    QVERIFY(target != 0);
     term.close();
-    QVERIFY(!desktop.inject(QStringLiteral("abc{ENTER}")));
+    QVERIFY(desktop.inject(target, QStringLiteral("abc{ENTER}")) != Typing::Done);
     QVERIFY(!desktop.lastError().isEmpty());
     QCOMPARE(m_user.keysDown(), 0);
 }
@@ -135,7 +139,7 @@ void TestX11Desktop::survivesALostXServer()
     server.kill();
     server.waitForFinished();
     QVERIFY(!desktop.activate(QStringLiteral("anything")));
-    QVERIFY(!desktop.inject(QStringLiteral("abc")));
+    QCOMPARE(desktop.inject(1, QStringLiteral("abc")), Typing::Unavailable);
     QVERIFY(desktop.windowUnderPointer().id == 0);
 
     QProcess again;
@@ -143,6 +147,25 @@ void TestX11Desktop::survivesALostXServer()
     QVERIFY(desktop.isConnected()); // a broken connection is replaced on the next use
     again.kill();
     again.waitForFinished();
+}
+
+// The backend stamps activation requests with a server time, which it learns from an event on a
+// window of its own. Another client may destroy that window; the event then never comes.
+void TestX11Desktop::activatesWithoutItsHelperWindow()
+{
+    XTermTarget term(uniqueTitle("kf no helper"));
+    QVERIFY(term.start(m_user));
+    const QList<quint32> before = m_user.rootChildren();
+    X11Desktop desktop;
+    QVERIFY(desktop.isConnected());
+    for (quint32 w : m_user.rootChildren()) {
+        if (!before.contains(w))
+            m_user.destroyWindow(w);
+    }
+    const WindowId target = desktop.activate(uniqueTitle("kf no helper"));
+    QCOMPARE(target, WindowId(term.window()));
+    QCOMPARE(desktop.inject(target, QStringLiteral("ok")), Typing::Done);
+    QCOMPARE(term.waitFor("ok"), QByteArray("ok"));
 }
 
 QTEST_GUILESS_MAIN(TestX11Desktop)

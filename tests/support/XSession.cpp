@@ -105,6 +105,16 @@ bool XUser::waitForFocus(quint32 window, int ms)
     return false;
 }
 
+bool XUser::typeInto(const QString& title, const QString& keys)
+{
+    X11Desktop typist;
+    const Typing result = typist.inject(typist.activate(title), keys);
+    if (result != Typing::Done)
+        qWarning("typing into \"%s\" failed: %s", qPrintable(title),
+                 qPrintable(typist.lastError()));
+    return result == Typing::Done;
+}
+
 QRect XUser::clientRect(quint32 window)
 {
     xcb_get_geometry_reply_t* g =
@@ -249,13 +259,20 @@ bool XTermTarget::start(XUser& user)
                      QStringLiteral("-geometry"), m_geometry, QStringLiteral("-e"),
                      testHelperPath(QStringLiteral("ttycapture")), out,
                      QString::number(m_delayUs)});
-    if (!m_process.waitForStarted(5000))
-        return false;
-    m_window = user.waitForWindow(m_title, 10000);
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_window = m_process.waitForStarted(5000) ? user.waitForWindow(m_title, 10000) : 0;
     const QDeadlineTimer deadline(10000);
-    while (!QFile::exists(out + QStringLiteral(".ready")) && !deadline.hasExpired())
+    while (m_window && !QFile::exists(out + QStringLiteral(".ready")) && !deadline.hasExpired())
         pause(20);
-    return m_window != 0 && QFile::exists(out + QStringLiteral(".ready"));
+    if (m_window == 0 || !QFile::exists(out + QStringLiteral(".ready"))) {
+        qWarning("xterm \"%s\" did not start: %s %s", qPrintable(m_title),
+                 qPrintable(m_process.errorString()), m_process.readAll().constData());
+        return false;
+    }
+    // The window manager gives a new window the focus a moment after it appears; a test that
+    // activates another window first would otherwise race it.
+    user.waitForFocus(m_window, 2000);
+    return true;
 }
 
 QByteArray XTermTarget::received() const
@@ -301,6 +318,24 @@ void XUser::closeWindow(quint32 window)
     xcb_send_event(m_c, 0, m_root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                    reinterpret_cast<const char*>(&ev));
+    sync();
+}
+
+QList<quint32> XUser::rootChildren()
+{
+    QList<quint32> out;
+    xcb_query_tree_reply_t* t = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, m_root), nullptr);
+    if (t) {
+        const xcb_window_t* kids = xcb_query_tree_children(t);
+        out = QList<quint32>(kids, kids + xcb_query_tree_children_length(t));
+    }
+    std::free(t);
+    return out;
+}
+
+void XUser::destroyWindow(quint32 window)
+{
+    xcb_destroy_window(m_c, window);
     sync();
 }
 
