@@ -3,15 +3,6 @@
 # Usage: scripts/with-xvfb.sh COMMAND [ARGS...]
 set -euo pipefail
 
-display=""
-for n in $(seq 91 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-        display=":$n"
-        break
-    fi
-done
-[ -n "$display" ] || { echo "no free X display number" >&2; exit 1; }
-
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -21,14 +12,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb "$display" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and writes its number once it accepts connections, so X
+# servers started at the same time by others can never take the same number.
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$work/displayfd" \
+    >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY="$display"
-for _ in $(seq 100); do
-    xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.05
-done
-xdpyinfo >/dev/null 2>&1 || { cat "$work/xvfb.log" >&2; echo "Xvfb did not start" >&2; exit 1; }
+number=""
+read -r -t 20 number <"$work/displayfd" || true
+if [ -z "$number" ]; then
+    cat "$work/xvfb.log" >&2
+    echo "Xvfb did not start" >&2
+    exit 1
+fi
+export DISPLAY=":$number"
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)

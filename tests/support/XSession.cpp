@@ -247,26 +247,42 @@ void XTermTarget::close()
     }
 }
 
+namespace {
+// Starts a program and waits for its window; when either fails, says why, with the program's own
+// output, so that a failure on a busy machine explains itself.
+quint32 startWithWindow(QProcess& process, const QString& program, const QStringList& args,
+                        XUser& user, const QString& title)
+{
+    if (process.processChannelMode() == QProcess::SeparateChannels)
+        process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    const quint32 window = process.waitForStarted(5000) ? user.waitForWindow(title, 10000) : 0;
+    if (window == 0)
+        qWarning("%s did not show \"%s\": %s\n%s", qPrintable(program), qPrintable(title),
+                 qPrintable(process.errorString()), process.readAll().constData());
+    return window;
+}
+} // namespace
+
 bool XTermTarget::start(XUser& user)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     m_process.setProcessEnvironment(env);
     const QString out = m_dir.filePath(QStringLiteral("received"));
-    m_process.start(QStringLiteral("xterm"),
-                    {QStringLiteral("-u8"), QStringLiteral("-xrm"),
-                     QStringLiteral("XTerm*utf8Title: true"), QStringLiteral("-T"), m_title,
-                     QStringLiteral("-geometry"), m_geometry, QStringLiteral("-e"),
-                     testHelperPath(QStringLiteral("ttycapture")), out,
-                     QString::number(m_delayUs)});
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_window = m_process.waitForStarted(5000) ? user.waitForWindow(m_title, 10000) : 0;
+    m_window = startWithWindow(m_process, QStringLiteral("xterm"),
+                               {QStringLiteral("-u8"), QStringLiteral("-xrm"),
+                                QStringLiteral("XTerm*utf8Title: true"), QStringLiteral("-T"),
+                                m_title, QStringLiteral("-geometry"), m_geometry,
+                                QStringLiteral("-e"), testHelperPath(QStringLiteral("ttycapture")),
+                                out, QString::number(m_delayUs)},
+                               user, m_title);
     const QDeadlineTimer deadline(10000);
     while (m_window && !QFile::exists(out + QStringLiteral(".ready")) && !deadline.hasExpired())
         pause(20);
     if (m_window == 0 || !QFile::exists(out + QStringLiteral(".ready"))) {
-        qWarning("xterm \"%s\" did not start: %s %s", qPrintable(m_title),
-                 qPrintable(m_process.errorString()), m_process.readAll().constData());
+        qWarning("xterm \"%s\" never made its terminal raw: %s", qPrintable(m_title),
+                 m_process.readAll().constData());
         return false;
     }
     // The window manager gives a new window the focus a moment after it appears; a test that
@@ -426,10 +442,7 @@ QString KeyflareProgram::storedSetting(const QString& key) const
 
 bool KeyflareProgram::start(XUser& user)
 {
-    m_process.start(m_executable, {});
-    if (!m_process.waitForStarted(5000))
-        return false;
-    m_window = user.waitForWindow(QStringLiteral("Keyflare v2.3"), 10000);
+    m_window = startWithWindow(m_process, m_executable, {}, user, QStringLiteral("Keyflare v2.3"));
     pause(200); // lets the window manager finish placing and focusing it
     return m_window != 0;
 }
@@ -548,10 +561,10 @@ SlowReceiver::~SlowReceiver()
 
 bool SlowReceiver::start(XUser& user)
 {
-    m_process.start(
-        testHelperPath(QStringLiteral("slowreceiver")),
-        {m_title, m_dir.filePath(QStringLiteral("received")), QString::number(m_delayMs)});
-    return m_process.waitForStarted(5000) && user.waitForWindow(m_title, 10000) != 0;
+    return startWithWindow(
+               m_process, testHelperPath(QStringLiteral("slowreceiver")),
+               {m_title, m_dir.filePath(QStringLiteral("received")), QString::number(m_delayMs)},
+               user, m_title) != 0;
 }
 
 QByteArray SlowReceiver::waitFor(const QByteArray& expected, int ms) const
