@@ -8,7 +8,7 @@
 #include <vector>
 
 class QTimer;
-struct xcb_connection_t;
+struct X11Connection;
 struct KeyStroke;
 
 // The window manager services on an X11 server, through a connection of Keyflare's own (Qt's
@@ -32,13 +32,12 @@ public:
     QString lastError() const;
 
 private:
-    struct Connection;
     bool ensureConnection();
     Typing typeStrokes(uint32_t target, const std::vector<KeyStroke>& strokes);
     void scheduleRestore();
 
     QString m_display;
-    std::unique_ptr<Connection> m_x;
+    std::unique_ptr<X11Connection> m_x;
     QString m_lastError;
     std::unique_ptr<QTimer> m_restoreTimer;
 };

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xkbcommon/xkbcommon.h>
+
+template <typename T> struct FreeDeleter
+{
+    void operator()(T* p) const { std::free(p); }
+};
+// A reply of the X server, freed with it.
+template <typename T> using Reply = std::unique_ptr<T, FreeDeleter<T>>;
+
+struct KeymapDeleter
+{
+    void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
+};
+
+// Keyflare's own connection to the X server (Qt's stays Qt's), with what the backend learns
+// from it: atoms, the keyboards, the window whose focus typing watches, and the keyboard map.
+struct X11Connection
+{
+    xcb_connection_t* c = nullptr;
+    int screenNumber = 0;
+    xcb_window_t root = XCB_NONE;
+    xcb_ewmh_connection_t ewmh{};
+
+    bool ewmhReady = false;
+    xcb_atom_t wmState = XCB_NONE;
+    xcb_atom_t compoundText = XCB_NONE;
+    xcb_window_t helper = XCB_NONE;
+    xkb_context* xkb = nullptr;
+    int32_t keyboard = -1;      // the core keyboard: its state is what receivers see
+    int32_t xtestKeyboard = -1; // the keyboard XTEST drives: its map turns our keys into text
+    uint8_t xkbEvent = 0;
+    std::unique_ptr<xkb_keymap, KeymapDeleter> cachedKeymap;
+    bool keymapStale = true;
+    xcb_window_t watched = XCB_NONE; // the window whose loss of the focus ends typing
+    bool focusLeft = false;
+    // Characters the layout lacks, mapped onto spare keycodes for as long as receivers may
+    // still be reading keys typed with them.
+    std::map<char32_t, uint8_t> borrowed;
+    QByteArray hostname;
+
+    // Connection, properties and events (X11Connection.cpp).
+    ~X11Connection();
+    bool open(const QByteArray& display, QString* error);
+    xcb_atom_t intern(const char* name);
+    QByteArray property(xcb_window_t w, xcb_atom_t atom, xcb_atom_t type,
+                        xcb_atom_t* actualType = nullptr);
+    bool hasProperty(xcb_window_t w, xcb_atom_t atom);
+    QString title(xcb_window_t w);
+    std::vector<xcb_window_t> children(xcb_window_t w, xcb_window_t* parent = nullptr);
+    void dispatch(const xcb_generic_event_t* ev);
+    // Handles what the server has sent, without waiting for anything.
+    void pumpEvents();
+    // Reports the focus leaving w as an event, so typing can watch for it without a round trip.
+    void watchFocus(xcb_window_t w);
+    // A real server time: some window managers ignore activation requests stamped with 0. The
+    // answer is an event, which may never come (our helper window destroyed by another client,
+    // a server too busy to answer): after kServerTimeWaitMs the current time serves instead.
+    xcb_timestamp_t serverTime();
+    // The slave keyboard that XTEST drives; its map may differ from the physical keyboard's.
+    int32_t findXtestKeyboard();
+    void sync();
+
+    // The window list and the focus (X11Windows.cpp).
+    bool isOwnWindow(xcb_window_t w);
+    std::vector<xcb_window_t> clientWindows();
+    bool windowManagerRunning();
+    xcb_window_t activeWindow();
+    // True when the input focus is w or one of its descendants (toolkits often focus a child).
+    bool focusIsIn(xcb_window_t w);
+
+    // The keyboard map and the keycodes borrowed for characters the layout lacks (X11Keymap.cpp).
+    // The core keysym table, for finding spare keycodes and checking our borrowed ones.
+    struct CoreMap
+    {
+        uint8_t first = 0;
+        int perKeycode = 0;
+        std::vector<xcb_keysym_t> syms;
+        const xcb_keysym_t* of(uint8_t kc) const
+        {
+            return syms.data() + static_cast<size_t>(kc - first) * static_cast<size_t>(perKeycode);
+        }
+    };
+
+    // The map of the keyboard XTEST drives, read again whenever the server said it changed.
+    xkb_keymap* keymap();
+    bool readCoreMap(CoreMap* map);
+    // True when kc types sym and nothing else. The server may report a key we filled with one
+    // symbol in its own shape (NoSymbol on levels it folded), so those count too.
+    static bool holdsOnly(const CoreMap& map, uint8_t kc, xcb_keysym_t sym);
+    static bool isEmpty(const CoreMap& map, uint8_t kc);
+    // Maps each character in missing onto a spare keycode, reusing the ones still mapped from
+    // an earlier send. One keycode per character, all before the first key is typed: remapping
+    // while typing races the receivers' reading of the map.
+    bool borrow(const std::set<char32_t>& missing, QString* error);
+    // Gives the borrowed keycodes back, unless someone else has remapped them meanwhile.
+    void restoreBorrowed();
+    void lockModifiers(uint8_t affect, uint8_t values);
+    void fakeKey(uint8_t type, uint8_t keycode);
+};
