@@ -4,6 +4,7 @@
 #include "Sender.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QIcon>
 
 int main(int argc, char* argv[])
@@ -24,8 +25,12 @@ int main(int argc, char* argv[])
     Platform platform = desktop.platform();
     Sender sender(platform);
     QObject::connect(&sender, &Sender::unloaded, &app, &QCoreApplication::quit);
-    sender.setEditorOpener([&sender](int index) { Form1::open(sender, index); });
-    sender.setGrabberOpener([&sender] { Form2::open(sender); });
+    sender.setEditorOpener([&sender](int index) {
+        Form1::open(sender.macroSet(), sender.platform(), &sender, sender.AutoSave->isChecked(),
+                    index);
+    });
+    sender.setGrabberOpener(
+        [&sender] { Form2::open(sender.targetTitles(), sender.platform(), &sender); });
     sender.Form_Load();
     sender.show();
     return app.exec();

@@ -2,9 +2,8 @@
 
 #include "LayoutUnits.h"
 #include "LimitedLineEdit.h"
-#include "Sender.h"
+#include "MacroSet.h"
 
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -14,30 +13,30 @@
 #include <QPushButton>
 #include <QScrollBar>
 
-Form1* Form1::open(Sender& sender, int index)
+Form1* Form1::open(MacroSet& set, const Platform& platform, QWidget* panel, bool autoSave,
+                   int index)
 {
-    const Platform& platform = sender.platform();
-    sender.hide();
-    auto* editor = new Form1(sender, platform);
+    panel->hide();
+    auto* editor = new Form1(set, platform, panel, autoSave);
     editor->setAttribute(Qt::WA_DeleteOnClose);
     editor->Form_Load();
     platform.events.yield();
     editor->VScroll1->setValue(index);
     // A new editor starts at button 1, so selecting it raises no change to load it.
     if (index == 0) {
-        editor->Text1->setText(sender.caption(0));
-        editor->Text2->setText(sender.text(0));
+        editor->Text1->setText(set.caption(0));
+        editor->Text2->setText(set.text(0));
         editor->Label5->setText(QStringLiteral("1"));
     }
     platform.events.yield();
     return editor;
 }
 
-Form1::Form1(Sender& sender, const Platform& platform)
+Form1::Form1(MacroSet& set, const Platform& platform, QWidget* panel, bool autoSave)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
-      m_sender(sender), m_platform(platform)
+      m_set(set), m_platform(platform), m_panel(panel), m_autoSave(autoSave)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Keyflare Button Manager"));
@@ -85,7 +84,7 @@ void Form1::buildControls()
     VScroll1 = new QScrollBar(Qt::Vertical, Frame1);
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
     layout.place(VScroll1, QRect(195, 255, 765, 360), UnitLayout::Nothing);
-    VScroll1->setRange(0, Sender::kButtonCount - 1);
+    VScroll1->setRange(0, MacroSet::kButtonCount - 1);
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(1);
     VScroll1->setFocusPolicy(Qt::StrongFocus);
@@ -153,7 +152,7 @@ void Form1::buildControls()
 
 void Form1::Form_Load()
 {
-    move(m_sender.pos());
+    move(m_panel->pos());
     show();
     m_platform.events.yield();
     m_platform.topmost.setTopmost(this, true);
@@ -185,8 +184,8 @@ void Form1::VScroll1_Change()
     const int n = VScroll1->value();
     Label5->setText(QString::number(n + 1));
     m_platform.events.yield();
-    Text1->setText(m_sender.caption(n));
-    Text2->setText(m_sender.text(n));
+    Text1->setText(m_set.caption(n));
+    Text2->setText(m_set.text(n));
     LoadedButton = n;
     m_switching = false;
     // Moved again while this run yielded: show the button it stands on now.
@@ -197,7 +196,7 @@ void Form1::VScroll1_Change()
 void Form1::resolvePendingChange(int index)
 {
     const bool apply =
-        m_sender.AutoSave->isChecked() ||
+        m_autoSave ||
         m_platform.dialogs.message(
             QStringLiteral("The Text for this button has changed!\r\n\r\nApply Changes to "
                            "Button # %1 ?")
@@ -205,34 +204,34 @@ void Form1::resolvePendingChange(int index)
             Dialogs::YesNo | Dialogs::Question) == Dialogs::Yes;
     if (!apply)
         return;
-    m_sender.setMacroSetChanged(1);
-    m_sender.setCaption(index, Text1->text());
-    m_sender.setText(index, Text2->text());
+    m_set.setChanged(1);
+    m_set.setCaption(index, Text1->text());
+    m_set.setText(index, Text2->text());
 }
 
 void Form1::Command2_Click()
 {
     const int n = VScroll1->value();
-    if (m_sender.caption(n) != Text1->text()) {
-        m_sender.setMacroSetChanged(1);
-        m_sender.setCaption(n, Text1->text());
+    if (m_set.caption(n) != Text1->text()) {
+        m_set.setChanged(1);
+        m_set.setCaption(n, Text1->text());
     }
-    if (m_sender.text(n) != Text2->text()) {
-        m_sender.setMacroSetChanged(1);
-        m_sender.setText(n, Text2->text());
+    if (m_set.text(n) != Text2->text()) {
+        m_set.setChanged(1);
+        m_set.setText(n, Text2->text());
     }
     Command2->setEnabled(false);
     Command3->setEnabled(false);
     TextEdited = 0;
-    VScroll1->setValue(n + 1 > Sender::kButtonCount - 1 ? 0 : n + 1);
+    VScroll1->setValue(n + 1 > MacroSet::kButtonCount - 1 ? 0 : n + 1);
     Text1->setFocus();
 }
 
 void Form1::Command3_Click()
 {
     const int n = VScroll1->value();
-    Text1->setText(m_sender.caption(n));
-    Text2->setText(m_sender.text(n));
+    Text1->setText(m_set.caption(n));
+    Text2->setText(m_set.text(n));
     Command2->setEnabled(false);
     Command3->setEnabled(false);
     TextEdited = 0;
@@ -306,7 +305,7 @@ void Form1::Form_QueryUnload()
     if (Command2->isEnabled())
         resolvePendingChange(VScroll1->value());
     m_platform.topmost.setTopmost(this, false);
-    m_sender.show();
+    m_panel->show();
 }
 
 void Form1::closeEvent(QCloseEvent* event)

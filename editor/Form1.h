@@ -9,10 +9,10 @@ class QLabel;
 class QGroupBox;
 class QPushButton;
 class QScrollBar;
-class Sender;
+class MacroSet;
 
 // The button editor, "Keyflare Button Manager": edits the caption and the text of one macro button
-// of the main panel at a time, straight on the panel's buttons. A change is pending exactly while
+// of the panel's macro set at a time. A change is pending exactly while
 // Apply is enabled; leaving a button with a pending change asks whether to apply it.
 class Form1 : public QWidget
 {
@@ -21,11 +21,13 @@ public:
     static constexpr int kCaptionLimit = 21;
     static constexpr int kTextLimit = 240;
 
-    // Hides the main panel and opens a fresh editor on button index (0 to 47) where the panel
-    // stood. The editor deletes itself when it closes and shows the panel again.
-    static Form1* open(Sender& sender, int index);
+    // Hides the main panel and opens a fresh editor of set on button index (0 to 47) where the
+    // panel stood. The editor deletes itself when it closes and shows the panel again. autoSave:
+    // a pending change is applied without a question.
+    static Form1* open(MacroSet& set, const Platform& platform, QWidget* panel, bool autoSave,
+                       int index);
 
-    Form1(Sender& sender, const Platform& platform);
+    Form1(MacroSet& set, const Platform& platform, QWidget* panel, bool autoSave);
 
     void Form_Load();
     void VScroll1_Change();
@@ -63,8 +65,10 @@ private:
     void Text2_Change();
     void userEdited();
 
-    Sender& m_sender;
+    MacroSet& m_set;
     Platform m_platform;
+    QWidget* m_panel;
+    bool m_autoSave;
     int LoadedButton = 0;
     bool m_switching = false;
 };

@@ -1,28 +1,26 @@
 #include "Form2.h"
 
-#include "DropDownComboBox.h"
 #include "LayoutUnits.h"
-#include "Sender.h"
+#include "TargetTitles.h"
 
-#include <QComboBox>
 #include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
-void Form2::open(Sender& sender)
+void Form2::open(TargetTitles& titles, const Platform& platform, QWidget* panel)
 {
-    Form2 grabber(sender, sender.platform());
-    grabber.move(sender.pos());
+    Form2 grabber(titles, platform);
+    grabber.move(panel->pos());
     grabber.Form_Load();
     grabber.exec();
 }
 
-Form2::Form2(Sender& sender, const Platform& platform)
+Form2::Form2(TargetTitles& titles, const Platform& platform)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint),
-      m_sender(sender), m_platform(platform)
+      m_titles(titles), m_platform(platform)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowModality(Qt::ApplicationModal);
@@ -116,19 +114,9 @@ void Form2::Command1_Click()
     Timer1->stop();
     m_platform.events.yield();
     const QString title = Text1->text();
-    if (!title.isEmpty()) {
-        QComboBox* list = m_sender.ProgTitle;
-        bool listed = false;
-        for (int i = 0; i < list->count() && !listed; ++i)
-            listed = list->itemText(i) == title;
-        if (listed) {
-            m_platform.dialogs.message(QStringLiteral("This title is already in your list."),
-                                       Dialogs::OkOnly | Dialogs::Exclamation);
-        } else {
-            list->addItem(title);
-            list->setEditText(title);
-        }
-    }
+    if (!title.isEmpty() && !m_titles.add(title))
+        m_platform.dialogs.message(QStringLiteral("This title is already in your list."),
+                                   Dialogs::OkOnly | Dialogs::Exclamation);
     m_platform.events.yield();
     accept();
 }

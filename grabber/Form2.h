@@ -8,18 +8,19 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
-class Sender;
+class TargetTitles;
 
 // The title grabber: four times a second it shows the title of the window under the mouse
-// pointer; ENTER adds that title to the main panel's target titles and makes it the target.
+// pointer; ENTER adds that title to the target titles, which makes it the target.
 class Form2 : public QDialog
 {
     Q_OBJECT
 public:
-    // Opens a fresh grabber modally where the main panel stands and returns once it has closed.
-    static void open(Sender& sender);
+    // Opens a fresh grabber modally where the panel stands and returns once it has closed; a
+    // title taken is added to titles.
+    static void open(TargetTitles& titles, const Platform& platform, QWidget* panel);
 
-    Form2(Sender& sender, const Platform& platform);
+    Form2(TargetTitles& titles, const Platform& platform);
 
     void Form_Load();
     void Timer1_Timer();
@@ -40,7 +41,7 @@ private:
     // The text a control of the grabber shows; empty for its bare surface (null).
     static QString controlText(const QWidget* control);
 
-    Sender& m_sender;
+    TargetTitles& m_titles;
     Platform m_platform;
     WindowId LastWnd = 0;
     const QWidget* m_lastControl = nullptr;

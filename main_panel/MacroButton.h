@@ -2,7 +2,7 @@
 
 #include <QPushButton>
 
-// One of the 48 macro buttons. Its caption is the button text; its macro text is its tag. It acts
+// One of the 48 macro buttons; the panel shows the caption of the macro set's button on it. It acts
 // only on the release of a mouse button that was pressed over it, so it reports releases instead
 // of clicks: a release after the pointer left the button still counts, and the keyboard sends
 // nothing.
@@ -21,8 +21,6 @@ public:
     MacroButton(int index, QWidget* parent);
 
     int index() const { return m_index; }
-    QString tag() const { return m_tag; }
-    void setTag(const QString& tag) { m_tag = tag; }
 
 Q_SIGNALS:
     void mouseUp(int index, int button);
@@ -33,5 +31,4 @@ protected:
 
 private:
     int m_index;
-    QString m_tag;
 };

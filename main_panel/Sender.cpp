@@ -7,7 +7,6 @@
 #include "MacroSetCatalogue.h"
 #include "MacroSetFile.h"
 #include "TextRules.h"
-#include "TitleList.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -92,6 +91,22 @@ Sender::Sender(const Platform& platform, QWidget* parent)
     setWindowTitle(QStringLiteral("Keyflare v2.3"));
     setObjectName(QStringLiteral("Sender"));
     buildControls();
+    connect(&m_macroSet, &MacroSet::buttonChanged, this, [this](int index) {
+        MacroButton* b = Command1.at(index);
+        b->setText(m_macroSet.caption(index));
+        b->setAccessibleName(
+            QStringLiteral("%1: %2").arg(index + 1).arg(m_macroSet.caption(index)));
+    });
+    connect(&m_titles, &TargetTitles::reset, this, [this] {
+        ProgTitle->clear();
+        ProgTitle->addItems(m_titles.entries());
+    });
+    connect(&m_titles, &TargetTitles::removed, ProgTitle, &QComboBox::removeItem);
+    // An added title becomes the target title.
+    connect(&m_titles, &TargetTitles::added, this, [this](const QString& title) {
+        ProgTitle->addItem(title);
+        ProgTitle->setEditText(title);
+    });
 }
 
 Sender::~Sender() = default;
@@ -242,7 +257,6 @@ void Sender::Form_Load()
     GetProgTitles();
     ProgTitle->setEditText(ProgTitle->count() > 0 ? ProgTitle->itemText(0) : QString());
     m_savedTitleCount = ProgTitle->count();
-    m_savedTitles = titles();
     m_platform.events.yield();
 
     const QString first = Combo1->count() > 0 ? Combo1->itemText(0) : QString();
@@ -259,7 +273,7 @@ bool Sender::Form_QueryUnload()
     m_platform.events.yield();
     if (!saveTitleListStep())
         return false;
-    const bool changed = m_macroSetChanged == 1;
+    const bool changed = m_macroSet.changed() == 1;
     if (changed && !saveMacroSetStep())
         return false;
     if (!changed && OnTop->isChecked())
@@ -301,30 +315,8 @@ void Sender::ResetButtons()
 {
     for (int k = 1; k <= kButtonCount; ++k) {
         m_platform.events.yield();
-        setCaption(k - 1, QStringLiteral("Number %1").arg(k));
-        setText(k - 1, QString::number(k));
+        m_macroSet.resetButton(k - 1);
     }
-}
-
-QString Sender::caption(int index) const
-{
-    return Command1.at(index)->text();
-}
-
-QString Sender::text(int index) const
-{
-    return Command1.at(index)->tag();
-}
-
-void Sender::setCaption(int index, const QString& caption)
-{
-    Command1.at(index)->setText(caption);
-    Command1.at(index)->setAccessibleName(QStringLiteral("%1: %2").arg(index + 1).arg(caption));
-}
-
-void Sender::setText(int index, const QString& text)
-{
-    Command1.at(index)->setTag(text);
 }
 
 void Sender::Option1_Click()
@@ -368,23 +360,14 @@ void Sender::Tabky_Click()
 
 void Sender::GetProgTitles()
 {
-    ProgTitle->clear();
-    ProgTitle->addItems(TitleList::read(m_programFolder + TitleList::fileName()));
+    m_titles.load(m_programFolder);
     m_platform.events.yield();
-}
-
-QStringList Sender::titles() const
-{
-    QStringList out;
-    for (int i = 0; i < ProgTitle->count(); ++i)
-        out << ProgTitle->itemText(i);
-    return out;
 }
 
 bool Sender::titleListChanged() const
 {
     // Counting alone would miss a title removed and another added.
-    return titles() != m_savedTitles;
+    return m_titles.isChanged();
 }
 
 // Ctrl+D in a list: the index of the entry shown, once the user has said Yes to removing it;
@@ -407,7 +390,7 @@ bool Sender::ProgTitle_KeyPress(int keyAscii)
     const int index = confirmRemoval(ProgTitle, QStringLiteral("Are you sure you want to remove "),
                                      QStringLiteral("?"));
     if (index >= 0)
-        ProgTitle->removeItem(index);
+        m_titles.remove(index);
     return true;
 }
 
@@ -426,10 +409,9 @@ bool Sender::saveTitleListStep()
         return false;
     if (answer != Dialogs::Yes)
         return true;
-    const QString path = m_programFolder + TitleList::fileName();
-    const QStringList current = titles();
+    const QString path = TargetTitles::path(m_programFolder);
     QString error;
-    if (!TitleList::write(path, current, &error)) {
+    if (!m_titles.save(m_programFolder, &error)) {
         // Nothing may be lost: the window stays open, so the user can try again or answer No.
         m_platform.dialogs.message(QStringLiteral("The Application Title list could not be saved "
                                                   "to\r\n%1\r\n\r\n%2")
@@ -438,7 +420,6 @@ bool Sender::saveTitleListStep()
         return false;
     }
     m_savedTitleCount = 0;
-    m_savedTitles = current;
     m_platform.events.yield();
     return true;
 }
@@ -589,12 +570,12 @@ int Sender::askToSaveChanges(int buttons)
 
 void Sender::Combo1_DropDown()
 {
-    if (m_macroSetChanged != 1)
+    if (m_macroSet.changed() != 1)
         return;
     // A save that failed keeps the flag, so the change is offered again rather than forgotten.
     if (askToSaveChanges(Dialogs::YesNo) == Dialogs::Yes && Command2_Click() == SaveResult::Failed)
         return;
-    m_macroSetChanged = 0;
+    m_macroSet.setChanged(0);
 }
 
 bool Sender::Combo1_KeyPress(int keyAscii)
@@ -663,7 +644,7 @@ Sender::SaveResult Sender::Command2_Click()
     m_platform.events.yield();
     GetNames();
     Combo1->setEditText(name);
-    m_macroSetChanged = 0;
+    m_macroSet.setChanged(0);
     endFileOperation();
     return SaveResult::Saved;
 }
@@ -676,13 +657,13 @@ void Sender::Command3_Click()
                                    Dialogs::YesNo | Dialogs::Question) != Dialogs::Yes)
         return;
     // A failed save keeps the buttons: clearing them then would lose the changes.
-    if (m_macroSetChanged == 1 && askToSaveChanges(Dialogs::YesNo) == Dialogs::Yes &&
+    if (m_macroSet.changed() == 1 && askToSaveChanges(Dialogs::YesNo) == Dialogs::Yes &&
         Command2_Click() == SaveResult::Failed)
         return;
     if (m_fileBusy)
         return; // a load or save began during the questions
     m_fileBusy = true;
-    m_macroSetChanged = 0;
+    m_macroSet.setChanged(0);
     ResetButtons();
     Combo1->setEditText(QString());
     endFileOperation();

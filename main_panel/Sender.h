@@ -1,6 +1,8 @@
 #pragma once
 
+#include "MacroSet.h"
 #include "Services.h"
+#include "TargetTitles.h"
 
 #include <QStringList>
 #include <QVector>
@@ -88,18 +90,20 @@ public:
     // "Grab Title": hides the panel while the grabber is open.
     void Command4_Click();
 
-    // A button's caption and text.
-    QString caption(int index) const;
-    QString text(int index) const;
-    void setCaption(int index, const QString& caption);
-    void setText(int index, const QString& text);
+    // The 48 buttons' captions and texts, and the target titles the panel shows.
+    MacroSet& macroSet() { return m_macroSet; }
+    TargetTitles& targetTitles() { return m_titles; }
+    QString caption(int index) const { return m_macroSet.caption(index); }
+    QString text(int index) const { return m_macroSet.text(index); }
+    void setCaption(int index, const QString& caption) { m_macroSet.setCaption(index, caption); }
+    void setText(int index, const QString& text) { m_macroSet.setText(index, text); }
 
     bool isBusy() const { return m_busy != 0; }
     QString programFolder() const { return m_programFolder; }
     int savedTitleCount() const { return m_savedTitleCount; }
     // The macro set's changed flag: 1 after the editor applied a change not yet saved.
-    int macroSetChanged() const { return m_macroSetChanged; }
-    void setMacroSetChanged(int changed) { m_macroSetChanged = changed; }
+    int macroSetChanged() const { return m_macroSet.changed(); }
+    void setMacroSetChanged(int changed) { m_macroSet.setChanged(changed); }
 
     const Platform& platform() const { return m_platform; }
 
@@ -134,7 +138,6 @@ private:
     void openEditor(int index);
     void failSend(bool reached, Typing result);
     void placeWindow(int left, int top);
-    QStringList titles() const;
     bool saveTitleListStep();
     bool saveMacroSetStep();
     int askToSaveChanges(int buttons);
@@ -143,13 +146,13 @@ private:
     void endFileOperation();
 
     Platform m_platform;
+    MacroSet m_macroSet;
+    TargetTitles m_titles;
     std::function<void(int)> m_openEditor;
     std::function<void()> m_openGrabber;
     QString m_programFolder;
     int m_busy = 0;
     int m_savedTitleCount = 0;
-    QStringList m_savedTitles; // the titles as last loaded or saved
-    int m_macroSetChanged = 0;
     bool m_unloaded = false;
     // A load or a save yields while it runs; a second one must not start inside it.
     bool m_fileBusy = false;

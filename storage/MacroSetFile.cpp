@@ -49,8 +49,8 @@ QVector<MacroSlot> parse(const QStringList& lines)
     } else {
         for (qsizetype i = 0; i < kSlots && i < lines.size(); ++i) {
             const QString& line = lines.at(i);
-            slots.append({leftCodePoints(line, kCaptionFromTextLength) + QStringLiteral("..."),
-                          line});
+            slots.append(
+                {leftCodePoints(line, kCaptionFromTextLength) + QStringLiteral("..."), line});
         }
     }
     return slots;

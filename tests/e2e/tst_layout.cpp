@@ -79,9 +79,9 @@ void TestLayout::windowsFit()
     QWidget* shown = &sender;
     std::unique_ptr<QWidget> other;
     if (window == QLatin1String("Form1"))
-        other = std::make_unique<Form1>(sender, m_platform);
+        other = std::make_unique<Form1>(sender.macroSet(), m_platform, &sender, false);
     else if (window == QLatin1String("Form2"))
-        other = std::make_unique<Form2>(sender, m_platform);
+        other = std::make_unique<Form2>(sender.targetTitles(), m_platform);
     if (other)
         shown = other.get();
     shown->show();

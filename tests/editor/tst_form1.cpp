@@ -44,7 +44,8 @@ private Q_SLOTS:
 private:
     Form1* open(int index)
     {
-        m_editor = Form1::open(*m_sender, index);
+        m_editor = Form1::open(m_sender->macroSet(), *m_platform, m_sender.get(),
+                               m_sender->AutoSave->isChecked(), index);
         return m_editor;
     }
     std::unique_ptr<FakeDesktop> m_fake;

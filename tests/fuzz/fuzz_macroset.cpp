@@ -9,7 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const QVector<MacroSlot> slots = MacroSetFile::parse(TextFile::splitLines(TextFile::decode(bytes)));
+    const QVector<MacroSlot> slots =
+        MacroSetFile::parse(TextFile::splitLines(TextFile::decode(bytes)));
     if (slots.size() > MacroSetFile::kSlots)
         std::abort();
     const QByteArray written = TextFile::render(MacroSetFile::serialize(slots));

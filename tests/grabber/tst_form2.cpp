@@ -68,7 +68,7 @@ void TestForm2::takesTheTitle()
     QFETCH(QStringList, list);
     QFETCH(QString, target);
     QFETCH(QStringList, messages);
-    Form2 grabber(*m_sender, *m_platform);
+    Form2 grabber(m_sender->targetTitles(), *m_platform);
     grabber.Form_Load();
     grabber.show();
     grabber.Text1->setText(shown);
@@ -89,7 +89,7 @@ void TestForm2::takesTheTitle()
 
 void TestForm2::cancelAddsNothing()
 {
-    Form2 grabber(*m_sender, *m_platform);
+    Form2 grabber(m_sender->targetTitles(), *m_platform);
     grabber.Form_Load();
     grabber.Text1->setText("Something");
     QTest::mouseClick(grabber.Command2, Qt::LeftButton);
@@ -101,7 +101,7 @@ void TestForm2::cancelAddsNothing()
 
 void TestForm2::timerFollowsThePointer()
 {
-    Form2 grabber(*m_sender, *m_platform);
+    Form2 grabber(m_sender->targetTitles(), *m_platform);
     grabber.Form_Load();
     QVERIFY(grabber.Timer1->isActive());
     QCOMPARE(grabber.Timer1->interval(), 250);
@@ -144,7 +144,7 @@ void TestForm2::opensWhereThePanelStands()
             g->Text1->setText("Grabbed");
             g->Command1_Click();
         });
-        Form2::open(*m_sender);
+        Form2::open(m_sender->targetTitles(), *m_platform, m_sender.get());
     });
     m_sender->Command4_Click();
     QCOMPARE(grabberAt, panel);

@@ -126,7 +126,7 @@ void TestTitleList::savesAtClosing()
     if (edit != None)
         removeSelected(*s, fake, 0);
     if (edit == RemoveFirstAddOne)
-        s->ProgTitle->addItem(QStringLiteral("New one"));
+        s->targetTitles().add(QStringLiteral("New one"));
     fake.messages.clear();
     if (answer != 0)
         fake.answers = {answer};
@@ -146,7 +146,7 @@ void TestTitleList::savedListAsksNoMore()
     QTemporaryDir dir;
     FakeDesktop fake;
     auto s = start(fake, dir.path() + "/");
-    s->ProgTitle->addItem(QStringLiteral("Grabbed"));
+    s->targetTitles().add(QStringLiteral("Grabbed"));
     fake.answers = {Dialogs::Yes};
     QVERIFY(s->Form_QueryUnload());
     QCOMPARE(readAll(dir.filePath("Keyflare.ini")), QByteArray("Grabbed\r\n"));
