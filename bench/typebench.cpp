@@ -1,6 +1,6 @@
 // Typing speed and exactness of Keyflare's injection against xdotool, on one X server, into a
 // real xterm, for several keyboard layouts. Prints one row per layout and tool.
-#include "MacroKeys.h"
+#include "KeystrokeString.h"
 #include "XSession.h"
 #include "x11/X11Desktop.h"
 

@@ -3,7 +3,7 @@
 #include "DropDownComboBox.h"
 #include "LayoutUnits.h"
 #include "MacroButton.h"
-#include "MacroKeys.h"
+#include "KeystrokeString.h"
 #include "MacroSetCatalogue.h"
 #include "MacroSetFile.h"
 #include "TextRules.h"

@@ -19,6 +19,22 @@ bool isReservedKeystrokeCharacter(char32_t c)
     }
 }
 
+QString keystrokeString(const QString& text)
+{
+    QString keys;
+    keys.reserve(text.size() * 3);
+    for (const QChar c : text) {
+        if (isReservedKeystrokeCharacter(c.unicode())) {
+            keys += QLatin1Char('{');
+            keys += c;
+            keys += QLatin1Char('}');
+        } else {
+            keys += c;
+        }
+    }
+    return keys;
+}
+
 namespace {
 
 bool fail(QString* error, const QString& why)

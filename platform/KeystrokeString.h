@@ -31,3 +31,7 @@ std::optional<std::vector<KeyStroke>> parseKeystrokeString(const QString& keys,
 
 // True for the ten characters that stand for modifiers, groups and key names when bare.
 bool isReservedKeystrokeCharacter(char32_t c);
+
+// The keystroke string that types text literally: each reserved character is enclosed in braces,
+// every other character (TAB included) is kept.
+QString keystrokeString(const QString& text);

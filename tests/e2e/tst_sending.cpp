@@ -1,6 +1,6 @@
 // The real program on a real X server: the pointer clicks its macro buttons, and the text arrives
 // in a real xterm byte for byte.
-#include "MacroKeys.h"
+#include "KeystrokeString.h"
 #include "XSession.h"
 
 #include <QTest>

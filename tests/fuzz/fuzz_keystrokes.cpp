@@ -1,7 +1,6 @@
 // Any text as a keystroke string: no crash. Any text escaped for sending parses back into exactly
 // its own characters, in order, the TAB character as the Tab key.
 #include "KeystrokeString.h"
-#include "MacroKeys.h"
 
 #include <QList>
 #include <cstdlib>

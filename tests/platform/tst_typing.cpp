@@ -1,6 +1,6 @@
 // Typing fidelity on a real X server: every character arrives exactly on several layouts, with
 // locks on and modifiers held, into a fast and into a slow receiver; or nothing is typed.
-#include "MacroKeys.h"
+#include "KeystrokeString.h"
 #include "XSession.h"
 #include "x11/X11Desktop.h"
 
