@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "EditorGeometry.h"
 #include "LayoutUnits.h"
 #include "LimitedLineEdit.h"
 #include "MacroSet.h"
@@ -45,7 +46,8 @@ Form1::Form1(MacroSet& set, const Platform& platform, QWidget* panel, bool autoS
 
 void Form1::buildControls()
 {
-    UnitLayout layout(this, 9045, 1665);
+    namespace G = EditorGeometry;
+    UnitLayout layout(this, G::kWidth, G::kHeight);
     // The system's default font throughout; it is larger than the one this layout was drawn
     // for, so nothing is made larger still.
     QFont bold = font();
@@ -68,37 +70,37 @@ void Form1::buildControls()
 
     Text1 = new LimitedLineEdit(kCaptionLimit, this);
     Text1->setObjectName(QStringLiteral("Text1"));
-    layout.place(Text1, QRect(75, 315, 3195, 330), UnitLayout::Height);
+    layout.place(Text1, G::kCaption, UnitLayout::Height);
     Text1->setFont(bold);
     Text2 = new LimitedLineEdit(kTextLimit, this);
     Text2->setObjectName(QStringLiteral("Text2"));
-    layout.place(Text2, QRect(15, 1320, 8955, 330), UnitLayout::Height);
+    layout.place(Text2, G::kText, UnitLayout::Height);
 
     Command5 =
-        button("Command5", QStringLiteral("Enter TAB  Key"), QRect(6870, 1020, 2085, 270), nullptr);
-    Command2 = button("Command2", QStringLiteral("&Apply"), QRect(7665, 0, 1300, 300), nullptr);
+        button("Command5", QStringLiteral("Enter TAB  Key"), G::kTabKey, nullptr);
+    Command2 = button("Command2", QStringLiteral("&Apply"), G::kApply, nullptr);
 
     Frame1 = new QGroupBox(QStringLiteral("Button No."), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    layout.place(Frame1, QRect(5625, 30, 1740, 675));
+    layout.place(Frame1, G::kNumberFrame);
     VScroll1 = new QScrollBar(Qt::Vertical, Frame1);
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
-    layout.place(VScroll1, QRect(195, 255, 765, 360), UnitLayout::Nothing);
+    layout.place(VScroll1, G::kSelectorInFrame, UnitLayout::Nothing);
     VScroll1->setRange(0, MacroSet::kButtonCount - 1);
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(1);
     VScroll1->setFocusPolicy(Qt::StrongFocus);
 
     QLabel* label1 = label("Label1", QStringLiteral("Button Caption  (21 Characters Max.)"),
-                           QRect(75, 15, 3195, 240), nullptr);
+                           G::kCaptionLabel, nullptr);
     QLabel* label2 = label("Label2",
                            QStringLiteral("The text you want to be sent for this button. (240 "
                                           "Characters Max., Single Line)"),
-                           QRect(30, 1080, 6735, 240), nullptr);
+                           G::kTextLabel, nullptr);
     label1->setBuddy(Text1);
     label2->setBuddy(Text2);
 
-    Label5 = label("Label5", QStringLiteral("0"), QRect(1065, 270, 525, 300), Frame1);
+    Label5 = label("Label5", QStringLiteral("0"), G::kNumberInFrame, Frame1);
     Label5->setFont(bold);
     Label5->setAlignment(Qt::AlignCenter);
     Label5->setAutoFillBackground(true);
@@ -109,14 +111,14 @@ void Form1::buildControls()
 
     Frame2 = new QGroupBox(QStringLiteral("Button Pre-View"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
-    layout.place(Frame2, QRect(3585, 30, 1755, 675));
-    Command1 = button("Command1", QString(), QRect(120, 285, 1545, 285), Frame2);
+    layout.place(Frame2, G::kPreviewFrame);
+    Command1 = button("Command1", QString(), G::kPreviewInFrame, Frame2);
     Command1->setFocusPolicy(Qt::NoFocus);
     Frame2->setEnabled(false);
 
-    Command3 = button("Command3", QStringLiteral("&Undo"), QRect(7665, 285, 1300, 300), nullptr);
+    Command3 = button("Command3", QStringLiteral("&Undo"), G::kUndo, nullptr);
     Command3->setFocusPolicy(Qt::ClickFocus); // not a tab stop
-    Command4 = button("Command4", QStringLiteral("&Close"), QRect(7665, 570, 1300, 300), nullptr);
+    Command4 = button("Command4", QStringLiteral("&Close"), G::kClose, nullptr);
 
     layout.apply();
     Text1->setAccessibleName(QStringLiteral("Button Caption"));

@@ -1,5 +1,6 @@
 #include "Form2.h"
 
+#include "GrabberGeometry.h"
 #include "LayoutUnits.h"
 #include "TargetTitles.h"
 
@@ -24,27 +25,28 @@ Form2::Form2(TargetTitles& titles, const Platform& platform)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowModality(Qt::ApplicationModal);
-    UnitLayout layout(this, 4020, 1665);
+    namespace G = GrabberGeometry;
+    UnitLayout layout(this, G::kWidth, G::kHeight);
 
     instructions =
         new QLabel(QStringLiteral("\n To Grab an Application Title, place your mouse\n"
                                   " pointer over the programs Title Bar and press ENTER"),
                    this);
     instructions->setObjectName(QStringLiteral("instructions"));
-    layout.place(instructions, QRect(0, 0, 4020, 750));
+    layout.place(instructions, G::kInstructions);
     instructions->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
-    layout.place(Text1, QRect(90, 750, 3750, 300), UnitLayout::Height);
+    layout.place(Text1, G::kTitle, UnitLayout::Height);
     // Below the window's edge, so it is never seen; as the default button it takes ENTER.
     Command1 = new QPushButton(QStringLiteral("GRB"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
-    layout.place(Command1, QRect(285, 1830, 375, 495), UnitLayout::Nothing);
+    layout.place(Command1, G::kTake, UnitLayout::Nothing);
     Command1->setDefault(true);
     Command2 = new QPushButton(QStringLiteral("Cancel"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
-    layout.place(Command2, QRect(1440, 1170, 1215, 375));
+    layout.place(Command2, G::kCancel);
     layout.apply();
     Text1->setAccessibleName(QStringLiteral("Title under the pointer"));
     // Enter on the focused "Cancel" cancels; elsewhere it takes the title.

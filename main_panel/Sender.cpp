@@ -3,6 +3,7 @@
 #include "DropDownComboBox.h"
 #include "LayoutUnits.h"
 #include "MacroButton.h"
+#include "PanelGeometry.h"
 #include "KeystrokeString.h"
 #include "MacroSetCatalogue.h"
 #include "MacroSetFile.h"
@@ -113,7 +114,8 @@ Sender::~Sender() = default;
 
 void Sender::buildControls()
 {
-    UnitLayout layout(this, 9225, 1875);
+    namespace G = PanelGeometry;
+    UnitLayout layout(this, G::kWidth, G::kHeight);
     const auto button = [&](const char* name, const QString& caption, QRect r) {
         auto* b = new QPushButton(caption, this);
         b->setObjectName(QLatin1String(name));
@@ -133,44 +135,36 @@ void Sender::buildControls()
     for (int i = 0; i < kButtonCount; ++i) {
         auto* b = new MacroButton(i, this);
         b->setObjectName(QStringLiteral("Command1_%1").arg(i));
-        const int k = i % kSetSize;
-        const int row = k / 6;
-        const int col = k % 6;
-        // The two grids differ by design: set "1-24" overlaps by 15 both ways, set "25-48" meets
-        // edge to edge from row to row.
-        if (i < kSetSize)
-            layout.place(b, QRect(15 + 1530 * col, 15 + 270 * row, 1545, 285), UnitLayout::Height);
-        else
-            layout.place(b, QRect(1530 * col, 285 * row, 1545, 285), UnitLayout::Height);
+        layout.place(b, G::macroButton(i), UnitLayout::Height);
         b->setVisible(i < kSetSize);
         connect(b, &MacroButton::mouseUp, this, &Sender::Command1_MouseUp);
         Command1.append(b);
     }
 
-    Command2 = button("Command2", QStringLiteral("Save &As..."), QRect(8190, 1215, 1000, 300));
-    Command3 = button("Command3", QStringLiteral("Cl&ear"), QRect(7140, 1215, 1005, 300));
-    OnTop = check("OnTop", QStringLiteral("On Top"), QRect(7290, 1620, 840, 195));
-    CarageRt = check("CarageRt", QStringLiteral("+Return"), QRect(6285, 1605, 870, 195));
+    Command2 = button("Command2", QStringLiteral("Save &As..."), G::kSaveAs);
+    Command3 = button("Command3", QStringLiteral("Cl&ear"), G::kClear);
+    OnTop = check("OnTop", QStringLiteral("On Top"), G::kOnTop);
+    CarageRt = check("CarageRt", QStringLiteral("+Return"), G::kReturn);
 
     Frame1 = new QGroupBox(QStringLiteral("Button Set"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    layout.place(Frame1, QRect(4785, 1200, 1425, 525));
+    layout.place(Frame1, G::kButtonSetFrame);
     Option1 = new QRadioButton(QStringLiteral("1-24"), Frame1);
     Option1->setObjectName(QStringLiteral("Option1"));
-    layout.place(Option1, QRect(30, 240, 615, 195));
+    layout.place(Option1, G::kSet1InFrame);
     Option1->setChecked(true);
     Option2 = new QRadioButton(QStringLiteral("25-48"), Frame1);
     Option2->setObjectName(QStringLiteral("Option2"));
-    layout.place(Option2, QRect(675, 240, 720, 195));
+    layout.place(Option2, G::kSet2InFrame);
 
-    Command4 = button("Command4", QStringLiteral("&Grab\nTitle"), QRect(15, 1230, 555, 555));
+    Command4 = button("Command4", QStringLiteral("&Grab\nTitle"), G::kGrabTitle);
 
     ProgTitle = new DropDownComboBox(this);
     ProgTitle->setObjectName(QStringLiteral("ProgTitle"));
-    layout.place(ProgTitle, QRect(645, 1380, 2550, 315), UnitLayout::Height);
+    layout.place(ProgTitle, G::kTitleBox, UnitLayout::Height);
     Combo1 = new DropDownComboBox(this);
     Combo1->setObjectName(QStringLiteral("Combo1"));
-    layout.place(Combo1, QRect(3210, 1380, 1530, 315), UnitLayout::Height);
+    layout.place(Combo1, G::kSetBox, UnitLayout::Height);
     for (QComboBox* combo : {ProgTitle, Combo1}) {
         // The combo box holds the focus and hands keys to its line edit itself, past any filter
         // on the line edit: the combo box is where typed keys can be seen.
@@ -185,15 +179,15 @@ void Sender::buildControls()
 
     Label3 = new QLabel(QStringLiteral("Load Macro Set"), this);
     Label3->setObjectName(QStringLiteral("Label3"));
-    layout.place(Label3, QRect(3240, 1185, 1140, 195));
+    layout.place(Label3, G::kSetLabel);
     Label3->setBuddy(Combo1);
     Label2 = new QLabel(QStringLiteral("Application Title"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
-    layout.place(Label2, QRect(690, 1185, 1125, 195));
+    layout.place(Label2, G::kTitleLabel);
     Label2->setBuddy(ProgTitle);
 
-    AutoSave = check("AutoSave", QStringLiteral("AutoSave"), QRect(8220, 1620, 1005, 210));
-    Tabky = check("Tabky", QStringLiteral("+Tab"), QRect(6285, 1305, 795, 240));
+    AutoSave = check("AutoSave", QStringLiteral("AutoSave"), G::kAutoSave);
+    Tabky = check("Tabky", QStringLiteral("+Tab"), G::kTab);
 
     layout.apply();
     ProgTitle->setAccessibleName(QStringLiteral("Application Title"));

@@ -1,28 +1,27 @@
 // The real program on a real X server: the pointer clicks its macro buttons, and the text arrives
 // in a real xterm byte for byte.
+#include "EditorGeometry.h"
+#include "GrabberGeometry.h"
 #include "KeystrokeString.h"
+#include "PanelGeometry.h"
 #include "XSession.h"
 
 #include <QTest>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 namespace {
-// Controls of the main panel, in layout units: left, top, width, height.
-constexpr int kProgTitle[] = {645, 1380, 2550, 315};
-constexpr int kOption2[] = {4785 + 675, 1200 + 240, 720, 195};
-constexpr int kCarageRt[] = {6285, 1605, 870, 195};
-constexpr int kOnTop[] = {7290, 1620, 840, 195};
-constexpr int kGrabTitle[] = {15, 1230, 555, 555};
-constexpr int kAutoSave[] = {8220, 1620, 1005, 210};
-constexpr int kCombo1Arrow[] = {3210 + 1530 - 240, 1380, 240, 315};
-constexpr int kCombo1Text[] = {3210, 1380, 1530 - 240, 315};
-// The editor (9045 units wide): its text box and the lower arrow of its button selector.
-constexpr int kEditorWidth = 9045;
-constexpr int kEditorText[] = {15, 1320, 8955, 330};
-constexpr int kSelectorDown[] = {5625 + 195, 30 + 255 + 300, 765, 60};
-// The grabber (4020 units wide): its "Cancel" button.
-constexpr int kGrabberWidth = 4020;
-constexpr int kGrabberCancel[] = {1440, 1170, 1215, 375};
+namespace P = PanelGeometry;
+// The parts of the set box: the text, and the arrow that opens its list.
+constexpr QRect kSetArrow(P::kSetBox.right() + 1 - 240, P::kSetBox.top(), 240, P::kSetBox.height());
+constexpr QRect kSetText(P::kSetBox.left(), P::kSetBox.top(), P::kSetBox.width() - 240,
+                         P::kSetBox.height());
+constexpr QRect kSet2 = P::kSet2InFrame.translated(P::kButtonSetFrame.topLeft());
+// The lower arrow of the editor's button selector.
+constexpr QRect kSelectorDown(EditorGeometry::kNumberFrame.left() +
+                                  EditorGeometry::kSelectorInFrame.left(),
+                              EditorGeometry::kNumberFrame.top() +
+                                  EditorGeometry::kSelectorInFrame.bottom() - 60,
+                              EditorGeometry::kSelectorInFrame.width(), 60);
 
 QByteArray macroSetFile(const QByteArray& firstText)
 {
@@ -32,9 +31,9 @@ QByteArray macroSetFile(const QByteArray& firstText)
     return out;
 }
 
-void click(KeyflareProgram& app, XUser& user, const int (&r)[4])
+void click(KeyflareProgram& app, XUser& user, QRect units)
 {
-    app.clickControl(user, r[0], r[1], r[2], r[3]);
+    app.clickControl(user, units);
 }
 } // namespace
 
@@ -59,7 +58,7 @@ private:
     // Types a target title into the panel's title box, as a user would.
     void enterTitle(KeyflareProgram& app, const QString& title)
     {
-        click(app, m_user, kProgTitle);
+        click(app, m_user, P::kTitleBox);
         QVERIFY(m_user.typeInto(QStringLiteral("Keyflare v2.3"), title));
     }
     // Waits for a message box and answers it with a key once it holds the focus.
@@ -93,12 +92,12 @@ void TestSending::sendsClickedButtonsToTarget()
     QCOMPARE(term.waitFor("5\r"), QByteArray("5\r"));
 
     // The second button set.
-    click(app, m_user, kOption2);
+    click(app, m_user, kSet2);
     app.clickMacroButton(m_user, 30);
     QCOMPARE(term.waitFor("5\r30\r"), QByteArray("5\r30\r"));
 
     // Without "+Return", the text alone.
-    click(app, m_user, kCarageRt);
+    click(app, m_user, P::kReturn);
     app.clickMacroButton(m_user, 25);
     QCOMPARE(term.waitFor("5\r30\r25"), QByteArray("5\r30\r25"));
 
@@ -136,7 +135,7 @@ void TestSending::storesTogglesAndPositionOnClose()
     app.storeSettings({{"Left", "3000"}, {"Top", "1500"}});
     QVERIFY(app.start(m_user));
     const QRect before = m_user.clientRect(app.window());
-    click(app, m_user, kOnTop);
+    click(app, m_user, P::kOnTop);
     m_user.closeWindow(app.window());
     QVERIFY(app.waitForExit());
     QCOMPARE(app.exitCode(), 0);
@@ -157,7 +156,7 @@ void TestSending::startsOnTopWhenStored()
     app.storeSettings({{"On Top", "1"}});
     QVERIFY(app.start(m_user));
     QVERIFY(m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
-    click(app, m_user, kOnTop);
+    click(app, m_user, P::kOnTop);
     QTRY_VERIFY(!m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
 }
 
@@ -172,7 +171,7 @@ void TestSending::editsAButtonAndSendsIt()
     app.clickMacroButton(m_user, 3, 3);
     const quint32 editor = m_user.waitForWindow(QStringLiteral("Keyflare Button Manager"));
     QVERIFY(editor != 0);
-    m_user.clickControl(editor, 9045, 15, 1320, 8955, 330); // the text box
+    m_user.clickControl(editor, EditorGeometry::kWidth, EditorGeometry::kText);
     m_user.tap(XKB_KEY_End);
     m_user.tap(XKB_KEY_BackSpace);
     const QString text = QStringLiteral("Hi {x} 50% +[y]~ (ok)");
@@ -202,7 +201,7 @@ void TestSending::keepsTargetTitlesInTheirFile()
     QCOMPARE(term.waitFor("7\r"), QByteArray("7\r"));
 
     // Ctrl+D removes the title shown, after a question answered with Enter (Yes).
-    click(app, m_user, kProgTitle);
+    click(app, m_user, P::kTitleBox);
     m_user.chord(XKB_KEY_Control_L, XKB_KEY_d);
     answerMessageBox(XKB_KEY_Return);
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
@@ -224,7 +223,7 @@ void TestSending::loadsAPickedMacroSet()
     app.putFile("second.mcs", macroSetFile("50% {second} set"));
     QVERIFY(app.start(m_user));
 
-    click(app, m_user, kCombo1Arrow);
+    click(app, m_user, kSetArrow);
     m_user.tap(XKB_KEY_Down);
     m_user.tap(XKB_KEY_Return);
     app.clickMacroButton(m_user, 1);
@@ -245,7 +244,7 @@ void TestSending::grabsATitleByPointing()
     const QRect inside = m_user.clientRect(term.window());
 
     // Over the title bar.
-    click(app, m_user, kGrabTitle);
+    click(app, m_user, P::kGrabTitle);
     QVERIFY(m_user.waitForFocus(m_user.waitForWindow(QStringLiteral("Keyflare"))));
     m_user.moveTo(QPoint(inside.center().x(), inside.top() - 8));
     QTest::qWait(600);
@@ -254,7 +253,7 @@ void TestSending::grabsATitleByPointing()
     QTest::qWait(300);
 
     // Inside the window: the same title, which the list holds by now.
-    click(app, m_user, kGrabTitle);
+    click(app, m_user, P::kGrabTitle);
     const quint32 grabber = m_user.waitForWindow(QStringLiteral("Keyflare"));
     QVERIFY(m_user.waitForFocus(grabber));
     m_user.moveTo(inside.center());
@@ -268,7 +267,7 @@ void TestSending::grabsATitleByPointing()
     app.clickMacroButton(m_user, 1);
     QCOMPARE(term.waitFor("1\r"), QByteArray("1\r"));
 
-    click(app, m_user, kAutoSave);
+    click(app, m_user, P::kAutoSave);
     m_user.closeWindow(app.window());
     QVERIFY(app.waitForExit());
     QCOMPARE(QString::fromUtf8(app.file("Keyflare.ini")), title.left(99) + QStringLiteral("\r\n"));
@@ -286,11 +285,11 @@ void TestSending::typedTextStaysTyped()
     app.putFile("Beta.mcs", macroSetFile("beta"));
     QVERIFY(app.start(m_user));
 
-    click(app, m_user, kCombo1Text);
+    click(app, m_user, kSetText);
     m_user.chord(XKB_KEY_Control_L, XKB_KEY_a);
     QVERIFY(m_user.typeInto(QStringLiteral("Keyflare v2.3"), QStringLiteral("Be")));
     m_user.tap(XKB_KEY_Tab);
-    click(app, m_user, kProgTitle);
+    click(app, m_user, P::kTitleBox);
     m_user.chord(XKB_KEY_Control_L, XKB_KEY_a);
     QVERIFY(m_user.typeInto(QStringLiteral("Keyflare v2.3"), prefix));
     m_user.tap(XKB_KEY_Tab);
@@ -313,16 +312,14 @@ void TestSending::selectorPressAsksOnce()
     QVERIFY(m_user.waitForFocus(editor));
     m_user.tap(XKB_KEY_x); // into the caption: a pending change
 
-    const int* r = kSelectorDown;
-    m_user.clickControl(editor, kEditorWidth, r[0], r[1], r[2], r[3]);
+    m_user.clickControl(editor, EditorGeometry::kWidth, kSelectorDown);
     QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0);
     QTest::qWait(1200);    // past the selector's auto-repeat delay
     m_user.tap(XKB_KEY_n); // No: drop the change
     QVERIFY2(m_user.waitForNoWindow(QStringLiteral("Keyflare"), 1500), "asked only once");
 
     // The editor stands on button 2: a new text applied there is what button 2 sends.
-    r = kEditorText;
-    m_user.clickControl(editor, kEditorWidth, r[0], r[1], r[2], r[3]);
+    m_user.clickControl(editor, EditorGeometry::kWidth, EditorGeometry::kText);
     m_user.chord(XKB_KEY_Control_L, XKB_KEY_a);
     QVERIFY(m_user.typeInto(QStringLiteral("Keyflare Button Manager"), QStringLiteral("two")));
     m_user.chord(XKB_KEY_Alt_L, XKB_KEY_a);
@@ -344,16 +341,12 @@ void TestSending::grabberCancelTakesNothing()
     QVERIFY(app.start(m_user));
     const QRect inside = m_user.clientRect(term.window());
 
-    click(app, m_user, kGrabTitle);
+    click(app, m_user, P::kGrabTitle);
     quint32 grabber = m_user.waitForWindow(QStringLiteral("Keyflare"));
     QVERIFY(m_user.waitForFocus(grabber));
     m_user.moveTo(inside.center());
     QTest::qWait(600);
-    const QRect box = m_user.clientRect(grabber);
-    const double scale = box.width() / double(kGrabberWidth);
-    const int* c = kGrabberCancel;
-    m_user.moveTo(box.topLeft() +
-                  QPoint(qRound((c[0] + c[2] / 2) * scale), qRound((c[1] + c[3] / 2) * scale)));
+    m_user.moveTo(m_user.controlCentre(grabber, GrabberGeometry::kWidth, GrabberGeometry::kCancel));
     QTest::qWait(600);
     m_user.tap(XKB_KEY_Return);
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare")));
@@ -362,7 +355,7 @@ void TestSending::grabberCancelTakesNothing()
     QCOMPARE(term.waitFor("1\r"), QByteArray("1\r"));
 
     // The list holds the title now: Enter on "Cancel" must not take it again.
-    click(app, m_user, kGrabTitle);
+    click(app, m_user, P::kGrabTitle);
     grabber = m_user.waitForWindow(QStringLiteral("Keyflare"));
     QVERIFY(m_user.waitForFocus(grabber));
     m_user.moveTo(inside.center());

@@ -1,5 +1,6 @@
 #include "XSession.h"
 
+#include "PanelGeometry.h"
 #include "x11/X11Desktop.h"
 
 #include <QCoreApplication>
@@ -205,13 +206,17 @@ void XUser::chord(quint32 modifier, quint32 keysym)
     key(modifier, false);
 }
 
-void XUser::clickControl(quint32 window, int windowUnits, int left, int top, int width, int height,
-                         int button)
+QPoint XUser::controlCentre(quint32 window, int windowUnits, QRect units)
 {
     const QRect r = clientRect(window);
     const double scale = r.width() / double(windowUnits);
-    moveTo(r.topLeft() +
-           QPoint(qRound((left + width / 2) * scale), qRound((top + height / 2) * scale)));
+    return r.topLeft() + QPoint(qRound((units.left() + units.width() / 2) * scale),
+                                qRound((units.top() + units.height() / 2) * scale));
+}
+
+void XUser::clickControl(quint32 window, int windowUnits, QRect units, int button)
+{
+    moveTo(controlCentre(window, windowUnits, units));
     click(button);
 }
 
@@ -447,21 +452,14 @@ bool KeyflareProgram::start(XUser& user)
     return m_window != 0;
 }
 
-void KeyflareProgram::clickControl(XUser& user, int left, int top, int width, int height,
-                                   int button)
+void KeyflareProgram::clickControl(XUser& user, QRect units, int button)
 {
-    user.clickControl(m_window, 9225, left, top, width, height, button);
+    user.clickControl(m_window, PanelGeometry::kWidth, units, button);
 }
 
 void KeyflareProgram::clickMacroButton(XUser& user, int number, int button)
 {
-    const int k = (number - 1) % 24;
-    const int row = k / 6;
-    const int col = k % 6;
-    if (number <= 24)
-        clickControl(user, 15 + 1530 * col, 15 + 270 * row, 1545, 285, button);
-    else
-        clickControl(user, 1530 * col, 285 * row, 1545, 285, button);
+    clickControl(user, PanelGeometry::macroButton(number - 1), button);
 }
 
 bool KeyflareProgram::waitForExit(int ms)

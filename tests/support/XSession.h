@@ -42,10 +42,10 @@ public:
     void tap(quint32 keysym);
     // Taps keysym while modifier (e.g. Alt_L, Control_L) is held.
     void chord(quint32 modifier, quint32 keysym);
-    // Clicks the middle of a control given by its layout rectangle (1/1440 inch) in a window
-    // whose client area is windowUnits wide: windows scale their layout to fit their font.
-    void clickControl(quint32 window, int windowUnits, int left, int top, int width, int height,
-                      int button = 1);
+    // The middle of a control given by its layout rectangle (1/1440 inch) in a window whose
+    // client area is windowUnits wide, on the screen: windows scale their layout to fit their font.
+    QPoint controlCentre(quint32 window, int windowUnits, QRect units);
+    void clickControl(quint32 window, int windowUnits, QRect units, int button = 1);
     void sync();
     // Sets the keyboard layout, as a user switching layouts would ("us", "de", "us,de", ...).
     bool setLayout(const QString& layout);
@@ -123,7 +123,7 @@ public:
     bool start(XUser& user);
     quint32 window() const { return m_window; }
     // Clicks the middle of a control given by its layout rectangle.
-    void clickControl(XUser& user, int left, int top, int width, int height, int button = 1);
+    void clickControl(XUser& user, QRect units, int button = 1);
     // Clicks macro button number (1 to 48); its button set must be shown.
     void clickMacroButton(XUser& user, int number, int button = 1);
     bool waitForExit(int ms = 10000);
