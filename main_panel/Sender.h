@@ -1,6 +1,8 @@
 #pragma once
 
 #include "MacroSet.h"
+#include "MacroSetCommands.h"
+#include "PanelControls.h"
 #include "Services.h"
 #include "TargetTitles.h"
 
@@ -8,6 +10,7 @@
 #include <QVector>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class DropDownComboBox;
 class MacroButton;
@@ -19,9 +22,9 @@ class QPushButton;
 class QRadioButton;
 
 // The main panel: the 48 macro buttons, the button sets, the toggles, the target titles and the
-// macro sets. It owns nearly all of Keyflare's state, held in its controls; the editor and the
-// grabber work on these controls directly.
-class Sender : public QWidget
+// macro sets. It owns the macro set and the target titles, shows them, and hands them to the
+// editor and the grabber; start-up, closing and sending happen here.
+class Sender : public QWidget, public PanelControls
 {
     Q_OBJECT
 public:
@@ -59,12 +62,7 @@ public:
     // A character typed in Combo1: Ctrl+D deletes the selected macro set after a question.
     bool Combo1_KeyPress(int keyAscii);
 
-    enum class SaveResult
-    {
-        Saved,
-        NoName,
-        Failed
-    };
+    using SaveResult = MacroSetCommands::SaveResult;
     // "Save As...": saves the 48 buttons under a name. NoName when the name prompt was left
     // empty; Failed when the name was refused, the file could not be written, or another load
     // or save was under way.
@@ -107,23 +105,6 @@ public:
 
     const Platform& platform() const { return m_platform; }
 
-    // The controls, under the names the rest of Keyflare knows them by.
-    QVector<MacroButton*> Command1;
-    QPushButton* Command2 = nullptr; // "Save &As..."
-    QPushButton* Command3 = nullptr; // "Cl&ear"
-    QPushButton* Command4 = nullptr; // "&Grab Title"
-    QCheckBox* OnTop = nullptr;
-    QCheckBox* CarageRt = nullptr; // "+Return"
-    QCheckBox* Tabky = nullptr;    // "+Tab"
-    QCheckBox* AutoSave = nullptr;
-    QGroupBox* Frame1 = nullptr;
-    QRadioButton* Option1 = nullptr;       // "1-24"
-    QRadioButton* Option2 = nullptr;       // "25-48"
-    DropDownComboBox* ProgTitle = nullptr; // the target titles; its text is the target title
-    DropDownComboBox* Combo1 = nullptr;    // the macro sets; its text is the current set's name
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-
 Q_SIGNALS:
     // The window has closed for good; the program ends.
     void unloaded();
@@ -133,17 +114,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildControls();
+    void connectControls();
     void sendMacro(int index);
     void openEditor(int index);
     void failSend(bool reached, Typing result);
     void placeWindow(int left, int top);
     bool saveTitleListStep();
-    bool saveMacroSetStep();
-    int askToSaveChanges(int buttons);
-    void loadMacroSet();
+    void showFirstButtonSet();
     int confirmRemoval(QComboBox* list, const QString& before, const QString& after);
-    void endFileOperation();
 
     Platform m_platform;
     MacroSet m_macroSet;
@@ -154,8 +132,5 @@ private:
     int m_busy = 0;
     int m_savedTitleCount = 0;
     bool m_unloaded = false;
-    // A load or a save yields while it runs; a second one must not start inside it.
-    bool m_fileBusy = false;
-    bool m_pickPending = false;
-    QString m_pendingPick;
+    std::unique_ptr<MacroSetCommands> m_commands;
 };
