@@ -1,0 +1,68 @@
+#pragma once
+
+#include "DropDownComboBox.h"
+#include "Sender.h"
+#include "fake/FakeDesktop.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QTest>
+#include <memory>
+
+inline void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A macro-set file whose 48 captions are "C1".. and texts "1".., the first text given.
+inline QByteArray macroSetBytes(const QByteArray& firstText)
+{
+    QByteArray out = "[Keyflare 1.07]\r\n";
+    for (int k = 1; k <= 48; ++k)
+        out += "C" + QByteArray::number(k) + "\r\n" + (k == 1 ? firstText : QByteArray::number(k)) +
+               "\r\n";
+    return out;
+}
+
+// The main panel on the recording fake, in a program folder of its own.
+struct Panel
+{
+    FakeDesktop fake;
+    std::unique_ptr<Sender> sender;
+
+    // Starts the panel, in folder when one is given; files put() before are there at start-up.
+    Sender& start(const QString& folder = QString())
+    {
+        if (!folder.isEmpty())
+            fake.folderPath = folder;
+        sender = std::make_unique<Sender>(fake.platform());
+        sender->Form_Load();
+        return *sender;
+    }
+    QString file(const QString& name) const { return fake.folderPath + name; }
+    void put(const QString& name, const QByteArray& bytes) { writeFile(file(name), bytes); }
+    // The names in the set box.
+    QStringList catalogue() const
+    {
+        QStringList out;
+        for (int i = 0; i < sender->Combo1->count(); ++i)
+            out << sender->Combo1->itemText(i);
+        return out;
+    }
+    // Ctrl+D in a list, after picking entry index (none when -1), answered with answer.
+    void ctrlD(QComboBox* list, int index, int answer)
+    {
+        if (index >= 0)
+            list->setCurrentIndex(index);
+        fake.answers.prepend(answer);
+        QTest::keyClick(list, Qt::Key_D, Qt::ControlModifier);
+    }
+};
