@@ -1,5 +1,5 @@
-// The platform's pure logic: keystroke strings, window matching, key planning on real layouts, and
-// where the program keeps its files.
+// The platform's pure logic: keystroke strings, window matching, key planning on real layouts,
+// titles in COMPOUND_TEXT, and where the program keeps its files.
 #include "DesktopServices.h"
 #include "KeystrokeString.h"
 #include "WindowMatch.h"
@@ -7,32 +7,27 @@
 #include "x11/KeyPlanner.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <xkbcommon/xkbcommon.h>
 
-using Strokes = std::vector<KeyStroke>;
-Q_DECLARE_METATYPE(Strokes)
-
 namespace {
-Strokes chars(const std::u32string& s)
+// Strokes as text: characters as themselves, Enter as "<E>", the Tab key as "<T>".
+QString describe(const std::vector<KeyStroke>& strokes)
 {
-    Strokes out;
-    for (char32_t c : s)
-        out.push_back({KeyStroke::Character, c});
+    QString out;
+    for (const KeyStroke& s : strokes)
+        out += s.kind == KeyStroke::Enter ? QStringLiteral("<E>")
+               : s.kind == KeyStroke::Tab ? QStringLiteral("<T>")
+                                          : QString::fromUcs4(&s.codePoint, 1);
     return out;
 }
-const KeyStroke kEnter{KeyStroke::Enter, 0};
-const KeyStroke kTab{KeyStroke::Tab, 0};
 
 struct Keymap
 {
-    xkb_context* ctx = nullptr;
+    xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     xkb_keymap* map = nullptr;
     explicit Keymap(const char* layout)
     {
-        ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
         const xkb_rule_names names{"evdev", "pc105", layout, "", ""};
         map = xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
     }
@@ -42,7 +37,6 @@ struct Keymap
         xkb_context_unref(ctx);
     }
 };
-
 constexpr uint8_t kShift = 1;
 constexpr uint8_t kLock = 2;
 constexpr uint8_t kMod2 = 16; // Num Lock on the usual maps
@@ -55,70 +49,46 @@ class TestPlatform : public QObject
 private Q_SLOTS:
     void parsesKeystrokeStrings_data();
     void parsesKeystrokeStrings();
-    void refusesMalformedKeystrokeStrings_data();
-    void refusesMalformedKeystrokeStrings();
     void choosesTargetWindow_data();
     void choosesTargetWindow();
     void plansEveryPrintableAscii_data();
     void plansEveryPrintableAscii();
     void decodesCompoundText_data();
     void decodesCompoundText();
-    void survivesAGarbledSettingsFile();
     void choosesProgramFolder_data();
     void choosesProgramFolder();
 };
 
+// What escaping makes of any text is the fuzzer's part; here the key names and what is refused.
 void TestPlatform::parsesKeystrokeStrings_data()
 {
     QTest::addColumn<QString>("keys");
-    QTest::addColumn<Strokes>("expected");
-    QTest::newRow("plain") << QStringLiteral("Hello") << chars(U"Hello");
-    QTest::newRow("escapes") << QStringLiteral("a{+}b{%}{(}{)}{~}{^}{[}{]}")
-                             << chars(U"a+b%()~^[]");
-    QTest::newRow("braces") << QStringLiteral("{{}ENTER{}}") << chars(U"{ENTER}");
-    QTest::newRow("enter and tab") << QStringLiteral("a{ENTER}{TAB}") << [] {
-        Strokes s = chars(U"a");
-        s.push_back(kEnter);
-        s.push_back(kTab);
-        return s;
-    }();
-    QTest::newRow("tab character") << QStringLiteral("a\tb") << [] {
-        Strokes s = chars(U"a");
-        s.push_back(kTab);
-        s.push_back({KeyStroke::Character, U'b'});
-        return s;
-    }();
-    QTest::newRow("beyond the BMP, one stroke per code point")
-        << QString::fromUcs4(U"x\U0001F600y") << chars(U"x\U0001F600y");
-    QTest::newRow("empty") << QString() << Strokes{};
+    QTest::addColumn<QString>("strokes"); // "-" when refused
+    QTest::newRow("key names in any case") << "a{ENTER}{tab}"
+                                           << "a<E><T>";
+    QTest::newRow("the TAB character is the Tab key") << "a\tb"
+                                                      << "a<T>b";
+    QTest::newRow("bare plus") << "a+b"
+                               << "-";
+    QTest::newRow("bare brace") << "{"
+                                << "-";
+    QTest::newRow("unterminated") << "{ENTER"
+                                  << "-";
+    QTest::newRow("unknown key") << "{F5}"
+                                 << "-";
+    QTest::newRow("bare closing") << "}"
+                                  << "-";
+    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) << "-";
 }
 
 void TestPlatform::parsesKeystrokeStrings()
 {
     QFETCH(QString, keys);
-    QFETCH(Strokes, expected);
-    const auto got = parseKeystrokeString(keys);
-    QVERIFY(got.has_value());
-    QVERIFY(*got == expected);
-}
-
-void TestPlatform::refusesMalformedKeystrokeStrings_data()
-{
-    QTest::addColumn<QString>("keys");
-    QTest::newRow("bare plus") << QStringLiteral("a+b");
-    QTest::newRow("bare brace") << QStringLiteral("{");
-    QTest::newRow("unterminated") << QStringLiteral("{ENTER");
-    QTest::newRow("unknown key") << QStringLiteral("{F5}");
-    QTest::newRow("bare closing") << QStringLiteral("}");
-    QTest::newRow("lone surrogate") << QString(QChar(0xD800));
-}
-
-void TestPlatform::refusesMalformedKeystrokeStrings()
-{
-    QFETCH(QString, keys);
+    QFETCH(QString, strokes);
     QString error;
-    QVERIFY(!parseKeystrokeString(keys, &error).has_value());
-    QVERIFY(!error.isEmpty());
+    const auto got = parseKeystrokeString(keys, &error);
+    QCOMPARE(got ? describe(*got) : QStringLiteral("-"), strokes);
+    QCOMPARE(error.isEmpty(), got.has_value());
 }
 
 void TestPlatform::choosesTargetWindow_data()
@@ -207,25 +177,6 @@ void TestPlatform::plansEveryPrintableAscii()
     QVERIFY(planner.keyFor(U'\r').has_value());
 }
 
-void TestPlatform::survivesAGarbledSettingsFile()
-{
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    QDir(home.path()).mkpath("Keyflare");
-    QFile conf(home.filePath("Keyflare/Keyflare.conf"));
-    QVERIFY(conf.open(QIODevice::WriteOnly));
-    conf.write("[Settings]\nTop=\x01\xff\xfe garbage\nLeft=-99999999999999999999\n"
-               "On%20Top=yes\n\0\0\0[[[\n=\n" +
-               QByteArray(100000, 'x'));
-    conf.close();
-    QtSettingsStore store;
-    store.read(QStringLiteral("Top"), QStringLiteral("0")); // whatever it makes of it, no crash
-    QCOMPARE(store.read(QStringLiteral("Missing"), QStringLiteral("7")), QStringLiteral("7"));
-    store.write(QStringLiteral("Top"), QStringLiteral("150"));
-    QCOMPARE(QtSettingsStore().read(QStringLiteral("Top"), QStringLiteral("0")),
-             QStringLiteral("150"));
-}
-
 void TestPlatform::choosesProgramFolder_data()
 {
     QTest::addColumn<QString>("exeDir");
@@ -256,7 +207,6 @@ void TestPlatform::decodesCompoundText_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
-    QTest::newRow("ASCII") << QByteArray("xterm") << "xterm";
     QTest::newRow("Latin-1 by default") << QByteArray("caf\xe9") << "café";
     // What Xlib writes for "kf Жёлтый éclair 日本".
     QTest::newRow("as Xlib writes it") << QByteArray("kf \x1b-L\xb6\xf1\xdb\xe2\xeb\xd9 \x1b-A\xe9"
