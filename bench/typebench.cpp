@@ -32,7 +32,7 @@ struct Run
 };
 
 // Waits until the receiver has stopped receiving; returns when its last byte came.
-Run finish(const XTermTarget& term, qsizetype offset, const QByteArray& expected,
+Run finish(const Receiver& term, qsizetype offset, const QByteArray& expected,
            const QElapsedTimer& clock)
 {
     QByteArray got;
@@ -53,7 +53,7 @@ Run finish(const XTermTarget& term, qsizetype offset, const QByteArray& expected
 }
 
 // The program keeps one desktop connection for its lifetime; so does the benchmark.
-Run keyflare(X11Desktop& desktop, XTermTarget& term, const QString& title, const QString& text)
+Run keyflare(X11Desktop& desktop, Receiver& term, const QString& title, const QString& text)
 {
     const qsizetype offset = term.received().size();
     QElapsedTimer clock;
@@ -63,7 +63,7 @@ Run keyflare(X11Desktop& desktop, XTermTarget& term, const QString& title, const
     return finish(term, offset, text.toUtf8(), clock);
 }
 
-Run xdotool(XTermTarget& term, const QString& title, const QString& text, bool noDelay)
+Run xdotool(Receiver& term, const QString& title, const QString& text, bool noDelay)
 {
     X11Desktop desktop;
     desktop.activate(title); // focus first, untimed: xdotool types into the focused window
@@ -114,7 +114,7 @@ int main(int argc, char* argv[])
         const QString layout =
             QStringLiteral("%1 (group %2)").arg(QLatin1String(l.name)).arg(l.group + 1);
         const QString title = QStringLiteral("kf bench %1").arg(layout);
-        XTermTarget term(title, QStringLiteral("120x20+20+300"));
+        Receiver term(title, QStringLiteral("120x20+20+300"));
         if (!term.start(user) && !term.start(user)) {
             std::fprintf(stderr, "cannot start xterm\n");
             return 1;

@@ -54,7 +54,7 @@ void TestInstall::installedProgramUsesTheDataFolder()
     if (qEnvironmentVariableIsEmpty("DISPLAY") || !m_user.ok())
         QSKIP("needs an X server: run through ./test.sh");
     const QString title = QStringLiteral("kf-installed-%1").arg(QCoreApplication::applicationPid());
-    XTermTarget term(title, QStringLiteral("60x8+20+500"));
+    Receiver term(title, QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app(m_root.filePath("usr/bin/keyflare"));
     app.putFile("Keyflare.ini", title.toUtf8() + "\r\n"); // in the per-user data folder

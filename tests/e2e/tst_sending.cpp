@@ -81,7 +81,7 @@ void TestSending::initTestCase()
 
 void TestSending::sendsClickedButtonsToTarget()
 {
-    XTermTarget term(uniqueTitle("kf-e2e-target"), QStringLiteral("60x8+20+500"));
+    Receiver term(uniqueTitle("kf-e2e-target"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     QVERIFY(app.start(m_user));
@@ -113,7 +113,7 @@ void TestSending::sendsClickedButtonsToTarget()
 
 void TestSending::reportsMissingTargetAndTypesNothing()
 {
-    XTermTarget bystander(uniqueTitle("kf-e2e-bystander"), QStringLiteral("60x8+20+500"));
+    Receiver bystander(uniqueTitle("kf-e2e-bystander"), QStringLiteral("60x8+20+500"));
     QVERIFY(bystander.start(m_user));
     KeyflareProgram app;
     QVERIFY(app.start(m_user));
@@ -162,7 +162,7 @@ void TestSending::startsOnTopWhenStored()
 
 void TestSending::editsAButtonAndSendsIt()
 {
-    XTermTarget term(uniqueTitle("kf-e2e-edited"), QStringLiteral("60x8+20+500"));
+    Receiver term(uniqueTitle("kf-e2e-edited"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     QVERIFY(app.start(m_user));
@@ -189,7 +189,7 @@ void TestSending::editsAButtonAndSendsIt()
 
 void TestSending::keepsTargetTitlesInTheirFile()
 {
-    XTermTarget term(uniqueTitle("kf-e2e-listed"), QStringLiteral("60x8+20+500"));
+    Receiver term(uniqueTitle("kf-e2e-listed"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     const QByteArray listed = uniqueTitle("kf-e2e-listed").toUtf8();
@@ -215,7 +215,7 @@ void TestSending::keepsTargetTitlesInTheirFile()
 
 void TestSending::loadsAPickedMacroSet()
 {
-    XTermTarget term(uniqueTitle("kf-e2e-sets"), QStringLiteral("60x8+20+500"));
+    Receiver term(uniqueTitle("kf-e2e-sets"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     app.putFile("Keyflare.ini", uniqueTitle("kf-e2e-sets").toUtf8() + "\r\n");
@@ -237,7 +237,7 @@ void TestSending::grabsATitleByPointing()
     QString title = uniqueTitle("kf-e2e-grab") + QStringLiteral(" Жёлтый éclair ");
     while (title.size() < 120)
         title += QLatin1Char(title.size() % 10 == 0 ? '|' : 'x');
-    XTermTarget term(title, QStringLiteral("60x8+300+500"));
+    Receiver term(title, QStringLiteral("60x8+300+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     QVERIFY(app.start(m_user));
@@ -277,7 +277,7 @@ void TestSending::grabsATitleByPointing()
 void TestSending::typedTextStaysTyped()
 {
     const QString prefix = uniqueTitle("kf-e2e-typed");
-    XTermTarget term(prefix + QStringLiteral(" - now"), QStringLiteral("60x8+20+500"));
+    Receiver term(prefix + QStringLiteral(" - now"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     app.putFile("Keyflare.ini", (prefix + QStringLiteral(" - stale\r\n")).toUtf8());
@@ -302,7 +302,7 @@ void TestSending::typedTextStaysTyped()
 // A press on the editor's selector with a change pending asks once and moves one button.
 void TestSending::selectorPressAsksOnce()
 {
-    XTermTarget term(uniqueTitle("kf-e2e-selector"), QStringLiteral("60x8+20+500"));
+    Receiver term(uniqueTitle("kf-e2e-selector"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     app.putFile("Keyflare.ini", uniqueTitle("kf-e2e-selector").toUtf8() + "\r\n");
@@ -335,7 +335,7 @@ void TestSending::selectorPressAsksOnce()
 void TestSending::grabberCancelTakesNothing()
 {
     const QString title = uniqueTitle("kf-e2e-cancel");
-    XTermTarget term(title, QStringLiteral("60x8+300+600"));
+    Receiver term(title, QStringLiteral("60x8+300+600"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     QVERIFY(app.start(m_user));

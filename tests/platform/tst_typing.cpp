@@ -76,7 +76,7 @@ void TestTyping::typesEveryCharacter()
     const QByteArray expected = text.toUtf8() + "\r";
     const QString title = uniqueTitle("kf typing") + " " + QTest::currentDataTag();
     {
-        XTermTarget term(title);
+        Receiver term(title);
         QVERIFY(term.start(m_user));
         X11Desktop desktop;
         const WindowId target = desktop.activate(title);
@@ -104,7 +104,7 @@ void TestTyping::ignoresHeldModifiers()
 {
     QFETCH(uint, keysym);
     const QString title = uniqueTitle("kf held") + " " + QTest::currentDataTag();
-    XTermTarget term(title);
+    Receiver term(title);
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
     const WindowId target = desktop.activate(title);
@@ -125,7 +125,7 @@ void TestTyping::ignoresHeldModifiers()
 
 void TestTyping::ignoresCapsAndNumLock()
 {
-    XTermTarget term(uniqueTitle("kf locks"));
+    Receiver term(uniqueTitle("kf locks"));
     QVERIFY(term.start(m_user));
     const int locks = 2 | 16; // Caps Lock and Num Lock
     m_user.lockModifiers(locks, locks);
@@ -141,7 +141,7 @@ void TestTyping::ignoresCapsAndNumLock()
 
 void TestTyping::feedsASlowReceiverExactly()
 {
-    SlowReceiver slow(uniqueTitle("kf slow"), 5);
+    Receiver slow(uniqueTitle("kf slow"), QString(), 5, Receiver::Slow);
     QVERIFY(slow.start(m_user));
     X11Desktop desktop;
     const WindowId target = desktop.activate(uniqueTitle("kf slow"));
@@ -155,7 +155,7 @@ void TestTyping::feedsASlowReceiverExactly()
 
 void TestTyping::followsALayoutSwitch()
 {
-    XTermTarget term(uniqueTitle("kf switch"));
+    Receiver term(uniqueTitle("kf switch"));
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
     WindowId target = desktop.activate(uniqueTitle("kf switch"));
@@ -169,7 +169,7 @@ void TestTyping::followsALayoutSwitch()
 
 void TestTyping::refusesWhatItCannotType()
 {
-    XTermTarget term(uniqueTitle("kf refuse all"));
+    Receiver term(uniqueTitle("kf refuse all"));
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
     const WindowId target = desktop.activate(uniqueTitle("kf refuse all"));

@@ -41,9 +41,9 @@ void TestX11Desktop::activatesTheMatchingWindow()
 {
     QFETCH(QString, target);
     QFETCH(int, receiver);
-    XTermTarget first(uniqueTitle("KF Match"), QStringLiteral("40x5+20+500"));
-    XTermTarget second(uniqueTitle("kf match") + QStringLiteral(" (1) [draft].txt"),
-                       QStringLiteral("40x5+500+500"));
+    Receiver first(uniqueTitle("KF Match"), QStringLiteral("40x5+20+500"));
+    Receiver second(uniqueTitle("kf match") + QStringLiteral(" (1) [draft].txt"),
+                    QStringLiteral("40x5+500+500"));
     QVERIFY(first.start(m_user));
     QVERIFY(second.start(m_user));
 
@@ -52,8 +52,8 @@ void TestX11Desktop::activatesTheMatchingWindow()
     QVERIFY2(window != 0, qPrintable(desktop.lastError()));
     QCOMPARE(window, receiver == 0 ? first.window() : second.window());
     QCOMPARE(desktop.inject(window, QStringLiteral("x")), Typing::Done);
-    const XTermTarget& hit = receiver == 0 ? first : second;
-    const XTermTarget& miss = receiver == 0 ? second : first;
+    const Receiver& hit = receiver == 0 ? first : second;
+    const Receiver& miss = receiver == 0 ? second : first;
     QCOMPARE(hit.waitFor("x"), QByteArray("x"));
     QCOMPARE(miss.settle(), QByteArray());
 }
@@ -67,8 +67,8 @@ void TestX11Desktop::failsWithoutAWindow()
 
 void TestX11Desktop::typesNothingOnceTheFocusMoved()
 {
-    XTermTarget term(uniqueTitle("kf moved target"), QStringLiteral("40x5+20+500"));
-    XTermTarget other(uniqueTitle("kf moved other"), QStringLiteral("40x5+500+500"));
+    Receiver term(uniqueTitle("kf moved target"), QStringLiteral("40x5+20+500"));
+    Receiver other(uniqueTitle("kf moved other"), QStringLiteral("40x5+500+500"));
     QVERIFY(term.start(m_user));
     QVERIFY(other.start(m_user));
     X11Desktop desktop;
@@ -85,7 +85,7 @@ void TestX11Desktop::typesNothingOnceTheFocusMoved()
 void TestX11Desktop::findsWindowUnderPointer()
 {
     const QString title = uniqueTitle("kf pointer Ünïcödé");
-    XTermTarget term(title, QStringLiteral("40x5+300+300"));
+    Receiver term(title, QStringLiteral("40x5+300+300"));
     QVERIFY(term.start(m_user));
     const QRect inside = m_user.clientRect(term.window());
     X11Desktop desktop;
@@ -104,7 +104,7 @@ void TestX11Desktop::findsWindowUnderPointer()
 
 void TestX11Desktop::typesNothingIntoAClosedWindow()
 {
-    XTermTarget term(uniqueTitle("kf closing"));
+    Receiver term(uniqueTitle("kf closing"));
     QVERIFY(term.start(m_user));
     X11Desktop desktop;
     const WindowId target = desktop.activate(uniqueTitle("kf closing"));
@@ -153,7 +153,7 @@ void TestX11Desktop::survivesALostXServer()
 // window of its own. Another client may destroy that window; the event then never comes.
 void TestX11Desktop::activatesWithoutItsHelperWindow()
 {
-    XTermTarget term(uniqueTitle("kf no helper"));
+    Receiver term(uniqueTitle("kf no helper"));
     QVERIFY(term.start(m_user));
     const QList<quint32> before = m_user.rootChildren();
     X11Desktop desktop;

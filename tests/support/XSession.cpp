@@ -225,24 +225,24 @@ void XUser::sync()
     std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
 }
 
-XTermTarget::XTermTarget(QString title, QString geometry, int microsecondsPerByte)
-    : m_title(std::move(title)), m_geometry(std::move(geometry)), m_delayUs(microsecondsPerByte)
+Receiver::Receiver(QString title, QString geometry, int delay, Kind kind)
+    : m_title(std::move(title)), m_geometry(std::move(geometry)), m_delay(delay), m_kind(kind)
 {
 }
 
-XTermTarget::~XTermTarget()
+Receiver::~Receiver()
 {
     close();
 }
 
-void XTermTarget::close()
+void Receiver::close()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.kill();
     m_process.waitForFinished(2000);
-    // The next xterm may get the same window id; until the window manager has let go of this
-    // one, it could mistake the new window for the old one and drop it.
+    // The next window may get the same id; until the window manager has let go of this one, it
+    // could mistake the new window for the old one and drop it.
     X11Desktop desktop;
     const QDeadlineTimer deadline(3000);
     for (bool listed = true; listed && !deadline.hasExpired(); pause(10)) {
@@ -269,18 +269,23 @@ quint32 startWithWindow(QProcess& process, const QString& program, const QString
 }
 } // namespace
 
-bool XTermTarget::start(XUser& user)
+bool Receiver::start(XUser& user)
 {
+    const QString out = m_dir.filePath(QStringLiteral("received"));
+    if (m_kind == Slow) {
+        m_window = startWithWindow(m_process, testHelperPath(QStringLiteral("slowreceiver")),
+                                   {m_title, out, QString::number(m_delay)}, user, m_title);
+        return m_window != 0;
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     m_process.setProcessEnvironment(env);
-    const QString out = m_dir.filePath(QStringLiteral("received"));
     m_window = startWithWindow(m_process, QStringLiteral("xterm"),
                                {QStringLiteral("-u8"), QStringLiteral("-xrm"),
                                 QStringLiteral("XTerm*utf8Title: true"), QStringLiteral("-T"),
                                 m_title, QStringLiteral("-geometry"), m_geometry,
                                 QStringLiteral("-e"), testHelperPath(QStringLiteral("ttycapture")),
-                                out, QString::number(m_delayUs)},
+                                out, QString::number(m_delay)},
                                user, m_title);
     const QDeadlineTimer deadline(10000);
     while (m_window && !QFile::exists(out + QStringLiteral(".ready")) && !deadline.hasExpired())
@@ -296,13 +301,13 @@ bool XTermTarget::start(XUser& user)
     return true;
 }
 
-QByteArray XTermTarget::received() const
+QByteArray Receiver::received() const
 {
     QFile f(m_dir.filePath(QStringLiteral("received")));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QByteArray XTermTarget::waitFor(const QByteArray& expected, int ms) const
+QByteArray Receiver::waitFor(const QByteArray& expected, int ms) const
 {
     const QDeadlineTimer deadline(ms);
     QByteArray got = received();
@@ -313,7 +318,7 @@ QByteArray XTermTarget::waitFor(const QByteArray& expected, int ms) const
     return got;
 }
 
-QByteArray XTermTarget::settle(int ms) const
+QByteArray Receiver::settle(int ms) const
 {
     pause(ms);
     return received();
@@ -544,35 +549,4 @@ int XUser::spareKeycodes()
     }
     std::free(map);
     return spare;
-}
-
-SlowReceiver::SlowReceiver(QString title, int millisecondsPerEvent)
-    : m_title(std::move(title)), m_delayMs(millisecondsPerEvent)
-{
-}
-
-SlowReceiver::~SlowReceiver()
-{
-    m_process.kill();
-    m_process.waitForFinished(2000);
-}
-
-bool SlowReceiver::start(XUser& user)
-{
-    return startWithWindow(
-               m_process, testHelperPath(QStringLiteral("slowreceiver")),
-               {m_title, m_dir.filePath(QStringLiteral("received")), QString::number(m_delayMs)},
-               user, m_title) != 0;
-}
-
-QByteArray SlowReceiver::waitFor(const QByteArray& expected, int ms) const
-{
-    const QDeadlineTimer deadline(ms);
-    QByteArray got;
-    do {
-        pause(20);
-        QFile f(m_dir.filePath(QStringLiteral("received")));
-        got = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    } while (got.size() < expected.size() && !deadline.hasExpired());
-    return got;
 }

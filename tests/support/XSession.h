@@ -73,30 +73,38 @@ private:
     quint32 m_root = 0;
 };
 
-// A real xterm that records, byte for byte, what reaches its terminal.
-class XTermTarget
+// A real program that shows a window titled title and records, byte for byte, the text that
+// reaches it: an xterm whose terminal is read raw, or a deliberately slow X client.
+class Receiver
 {
 public:
-    // title: the window's title; geometry: an X geometry in characters and pixels.
-    explicit XTermTarget(QString title, QString geometry = QStringLiteral("80x10+20+600"),
-                         int microsecondsPerByte = 0);
-    ~XTermTarget();
+    enum Kind
+    {
+        XTerm,
+        Slow
+    };
+    // geometry: an X geometry in characters and pixels (xterm); delay: how long the receiver
+    // takes for each byte (xterm, microseconds) or each key event (slow client, milliseconds).
+    explicit Receiver(QString title, QString geometry = QStringLiteral("80x10+20+600"),
+                      int delay = 0, Kind kind = XTerm);
+    ~Receiver();
 
-    // Starts xterm and waits until its window exists and its terminal is raw.
+    // Starts the program and waits until its window exists and it is ready to read.
     bool start(XUser& user);
-    // Ends xterm and waits until its window is gone.
+    // Ends the program and waits until its window is gone.
     void close();
     quint32 window() const { return m_window; }
     QByteArray received() const;
     // Waits until at least expected.size() bytes arrived (or ms passed); returns what arrived.
-    QByteArray waitFor(const QByteArray& expected, int ms = 5000) const;
+    QByteArray waitFor(const QByteArray& expected, int ms = 15000) const;
     // Waits ms more and returns what arrived: for checking that nothing (more) came.
     QByteArray settle(int ms = 300) const;
 
 private:
     QString m_title;
     QString m_geometry;
-    int m_delayUs;
+    int m_delay;
+    Kind m_kind;
     QTemporaryDir m_dir;
     QProcess m_process;
     quint32 m_window = 0;
@@ -135,22 +143,6 @@ private:
     QString m_executable;
     QString m_folder;
     quint32 m_window = 0;
-};
-
-// An X client that takes a fixed time for every key event and records the text it reads.
-class SlowReceiver
-{
-public:
-    SlowReceiver(QString title, int millisecondsPerEvent);
-    ~SlowReceiver();
-    bool start(XUser& user);
-    QByteArray waitFor(const QByteArray& expected, int ms = 15000) const;
-
-private:
-    QString m_title;
-    int m_delayMs;
-    QTemporaryDir m_dir;
-    QProcess m_process;
 };
 
 // A window title no other test run shares: base and this process's id.
