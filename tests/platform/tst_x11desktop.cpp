@@ -117,27 +117,35 @@ void TestX11Desktop::typesNothingIntoAClosedWindow()
 
 void TestX11Desktop::survivesALostXServer()
 {
-    X11Desktop nowhere(QStringLiteral(":239"));
+    X11Desktop nowhere(QStringLiteral(":6553"));
     QVERIFY(!nowhere.activate(QStringLiteral("anything")));
     QVERIFY(nowhere.lastError().contains(QStringLiteral("connect")));
 
-    // A server of our own, which we stop under the backend's feet and start again.
-    const QString display = QStringLiteral(":238");
+    // A server of our own, which we stop under the backend's feet and start again on the same
+    // display. The first picks a free display itself; each ends cleanly, leaving no lock behind.
+    QString display;
     const auto startServer = [&](QProcess& server) {
-        server.start(QStringLiteral("Xvfb"),
-                     {display, QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QStringList args{QStringLiteral("-nolisten"), QStringLiteral("tcp")};
+        args << (display.isEmpty() ? QStringList{QStringLiteral("-displayfd"), QStringLiteral("1")}
+                                   : QStringList{display});
+        server.start(QStringLiteral("Xvfb"), args);
+        if (display.isEmpty() && server.waitForReadyRead(10000))
+            display = QLatin1Char(':') + QString::fromLatin1(server.readLine().trimmed());
         X11Desktop probe(display);
-        for (int i = 0; i < 200 && !probe.isConnected(); ++i)
+        for (int i = 0; i < 400 && !display.isEmpty() && !probe.isConnected(); ++i)
             QTest::qWait(25);
-        return probe.isConnected();
+        return !display.isEmpty() && probe.isConnected();
+    };
+    const auto stopServer = [](QProcess& server) {
+        server.terminate();
+        server.waitForFinished(5000);
     };
     QProcess server;
     if (!startServer(server))
         QSKIP("cannot start a second X server here");
     X11Desktop desktop(display);
     QVERIFY(desktop.isConnected());
-    server.kill();
-    server.waitForFinished();
+    stopServer(server);
     QVERIFY(!desktop.activate(QStringLiteral("anything")));
     QCOMPARE(desktop.inject(1, QStringLiteral("abc")), Typing::Unavailable);
     QVERIFY(desktop.windowUnderPointer().id == 0);
@@ -145,8 +153,7 @@ void TestX11Desktop::survivesALostXServer()
     QProcess again;
     QVERIFY(startServer(again));
     QVERIFY(desktop.isConnected()); // a broken connection is replaced on the next use
-    again.kill();
-    again.waitForFinished();
+    stopServer(again);
 }
 
 // The backend stamps activation requests with a server time, which it learns from an event on a
