@@ -6,7 +6,8 @@ KEYFLARE_BUILD_PACKAGES=(
     libxkbcommon-dev libxkbcommon-x11-dev xkb-data
 )
 # The real-X11 tests: a private X server, a window manager and real programs to type into.
-KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils xdotool dpkg-dev desktop-file-utils)
+KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils xdotool dpkg-dev desktop-file-utils
+    python3-gi gir1.2-gtk-3.0)
 
 # The sanitizer build and the fuzzers (clang with its runtime libraries).
 KEYFLARE_CHECK_PACKAGES=(clang libclang-rt-14-dev)

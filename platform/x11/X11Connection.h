@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KeyPacking.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
@@ -45,9 +47,15 @@ struct X11Connection
     bool keymapStale = true;
     xcb_window_t watched = XCB_NONE; // the window whose loss of the focus ends typing
     bool focusLeft = false;
-    // Characters the layout lacks, mapped onto spare keycodes for as long as receivers may
-    // still be reading keys typed with them.
-    std::map<char32_t, uint8_t> borrowed;
+    // Characters the layout lacks, put on spare keycodes for as long as receivers may still be
+    // reading keys typed with them: where each one stands, and what each borrowed keycode holds.
+    struct Slot
+    {
+        uint8_t keycode;
+        uint8_t group;
+    };
+    std::map<char32_t, Slot> borrowed;
+    std::map<uint8_t, KeyPacking::Row> borrowedRows;
     QByteArray hostname;
 
     // Connection, properties and events (X11Connection.cpp).
@@ -91,21 +99,34 @@ struct X11Connection
         {
             return syms.data() + static_cast<size_t>(kc - first) * static_cast<size_t>(perKeycode);
         }
+        xcb_keysym_t* at(uint8_t kc)
+        {
+            return syms.data() + static_cast<size_t>(kc - first) * static_cast<size_t>(perKeycode);
+        }
     };
 
     // The map of the keyboard XTEST drives, read again whenever the server said it changed.
     xkb_keymap* keymap();
     bool readCoreMap(CoreMap* map);
-    // True when kc types sym and nothing else. The server may report a key we filled with one
-    // symbol in its own shape (NoSymbol on levels it folded), so those count too.
-    static bool holdsOnly(const CoreMap& map, uint8_t kc, xcb_keysym_t sym);
+    // The core map, at least as wide as a borrowed keycode's row.
+    bool readWideMap(CoreMap* map);
+    static CoreMap widened(const CoreMap& map, int width);
+    // True when keycode kc still holds row.
+    static bool rowHolds(const CoreMap& map, uint8_t kc, const KeyPacking::Row& row);
     static bool isEmpty(const CoreMap& map, uint8_t kc);
-    // Maps each character in missing onto a spare keycode, reusing the ones still mapped from
-    // an earlier send. One keycode per character, all before the first key is typed: remapping
-    // while typing races the receivers' reading of the map.
+    // Puts every character in missing on a borrowed keycode, reusing what an earlier send left
+    // there, all with one change of the map before the first key is typed: changing the map
+    // while typing races the receivers' reading of it. False, with the reason, when the spare
+    // keycodes cannot hold them or the server refuses the change.
     bool borrow(const std::set<char32_t>& missing, QString* error);
+    // Sends the keys of wanted that differ from map in one checked request; false, with the
+    // reason, when the server refuses it.
+    bool changeKeys(const CoreMap& map, const CoreMap& wanted, QString* error);
+    void forgetKeycode(uint8_t kc);
     // Gives the borrowed keycodes back, unless someone else has remapped them meanwhile.
     void restoreBorrowed();
     void lockModifiers(uint8_t affect, uint8_t values);
+    // Locks keyboard group group (0 to 3); keys queued after this are read in that group.
+    void lockGroup(uint32_t group);
     void fakeKey(uint8_t type, uint8_t keycode);
 };

@@ -2,14 +2,17 @@
 
 #include "../Services.h"
 #include "../WindowMatch.h"
+#include "KeyPlanner.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class QTimer;
 struct X11Connection;
 struct KeyStroke;
+class KeyPlanner;
 
 // The window manager services on an X11 server, through a connection of Keyflare's own (Qt's
 // connection stays Qt's). Keys go in through XTEST, so receivers see them as real typing.
@@ -34,6 +37,16 @@ public:
 private:
     bool ensureConnection();
     Typing typeStrokes(uint32_t target, const std::vector<KeyStroke>& strokes);
+    // A planned key and the keyboard group it is typed in.
+    struct GroupKey
+    {
+        PlannedKey key;
+        uint32_t group;
+    };
+    Typing typeKeys(uint32_t target, const std::vector<GroupKey>& plan, uint32_t group,
+                    uint32_t lockedGroup,
+                    const std::function<const KeyPlanner&(uint32_t)>& plannerFor);
+    bool isBorrowedKey(uint8_t keycode) const;
     void scheduleRestore();
 
     QString m_display;

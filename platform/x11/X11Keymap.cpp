@@ -1,5 +1,7 @@
 #include "X11Connection.h"
 
+#include <algorithm>
+
 // xkb.h names a field "explicit", a C++ keyword.
 #define explicit explicit_
 #include <xcb/xkb.h>
@@ -37,12 +39,14 @@ bool X11Connection::readCoreMap(CoreMap* map)
     return true;
 }
 
-bool X11Connection::holdsOnly(const CoreMap& map, uint8_t kc, xcb_keysym_t sym)
+bool X11Connection::rowHolds(const CoreMap& map, uint8_t kc, const KeyPacking::Row& row)
 {
-    if (map.of(kc)[0] != sym)
-        return false;
-    for (int i = 1; i < map.perKeycode; ++i) {
-        if (map.of(kc)[i] != sym && map.of(kc)[i] != XCB_NO_SYMBOL)
+    for (int i = 0; i < KeyPacking::kColumns; ++i) {
+        const xcb_keysym_t got = i < map.perKeycode ? map.of(kc)[i] : XCB_NO_SYMBOL;
+        // The server may keep a symbol that stands on both levels of a group on the first only,
+        // and may fill the columns of groups a key lacks as it likes.
+        const bool folded = i % 2 == 1 && got == XCB_NO_SYMBOL && row[i] == row[i - 1];
+        if (row[i] != XCB_NO_SYMBOL && got != row[i] && !folded)
             return false;
     }
     return true;
@@ -57,82 +61,164 @@ bool X11Connection::isEmpty(const CoreMap& map, uint8_t kc)
     return true;
 }
 
+X11Connection::CoreMap X11Connection::widened(const CoreMap& map, int width)
+{
+    CoreMap out;
+    out.first = map.first;
+    out.perKeycode = width;
+    const size_t keys = map.syms.size() / static_cast<size_t>(map.perKeycode);
+    out.syms.assign(keys * static_cast<size_t>(width), XCB_NO_SYMBOL);
+    for (size_t k = 0; k < keys; ++k)
+        std::copy_n(map.syms.data() + k * static_cast<size_t>(map.perKeycode),
+                    std::min(map.perKeycode, width),
+                    out.syms.data() + k * static_cast<size_t>(width));
+    return out;
+}
+
+void X11Connection::forgetKeycode(uint8_t kc)
+{
+    borrowedRows.erase(kc);
+    for (auto it = borrowed.begin(); it != borrowed.end();)
+        it = it->second.keycode == kc ? borrowed.erase(it) : std::next(it);
+}
+
+bool X11Connection::readWideMap(CoreMap* map)
+{
+    CoreMap read;
+    if (!readCoreMap(&read))
+        return false;
+    *map = widened(read, std::max(read.perKeycode, KeyPacking::kColumns));
+    return true;
+}
+
 bool X11Connection::borrow(const std::set<char32_t>& missing, QString* error)
 {
     CoreMap map;
-    if (!readCoreMap(&map)) {
+    if (!readWideMap(&map)) {
         *error = QStringLiteral("cannot read the keyboard map");
         return false;
     }
     // Forget keycodes that someone else has remapped meanwhile.
-    for (auto it = borrowed.begin(); it != borrowed.end();) {
-        if (holdsOnly(map, it->second, xkb_utf32_to_keysym(it->first)))
-            ++it;
-        else
-            it = borrowed.erase(it);
+    for (auto it = borrowedRows.begin(); it != borrowedRows.end();) {
+        const uint8_t kc = it->first;
+        ++it;
+        if (!rowHolds(map, kc, borrowedRows[kc]))
+            forgetKeycode(kc);
     }
+    std::set<char32_t> toPlace;
+    for (char32_t ch : missing) {
+        if (!borrowed.count(ch))
+            toPlace.insert(ch);
+    }
+    if (toPlace.empty())
+        return true;
+
+    // Spare keycodes first, then borrowed ones that hold nothing this text needs.
     std::vector<uint8_t> spare;
-    for (int kc = map.first; kc < map.first + static_cast<int>(map.syms.size()) / map.perKeycode;
-         ++kc) {
+    const int keys = static_cast<int>(map.syms.size()) / map.perKeycode;
+    for (int kc = map.first; kc < map.first + keys; ++kc) {
         if (isEmpty(map, static_cast<uint8_t>(kc)))
             spare.push_back(static_cast<uint8_t>(kc));
     }
-    // Keycodes borrowed for characters not needed now may be taken back.
-    for (auto it = borrowed.begin(); it != borrowed.end() && spare.size() < missing.size();) {
-        if (missing.count(it->first)) {
-            ++it;
-            continue;
-        }
-        spare.push_back(it->second);
-        it = borrowed.erase(it);
+    for (const auto& [kc, row] : borrowedRows) {
+        bool needed = false;
+        for (const auto& [ch, slot] : borrowed)
+            needed = needed || (slot.keycode == kc && missing.count(ch));
+        if (!needed)
+            spare.push_back(kc);
     }
-    size_t needed = 0;
-    for (char32_t ch : missing)
-        needed += borrowed.count(ch) ? 0 : 1;
-    if (needed > spare.size()) {
+    const std::vector<KeyPacking::Row> rows = KeyPacking::rows(KeyPacking::pairs(toPlace));
+    if (rows.size() > spare.size()) {
         *error = QStringLiteral("the text needs %1 characters that the keyboard layout lacks; "
-                                "at most %2 can be typed at once")
-                     .arg(missing.size())
-                     .arg(spare.size() + missing.size() - needed);
+                                "the keyboard has room for %2 more")
+                     .arg(toPlace.size())
+                     .arg(spare.size() * KeyPacking::kColumns);
         return false;
     }
-    for (char32_t ch : missing) {
-        if (borrowed.count(ch))
-            continue;
-        const uint8_t kc = spare.back();
-        spare.pop_back();
-        // The same symbol on every level and group, so neither Shift nor the group in force
-        // can turn it into another character (a letter alone would read as lower case).
-        const std::vector<xcb_keysym_t> syms(static_cast<size_t>(map.perKeycode),
-                                             xkb_utf32_to_keysym(ch));
-        xcb_change_keyboard_mapping(c, 1, kc, static_cast<uint8_t>(map.perKeycode), syms.data());
-        borrowed[ch] = kc;
+    CoreMap wanted = map;
+    std::vector<uint8_t> used;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const uint8_t kc = spare[i];
+        forgetKeycode(kc);
+        std::fill_n(wanted.at(kc), wanted.perKeycode, XCB_NO_SYMBOL);
+        std::copy(rows[i].begin(), rows[i].end(), wanted.at(kc));
+        borrowedRows[kc] = rows[i];
+        used.push_back(kc);
+        for (int col = 0; col < KeyPacking::kColumns; ++col) {
+            if (const char32_t ch = xkb_keysym_to_utf32(rows[i][static_cast<size_t>(col)]))
+                borrowed.insert({ch, {kc, static_cast<uint8_t>(col / KeyPacking::kLevels)}});
+        }
     }
-    sync();
+    // A server may refuse a change, with an error or without, and another program may change
+    // the same keys at the same moment: what the server holds afterwards is what counts.
+    CoreMap now;
+    const bool changed = changeKeys(map, wanted, error) && readWideMap(&now);
+    for (uint8_t kc : used) {
+        if (!changed || !rowHolds(now, kc, borrowedRows[kc])) {
+            if (changed)
+                *error = QStringLiteral("the X server did not take the change of the keyboard map");
+            for (uint8_t k : used)
+                forgetKeycode(k);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool X11Connection::changeKeys(const CoreMap& map, const CoreMap& wanted, QString* error)
+{
+    int low = -1;
+    int high = -1;
+    for (size_t i = 0; i < map.syms.size(); ++i) {
+        if (map.syms[i] != wanted.syms[i]) {
+            const int kc = map.first + static_cast<int>(i) / map.perKeycode;
+            low = low < 0 ? kc : low;
+            high = kc;
+        }
+    }
+    if (low < 0)
+        return true;
+    // One request for all keys: receivers see one change, never a half-done one.
+    const auto kc = static_cast<uint8_t>(low);
+    xcb_generic_error_t* e =
+        xcb_request_check(c, xcb_change_keyboard_mapping_checked(
+                                 c, static_cast<uint8_t>(high - low + 1), kc,
+                                 static_cast<uint8_t>(wanted.perKeycode), wanted.of(kc)));
     keymapStale = true;
+    if (e) {
+        std::free(e);
+        *error = QStringLiteral("the X server refused to change the keyboard map");
+        return false;
+    }
     return true;
 }
 
 void X11Connection::restoreBorrowed()
 {
     CoreMap map;
-    if (borrowed.empty() || !readCoreMap(&map))
+    if (borrowedRows.empty() || !readWideMap(&map))
         return;
-    for (const auto& [ch, kc] : borrowed) {
-        if (!holdsOnly(map, kc, xkb_utf32_to_keysym(ch)))
-            continue;
-        const std::vector<xcb_keysym_t> none(static_cast<size_t>(map.perKeycode), XCB_NO_SYMBOL);
-        xcb_change_keyboard_mapping(c, 1, kc, static_cast<uint8_t>(map.perKeycode), none.data());
+    CoreMap wanted = map;
+    for (const auto& [kc, row] : borrowedRows) {
+        if (rowHolds(map, kc, row))
+            std::fill_n(wanted.at(kc), map.perKeycode, XCB_NO_SYMBOL);
     }
+    borrowedRows.clear();
     borrowed.clear();
-    sync();
-    keymapStale = true;
+    QString ignored; // nothing to do about a refusal at this point
+    changeKeys(map, wanted, &ignored);
 }
 
 void X11Connection::lockModifiers(uint8_t affect, uint8_t values)
 {
     xcb_xkb_latch_lock_state(c, XCB_XKB_ID_USE_CORE_KBD, affect, values, 0, 0, 0, 0, 0);
     sync();
+}
+
+void X11Connection::lockGroup(uint32_t group)
+{
+    xcb_xkb_latch_lock_state(c, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, static_cast<uint8_t>(group), 0, 0,
+                             0);
 }
 
 void X11Connection::fakeKey(uint8_t type, uint8_t keycode)

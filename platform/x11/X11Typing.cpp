@@ -5,7 +5,9 @@
 
 #include <QDeadlineTimer>
 #include <QThread>
+#include <array>
 #include <optional>
+#include <set>
 // xkb.h names a field "explicit", a C++ keyword.
 #define explicit explicit_
 #include <xcb/xkb.h>
@@ -70,11 +72,16 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
         return Typing::Unavailable;
     }
     const uint32_t group = state->group;
-    std::optional<KeyPlanner> planner(std::in_place, keymap, group, state->lockedMods);
+    // Characters the layout lacks in the group in force: all of them go on borrowed keycodes,
+    // with one change of the map before the first key.
     std::set<char32_t> missing;
-    for (char32_t c : chars) {
-        if (!planner->keyFor(c))
-            missing.insert(c);
+    {
+        const KeyPlanner layout(keymap, group, state->lockedMods);
+        for (char32_t c : chars) {
+            const std::optional<PlannedKey> key = layout.keyFor(c);
+            if (!key || isBorrowedKey(key->keycode))
+                missing.insert(c);
+        }
     }
     if (!missing.empty()) {
         if (!x.borrow(missing, &m_lastError))
@@ -85,22 +92,33 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
             m_lastError = QStringLiteral("cannot read the keyboard map");
             return Typing::Unavailable;
         }
-        planner.emplace(keymap, group, state->lockedMods);
     }
 
-    // Plan the whole text before the first key: output is exact or refused, never partial.
-    std::vector<PlannedKey> plan;
-    const auto planAll = [&](const KeyPlanner& p) {
+    // Plan the whole text before the first key: output is exact or refused, never partial. A
+    // borrowed character is typed in the group that holds it; the group is keyboard state that
+    // travels with every key, so no receiver can read a key in the wrong group.
+    std::array<std::optional<KeyPlanner>, KeyPacking::kGroups> planners;
+    uint8_t lockedMods = state->lockedMods;
+    const auto plannerFor = [&](uint32_t g) -> const KeyPlanner& {
+        if (!planners[g])
+            planners[g].emplace(keymap, g, lockedMods);
+        return *planners[g];
+    };
+    std::vector<GroupKey> plan;
+    const auto planAll = [&] {
         plan.clear();
         for (char32_t c : chars) {
-            const std::optional<PlannedKey> key = p.keyFor(c);
+            const auto slot = x.borrowed.find(c);
+            const uint32_t g =
+                missing.count(c) && slot != x.borrowed.end() ? slot->second.group : group;
+            const std::optional<PlannedKey> key = plannerFor(g).keyFor(c);
             if (!key) {
                 m_lastError = QStringLiteral("the keyboard layout cannot type U+%1")
                                   .arg(static_cast<uint>(c), 4, 16, QLatin1Char('0'))
                                   .toUpper();
                 return false;
             }
-            plan.push_back(*key);
+            plan.push_back({*key, g});
         }
         return true;
     };
@@ -108,34 +126,57 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
     // text is typed with the locks off, and they are put back afterwards.
     const uint8_t locks = state->lockedMods & (XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2);
     bool unlock = false;
-    if (!planAll(*planner)) {
+    if (!planAll()) {
         if (locks == 0)
             return Typing::Untypable;
-        planner.emplace(keymap, group, state->lockedMods & ~locks);
-        if (!planAll(*planner))
+        lockedMods &= static_cast<uint8_t>(~locks);
+        planners = {};
+        if (!planAll())
             return Typing::Untypable;
         unlock = true;
         x.lockModifiers(locks, 0);
     }
 
+    const Typing result = typeKeys(target, plan, group, state->lockedGroup, plannerFor);
+    if (unlock)
+        x.lockModifiers(locks, locks);
+    x.sync();
+    if (xcb_connection_has_error(x.c)) {
+        m_lastError = QStringLiteral("the connection to the X server broke");
+        return Typing::Unavailable;
+    }
+    return result;
+}
+
+bool X11Desktop::isBorrowedKey(uint8_t keycode) const
+{
+    return m_x->borrowedRows.count(keycode) != 0;
+}
+
+Typing X11Desktop::typeKeys(xcb_window_t target, const std::vector<GroupKey>& plan, uint32_t group,
+                            uint32_t lockedGroup,
+                            const std::function<const KeyPlanner&(uint32_t)>& plannerFor)
+{
+    X11Connection& x = *m_x;
     uint8_t held = 0;
+    uint32_t current = group;
     const auto setModifiers = [&](uint8_t want) {
+        const KeyPlanner& planner = plannerFor(current);
         for (int bit = 0; bit < 8; ++bit) {
             const uint8_t m = static_cast<uint8_t>(1u << bit);
             if ((held & m) && !(want & m))
-                x.fakeKey(XCB_KEY_RELEASE, planner->modifierKey(bit));
+                x.fakeKey(XCB_KEY_RELEASE, planner.modifierKey(bit));
         }
         for (int bit = 0; bit < 8; ++bit) {
             const uint8_t m = static_cast<uint8_t>(1u << bit);
             if (!(held & m) && (want & m))
-                x.fakeKey(XCB_KEY_PRESS, planner->modifierKey(bit));
+                x.fakeKey(XCB_KEY_PRESS, planner.modifierKey(bit));
         }
         held = want;
     };
-
     Typing result = Typing::Done;
     size_t sent = 0;
-    for (const PlannedKey& key : plan) {
+    for (const GroupKey& key : plan) {
         // Sent in batches, so that the server works on the keys (and tells of a focus change)
         // while the rest are still being queued.
         if (++sent % 32 == 0)
@@ -151,17 +192,17 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
             }
             x.focusLeft = false; // it went and came back, or it was never really gone
         }
-        setModifiers(key.mods);
-        x.fakeKey(XCB_KEY_PRESS, key.keycode);
-        x.fakeKey(XCB_KEY_RELEASE, key.keycode);
+        if (key.group != current) {
+            setModifiers(0);
+            x.lockGroup(key.group);
+            current = key.group;
+        }
+        setModifiers(key.key.mods);
+        x.fakeKey(XCB_KEY_PRESS, key.key.keycode);
+        x.fakeKey(XCB_KEY_RELEASE, key.key.keycode);
     }
     setModifiers(0);
-    if (unlock)
-        x.lockModifiers(locks, locks);
-    x.sync();
-    if (xcb_connection_has_error(x.c)) {
-        m_lastError = QStringLiteral("the connection to the X server broke");
-        return Typing::Unavailable;
-    }
+    if (current != group)
+        x.lockGroup(lockedGroup);
     return result;
 }

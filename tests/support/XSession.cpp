@@ -272,14 +272,25 @@ quint32 startWithWindow(QProcess& process, const QString& program, const QString
 bool Receiver::start(XUser& user)
 {
     const QString out = m_dir.filePath(QStringLiteral("received"));
-    if (m_kind == Slow) {
-        m_window = startWithWindow(m_process, testHelperPath(QStringLiteral("slowreceiver")),
-                                   {m_title, out, QString::number(m_delay)}, user, m_title);
-        return m_window != 0;
-    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
     m_process.setProcessEnvironment(env);
+    if (m_kind != XTerm) {
+        const QString program = m_kind == Slow ? testHelperPath(QStringLiteral("slowreceiver"))
+                                : m_kind == Qt ? testHelperPath(QStringLiteral("qtreceiver"))
+                                               : QStringLiteral("/usr/bin/python3");
+        QStringList args{m_title, out};
+        if (m_kind == Slow)
+            args << QString::number(m_delay);
+        if (m_kind == Gtk)
+            args.prepend(testHelperPath(QStringLiteral("gtkreceiver.py")));
+        m_window = startWithWindow(m_process, program, args, user, m_title);
+        if (m_window)
+            user.waitForFocus(m_window, 2000); // as for an xterm, below
+        return m_window != 0;
+    }
     m_window = startWithWindow(m_process, QStringLiteral("xterm"),
                                {QStringLiteral("-u8"), QStringLiteral("-xrm"),
                                 QStringLiteral("XTerm*utf8Title: true"), QStringLiteral("-T"),

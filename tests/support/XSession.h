@@ -74,14 +74,17 @@ private:
 };
 
 // A real program that shows a window titled title and records, byte for byte, the text that
-// reaches it: an xterm whose terminal is read raw, or a deliberately slow X client.
+// reaches it: an xterm whose terminal is read raw, a deliberately slow X client, a GTK 3 entry or
+// a Qt 6 text edit (the last two record their whole text).
 class Receiver
 {
 public:
     enum Kind
     {
         XTerm,
-        Slow
+        Slow,
+        Gtk,
+        Qt
     };
     // geometry: an X geometry in characters and pixels (xterm); delay: how long the receiver
     // takes for each byte (xterm, microseconds) or each key event (slow client, milliseconds).
