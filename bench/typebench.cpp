@@ -1,6 +1,7 @@
 // Typing speed and exactness of Keyflare's injection against xdotool, on one X server, into a
 // real xterm, for several keyboard layouts. Prints one row per layout and tool.
 #include "KeystrokeString.h"
+#include "PanelGeometry.h"
 #include "XSession.h"
 #include "x11/X11Desktop.h"
 
@@ -14,16 +15,27 @@
 
 namespace {
 
-// 240 characters: prose with the reserved characters, a TAB, and characters that none of the
-// layouts measured can type directly.
-QString benchText()
+// 240 characters: prose with the reserved characters and a TAB, either all inside every layout
+// measured or with characters that none of them can type directly.
+QString benchText(bool insideLayout)
 {
     QString t = QStringLiteral("Dear Ms. O'Neil,\tinvoice #4711 (net 50% + tax) is due on "
-                               "[2026-12-31] {ref ~A^B}; pay 5€ — “now”, Straße 7, café naïve. ");
+                               "[2026-12-31] {ref ~A^B}; ");
+    t += insideLayout ? QStringLiteral("pay 5 EUR - \"now\", Strasse 7, cafe naive. ")
+                      : QStringLiteral("pay 5€ — “now”, Straße 7, café naïve. ");
     while (t.size() < 240)
         t += QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789. ");
     return t.left(240);
 }
+
+// 238 characters, 146 of them distinct and outside the layouts measured: Cyrillic, Greek, Chinese,
+// Japanese, Korean, Thai, symbols and an emoji.
+const QString kManyLanguages =
+    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
+                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
+                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
+                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
+                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
 
 struct Run
 {
@@ -84,6 +96,87 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// One layout's rows: Keyflare and xdotool typing text into an xterm.
+bool measureLayout(XUser& user, const QString& text, const QString& layoutName, int group, int runs)
+{
+    user.setLayout(layoutName);
+    user.lockGroup(group);
+    const QString layout = QStringLiteral("%1 (group %2)").arg(layoutName).arg(group + 1);
+    const QString title = QStringLiteral("kf bench %1").arg(layout);
+    Receiver term(title, QStringLiteral("120x20+20+300"));
+    if (!term.start(user) && !term.start(user)) {
+        std::fprintf(stderr, "cannot start xterm\n");
+        return false;
+    }
+    // xdotool first: the keycodes Keyflare borrows stay mapped for a while after it typed,
+    // and xdotool would find its missing characters there.
+    const char* tools[] = {"xdotool type --delay 0", "xdotool type", "Keyflare"};
+    double medians[3] = {};
+    bool exact[3] = {true, true, true};
+    for (int t = 0; t < 3; ++t) {
+        std::unique_ptr<X11Desktop> desktop;
+        if (t == 2)
+            desktop = std::make_unique<X11Desktop>();
+        std::vector<double> times;
+        for (int r = 0; r < runs; ++r) {
+            const Run run =
+                t == 2 ? keyflare(*desktop, term, title, text) : xdotool(term, title, text, t == 0);
+            exact[t] = exact[t] && run.exact;
+            times.push_back(run.ms);
+        }
+        medians[t] = median(times);
+    }
+    for (int t : {2, 0, 1}) {
+        const QString ratio = t == 2
+                                  ? QStringLiteral("-")
+                                  : QStringLiteral("%1x").arg(medians[t] / medians[2], 0, 'f', 1);
+        std::printf("| %s | %s | %s | %.0f | %s |\n", qPrintable(layout), tools[t],
+                    exact[t] ? "yes" : "no", medians[t], qPrintable(ratio));
+    }
+    std::fflush(stdout);
+    return true;
+}
+
+// The real program: from the release of the mouse button over a macro button holding the
+// many-language text to its last character in an xterm, on the us layout.
+int clickToLastCharacter(XUser& user, int runs)
+{
+    const QString title = QStringLiteral("kf bench click");
+    Receiver term(title, QStringLiteral("120x20+20+400"));
+    KeyflareProgram app;
+    app.putFile(QStringLiteral("Keyflare.ini"), title.toUtf8() + "\r\n");
+    QByteArray set = "[Keyflare 1.07]\r\n";
+    for (int k = 1; k <= 48; ++k)
+        set += "C\r\n" + (k == 1 ? kManyLanguages.toUtf8() : QByteArray::number(k)) + "\r\n";
+    app.putFile(QStringLiteral("Bench.mcs"), set);
+    if (!term.start(user) || !app.start(user)) {
+        std::fprintf(stderr, "cannot start xterm or Keyflare\n");
+        return 1;
+    }
+    const QByteArray expected = kManyLanguages.toUtf8() + "\r";
+    std::vector<double> times;
+    bool exact = true;
+    for (int r = 0; r < runs; ++r) {
+        user.moveTo(
+            user.controlCentre(app.window(), PanelGeometry::kWidth, PanelGeometry::macroButton(0)));
+        user.press(1);
+        const qsizetype offset = term.received().size();
+        QElapsedTimer clock;
+        clock.start();
+        user.release(1);
+        const Run run = finish(term, offset, expected, clock);
+        exact = exact && run.exact;
+        times.push_back(run.ms);
+        QThread::msleep(300);
+    }
+    std::printf("\n%d characters, %d of them distinct and outside the layout (us), median of %d "
+                "runs, from the click on the macro button to the last character in xterm: "
+                "%.0f ms, %s\n",
+                static_cast<int>(kManyLanguages.size()), 146, runs, median(times),
+                exact ? "exact" : "NOT exact");
+    return exact ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -97,56 +190,22 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "needs an X server: run bench/run.sh\n");
         return 1;
     }
-    const QString text = benchText();
-    struct Layout
-    {
-        const char* name;
-        int group;
-    };
-    const Layout layouts[] = {{"us", 0}, {"de", 0}, {"fr", 0}, {"us,de", 0}, {"us,de", 1}};
-    std::printf("%d characters, median of %d runs, time from the start of the send to the last "
-                "character received\n\n",
-                static_cast<int>(text.size()), runs);
-    std::printf("| layout | tool | exact | ms | Keyflare is faster by |\n|---|---|---|---|---|\n");
-    for (const Layout& l : layouts) {
-        user.setLayout(QString::fromLatin1(l.name));
-        user.lockGroup(l.group);
-        const QString layout =
-            QStringLiteral("%1 (group %2)").arg(QLatin1String(l.name)).arg(l.group + 1);
-        const QString title = QStringLiteral("kf bench %1").arg(layout);
-        Receiver term(title, QStringLiteral("120x20+20+300"));
-        if (!term.start(user) && !term.start(user)) {
-            std::fprintf(stderr, "cannot start xterm\n");
-            return 1;
+    const std::pair<const char*, int> layouts[] = {
+        {"us", 0}, {"de", 0}, {"fr", 0}, {"us,de", 0}, {"us,de", 1}};
+    for (const bool inside : {true, false}) {
+        const QString text = benchText(inside);
+        std::printf("\n%d characters %s, median of %d runs, time from the start of the send to "
+                    "the last character received\n\n",
+                    static_cast<int>(text.size()),
+                    inside ? "inside the layout" : "some of them outside the layout", runs);
+        std::printf("| layout | tool | exact | ms | Keyflare is faster by |\n"
+                    "|---|---|---|---|---|\n");
+        for (const auto& [name, group] : layouts) {
+            if (!measureLayout(user, text, QString::fromLatin1(name), group, runs))
+                return 1;
         }
-        // xdotool first: the keycodes Keyflare borrows stay mapped for a while after it typed,
-        // and xdotool would find its missing characters there.
-        const char* tools[] = {"xdotool type --delay 0", "xdotool type", "Keyflare"};
-        double medians[3] = {};
-        bool exact[3] = {true, true, true};
-        for (int t = 0; t < 3; ++t) {
-            std::unique_ptr<X11Desktop> desktop;
-            if (t == 2)
-                desktop = std::make_unique<X11Desktop>();
-            std::vector<double> times;
-            for (int r = 0; r < runs; ++r) {
-                const Run run = t == 2 ? keyflare(*desktop, term, title, text)
-                                       : xdotool(term, title, text, t == 0);
-                exact[t] = exact[t] && run.exact;
-                times.push_back(run.ms);
-            }
-            medians[t] = median(times);
-        }
-        for (int t : {2, 0, 1}) {
-            const QString ratio =
-                t == 2 ? QStringLiteral("-")
-                       : QStringLiteral("%1x").arg(medians[t] / medians[2], 0, 'f', 1);
-            std::printf("| %s | %s | %s | %.0f | %s |\n", qPrintable(layout), tools[t],
-                        exact[t] ? "yes" : "no", medians[t], qPrintable(ratio));
-        }
-        std::fflush(stdout);
     }
     user.setLayout(QStringLiteral("us"));
     user.lockGroup(0);
-    return 0;
+    return clickToLastCharacter(user, runs);
 }

@@ -25,8 +25,13 @@ std::vector<Pair> pairs(const std::set<char32_t>& chars)
     }
     // Two to a group; an odd one out stands on both levels, so Shift never changes it. A capital
     // never stands alone on a key: the server would give it its small letter on the first level.
-    for (size_t i = 0; i < rest.size(); i += 2)
-        out.push_back({rest[i], i + 1 < rest.size() ? rest[i + 1] : rest[i]});
+    for (size_t i = 0; i + 1 < rest.size(); i += 2)
+        out.push_back({rest[i], rest[i + 1]});
+    if (rest.size() % 2 == 1) {
+        const uint32_t last = rest.back();
+        const uint32_t lower = xkb_keysym_to_lower(last);
+        out.push_back({lower != last && xkb_keysym_to_upper(lower) == last ? lower : last, last});
+    }
     return out;
 }
 

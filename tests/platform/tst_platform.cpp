@@ -4,6 +4,7 @@
 #include "KeystrokeString.h"
 #include "WindowMatch.h"
 #include "x11/CompoundText.h"
+#include "x11/KeyPacking.h"
 #include "x11/KeyPlanner.h"
 
 #include <QDir>
@@ -51,6 +52,8 @@ private Q_SLOTS:
     void parsesKeystrokeStrings();
     void choosesTargetWindow_data();
     void choosesTargetWindow();
+    void packsBorrowedCharacters_data();
+    void packsBorrowedCharacters();
     void plansEveryPrintableAscii_data();
     void plansEveryPrintableAscii();
     void decodesCompoundText_data();
@@ -129,6 +132,37 @@ void TestPlatform::choosesTargetWindow()
     for (CandidateWindow& w : windows)
         w.ownWindow = true;
     QCOMPARE(chooseTargetWindow(windows, target), 0u);
+}
+
+void TestPlatform::packsBorrowedCharacters_data()
+{
+    QTest::addColumn<QString>("chars");
+    QTest::addColumn<QString>("groups"); // each group's two levels
+    QTest::newRow("a letter with its capital") << "Жж" << "жЖ";
+    QTest::newRow("a capital alone brings its small letter") << "Ж" << "жЖ";
+    QTest::newRow("two to a group, the odd one on both levels") << "中日本" << "中日本本";
+    QTest::newRow("an emoji") << "😀" << "😀😀";
+}
+
+void TestPlatform::packsBorrowedCharacters()
+{
+    QFETCH(QString, chars);
+    QFETCH(QString, groups);
+    const QList<uint> ucs = chars.toUcs4();
+    const std::vector<KeyPacking::Pair> pairs =
+        KeyPacking::pairs(std::set<char32_t>(ucs.begin(), ucs.end()));
+    QString got;
+    for (const KeyPacking::Pair& p : pairs) {
+        for (uint32_t sym : p) {
+            const char32_t c = xkb_keysym_to_utf32(sym);
+            got += QString::fromUcs4(&c, 1);
+        }
+    }
+    QCOMPARE(got, groups);
+    // Four groups to a keycode, in the columns of the core map.
+    const std::vector<KeyPacking::Row> rows = KeyPacking::rows(pairs);
+    QCOMPARE(rows.size(), (pairs.size() + 3) / 4);
+    QCOMPARE(rows[0][1], pairs[0][1]);
 }
 
 void TestPlatform::plansEveryPrintableAscii_data()
