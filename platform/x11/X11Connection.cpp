@@ -162,6 +162,11 @@ void X11Connection::dispatch(const xcb_generic_event_t* ev)
         if (f->event == watched && f->mode == XCB_NOTIFY_MODE_NORMAL &&
             f->detail != XCB_NOTIFY_DETAIL_INFERIOR)
             focusLeft = true;
+    } else if (type == XCB_CLIENT_MESSAGE) {
+        const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(ev);
+        if (m->format == 32 && m->type == ewmh.WM_PROTOCOLS &&
+            m->data.data32[0] == ewmh._NET_WM_PING && m->data.data32[1] == pingStamp)
+            pingAnswered = true;
     }
 }
 
@@ -234,4 +239,37 @@ int32_t X11Connection::findXtestKeyboard()
 void X11Connection::sync()
 {
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+bool X11Connection::ping(xcb_window_t window, int ms)
+{
+    if (!watchingPings) {
+        // The answer goes to the root window, to whoever watches it or its children (toolkits
+        // differ in which).
+        const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+        watchingPings = true;
+    }
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = window;
+    ev.type = ewmh.WM_PROTOCOLS;
+    ev.data.data32[0] = ewmh._NET_WM_PING;
+    ev.data.data32[1] = ++pingStamp;
+    ev.data.data32[2] = window;
+    pingAnswered = false;
+    xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ev));
+    xcb_flush(c);
+    const QDeadlineTimer deadline(ms);
+    for (;;) {
+        pumpEvents();
+        if (pingAnswered)
+            return true;
+        const int left = static_cast<int>(deadline.remainingTime());
+        if (left <= 0 || xcb_connection_has_error(c))
+            return false;
+        pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+        ::poll(&fd, 1, left);
+    }
 }

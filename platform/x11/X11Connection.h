@@ -47,6 +47,9 @@ struct X11Connection
     bool keymapStale = true;
     xcb_window_t watched = XCB_NONE; // the window whose loss of the focus ends typing
     bool focusLeft = false;
+    bool watchingPings = false;
+    uint32_t pingStamp = 0;
+    bool pingAnswered = false;
     // Characters the layout lacks, put on spare keycodes for as long as receivers may still be
     // reading keys typed with them: where each one stands, and what each borrowed keycode holds.
     struct Slot
@@ -87,6 +90,11 @@ struct X11Connection
     xcb_window_t activeWindow();
     // True when the input focus is w or one of its descendants (toolkits often focus a child).
     bool focusIsIn(xcb_window_t w);
+    // True when the program of window w answers a ping (_NET_WM_PING).
+    bool answersPing(xcb_window_t w);
+    // Pings window w and waits for the answer, which its program sends once it has handled
+    // every event sent to it before; false after ms.
+    bool ping(xcb_window_t w, int ms);
 
     // The keyboard map and the keycodes borrowed for characters the layout lacks (X11Keymap.cpp).
     // The core keysym table, for finding spare keycodes and checking our borrowed ones.
@@ -119,6 +127,8 @@ struct X11Connection
     // while typing races the receivers' reading of it. False, with the reason, when the spare
     // keycodes cannot hold them or the server refuses the change.
     bool borrow(const std::set<char32_t>& missing, QString* error);
+    // How many keycodes may be borrowed: the spare ones and those borrowed already.
+    int borrowRoom();
     // Sends the keys of wanted that differ from map in one checked request; false, with the
     // reason, when the server refuses it.
     bool changeKeys(const CoreMap& map, const CoreMap& wanted, QString* error);

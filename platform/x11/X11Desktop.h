@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 class QTimer;
@@ -46,6 +47,9 @@ private:
     Typing typeKeys(uint32_t target, const std::vector<GroupKey>& plan, uint32_t group,
                     uint32_t lockedGroup,
                     const std::function<const KeyPlanner&(uint32_t)>& plannerFor);
+    Typing typeRound(uint32_t target, const std::vector<char32_t>& chars,
+                     const std::set<char32_t>& borrowed, uint32_t group, uint32_t lockedGroup,
+                     uint8_t* lockedMods);
     bool isBorrowedKey(uint8_t keycode) const;
     void scheduleRestore();
 

@@ -91,6 +91,24 @@ bool X11Connection::readWideMap(CoreMap* map)
     return true;
 }
 
+int X11Connection::borrowRoom()
+{
+    CoreMap map;
+    if (!readWideMap(&map))
+        return 0;
+    int room = 0;
+    const int keys = static_cast<int>(map.syms.size()) / map.perKeycode;
+    for (int kc = map.first; kc < map.first + keys; ++kc) {
+        const auto key = static_cast<uint8_t>(kc);
+        const auto ours = borrowedRows.find(key);
+        room +=
+            isEmpty(map, key) || (ours != borrowedRows.end() && rowHolds(map, key, ours->second))
+                ? 1
+                : 0;
+    }
+    return room;
+}
+
 bool X11Connection::borrow(const std::set<char32_t>& missing, QString* error)
 {
     CoreMap map;

@@ -18,6 +18,8 @@ namespace {
 // A Shift, Ctrl or Alt still held from the click would change every key typed.
 constexpr int kModifierWaitMs = 2000;
 constexpr int kPollMs = 2;
+// How long a receiver may take to get through a round of keys and answer the ping after them.
+constexpr int kPingWaitMs = 5000;
 } // namespace
 
 Typing X11Desktop::inject(WindowId target, const QString& keys)
@@ -72,36 +74,99 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
         return Typing::Unavailable;
     }
     const uint32_t group = state->group;
-    // Characters the layout lacks in the group in force: all of them go on borrowed keycodes,
-    // with one change of the map before the first key.
+    // Characters the layout lacks in the group in force go on borrowed keycodes.
+    std::vector<bool> lacking(chars.size());
     std::set<char32_t> missing;
     {
         const KeyPlanner layout(keymap, group, state->lockedMods);
-        for (char32_t c : chars) {
-            const std::optional<PlannedKey> key = layout.keyFor(c);
-            if (!key || isBorrowedKey(key->keycode))
-                missing.insert(c);
+        for (size_t i = 0; i < chars.size(); ++i) {
+            const std::optional<PlannedKey> key = layout.keyFor(chars[i]);
+            lacking[i] = !key || isBorrowedKey(key->keycode);
+            if (lacking[i])
+                missing.insert(chars[i]);
         }
     }
-    if (!missing.empty()) {
-        if (!x.borrow(missing, &m_lastError))
+    // Nearly every text fits the spare keycodes at once. A longer one is typed in rounds, each
+    // with a map of its own; before a round changes the map, the receiver must have read every
+    // key of the round before. A program that answers a ping has: it answers in the order of its
+    // events, after the keys sent before the ping, and the next map does not exist until then.
+    const size_t room = KeyPacking::kGroups * static_cast<size_t>(x.borrowRoom());
+    std::vector<size_t> rounds{0};
+    if (KeyPacking::pairs(missing).size() > room) {
+        std::set<char32_t> inRound;
+        for (size_t i = 0; i < chars.size(); ++i) {
+            if (!lacking[i] || inRound.count(chars[i]))
+                continue;
+            inRound.insert(chars[i]);
+            if (KeyPacking::pairs(inRound).size() > room) {
+                rounds.push_back(i);
+                inRound = {chars[i]};
+            }
+        }
+        if (room == 0 || !x.answersPing(target)) {
+            m_lastError = QStringLiteral("the text needs %1 characters that the keyboard layout "
+                                         "lacks, more than the keyboard has room for at once, and "
+                                         "the receiving program cannot confirm it has read them")
+                              .arg(missing.size());
             return Typing::Untypable;
-        scheduleRestore();
-        keymap = x.keymap();
-        if (!keymap) {
-            m_lastError = QStringLiteral("cannot read the keyboard map");
-            return Typing::Unavailable;
         }
     }
 
-    // Plan the whole text before the first key: output is exact or refused, never partial. A
-    // borrowed character is typed in the group that holds it; the group is keyboard state that
-    // travels with every key, so no receiver can read a key in the wrong group.
-    std::array<std::optional<KeyPlanner>, KeyPacking::kGroups> planners;
+    Typing result = Typing::Done;
     uint8_t lockedMods = state->lockedMods;
+    for (size_t r = 0; r < rounds.size() && result == Typing::Done; ++r) {
+        const size_t from = rounds[r];
+        const size_t to = r + 1 < rounds.size() ? rounds[r + 1] : chars.size();
+        std::set<char32_t> needed;
+        for (size_t i = from; i < to; ++i) {
+            if (lacking[i])
+                needed.insert(chars[i]);
+        }
+        if (r > 0 && !x.ping(target, kPingWaitMs)) {
+            m_lastError = QStringLiteral("the receiving program did not answer in time");
+            result = Typing::Unavailable;
+            break;
+        }
+        if (!needed.empty()) {
+            if (!x.borrow(needed, &m_lastError)) {
+                result = r == 0 ? Typing::Untypable : Typing::Unavailable;
+                break;
+            }
+            scheduleRestore();
+        }
+        const std::vector<char32_t> part(chars.begin() + static_cast<std::ptrdiff_t>(from),
+                                         chars.begin() + static_cast<std::ptrdiff_t>(to));
+        result = typeRound(target, part, needed, group, state->lockedGroup, &lockedMods);
+        if (r + 1 < rounds.size())
+            x.sync(); // the keys reach the receiver before the ping that follows them
+    }
+    if (lockedMods != state->lockedMods)
+        x.lockModifiers(state->lockedMods & ~lockedMods, state->lockedMods & ~lockedMods);
+    x.sync();
+    if (xcb_connection_has_error(x.c)) {
+        m_lastError = QStringLiteral("the connection to the X server broke");
+        return Typing::Unavailable;
+    }
+    return result;
+}
+
+Typing X11Desktop::typeRound(xcb_window_t target, const std::vector<char32_t>& chars,
+                             const std::set<char32_t>& borrowed, uint32_t group,
+                             uint32_t lockedGroup, uint8_t* lockedMods)
+{
+    X11Connection& x = *m_x;
+    xkb_keymap* keymap = x.keymap();
+    if (!keymap) {
+        m_lastError = QStringLiteral("cannot read the keyboard map");
+        return Typing::Unavailable;
+    }
+    // Plan the whole round before its first key: it is typed exactly, or not at all. A borrowed
+    // character is typed in the group that holds it; the group is keyboard state that travels
+    // with every key, so no receiver can read a key in the wrong group.
+    std::array<std::optional<KeyPlanner>, KeyPacking::kGroups> planners;
     const auto plannerFor = [&](uint32_t g) -> const KeyPlanner& {
         if (!planners[g])
-            planners[g].emplace(keymap, g, lockedMods);
+            planners[g].emplace(keymap, g, *lockedMods);
         return *planners[g];
     };
     std::vector<GroupKey> plan;
@@ -110,7 +175,7 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
         for (char32_t c : chars) {
             const auto slot = x.borrowed.find(c);
             const uint32_t g =
-                missing.count(c) && slot != x.borrowed.end() ? slot->second.group : group;
+                borrowed.count(c) && slot != x.borrowed.end() ? slot->second.group : group;
             const std::optional<PlannedKey> key = plannerFor(g).keyFor(c);
             if (!key) {
                 m_lastError = QStringLiteral("the keyboard layout cannot type U+%1")
@@ -124,28 +189,17 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
     };
     // Caps Lock may turn a borrowed letter into its capital, which no key level undoes; such a
     // text is typed with the locks off, and they are put back afterwards.
-    const uint8_t locks = state->lockedMods & (XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2);
-    bool unlock = false;
+    const uint8_t locks = *lockedMods & (XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2);
     if (!planAll()) {
         if (locks == 0)
             return Typing::Untypable;
-        lockedMods &= static_cast<uint8_t>(~locks);
+        *lockedMods &= static_cast<uint8_t>(~locks);
         planners = {};
         if (!planAll())
             return Typing::Untypable;
-        unlock = true;
         x.lockModifiers(locks, 0);
     }
-
-    const Typing result = typeKeys(target, plan, group, state->lockedGroup, plannerFor);
-    if (unlock)
-        x.lockModifiers(locks, locks);
-    x.sync();
-    if (xcb_connection_has_error(x.c)) {
-        m_lastError = QStringLiteral("the connection to the X server broke");
-        return Typing::Unavailable;
-    }
-    return result;
+    return typeKeys(target, plan, group, lockedGroup, plannerFor);
 }
 
 bool X11Desktop::isBorrowedKey(uint8_t keycode) const

@@ -88,3 +88,15 @@ bool X11Connection::focusIsIn(xcb_window_t w)
     }
     return false;
 }
+
+bool X11Connection::answersPing(xcb_window_t w)
+{
+    const QByteArray protocols = property(w, ewmh.WM_PROTOCOLS, XCB_ATOM_ATOM);
+    for (qsizetype i = 0; i + 4 <= protocols.size(); i += 4) {
+        uint32_t atom = 0;
+        memcpy(&atom, protocols.constData() + i, 4);
+        if (atom == ewmh._NET_WM_PING)
+            return true;
+    }
+    return false;
+}

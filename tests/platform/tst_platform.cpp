@@ -138,10 +138,14 @@ void TestPlatform::packsBorrowedCharacters_data()
 {
     QTest::addColumn<QString>("chars");
     QTest::addColumn<QString>("groups"); // each group's two levels
-    QTest::newRow("a letter with its capital") << "Жж" << "жЖ";
-    QTest::newRow("a capital alone brings its small letter") << "Ж" << "жЖ";
-    QTest::newRow("two to a group, the odd one on both levels") << "中日本" << "中日本本";
-    QTest::newRow("an emoji") << "😀" << "😀😀";
+    QTest::newRow("a letter with its capital") << "Жж"
+                                               << "жЖ";
+    QTest::newRow("a capital alone brings its small letter") << "Ж"
+                                                             << "жЖ";
+    QTest::newRow("two to a group, the odd one on both levels") << "中日本"
+                                                                << "中日本本";
+    QTest::newRow("an emoji") << "😀"
+                              << "😀😀";
 }
 
 void TestPlatform::packsBorrowedCharacters()

@@ -45,6 +45,8 @@ XUser::XUser()
     for (int i = 0; i < screen && it.rem; ++i)
         xcb_screen_next(&it);
     m_root = it.data->root;
+    // XKB requests are ignored until the client has announced the extension.
+    std::free(xcb_xkb_use_extension_reply(m_c, xcb_xkb_use_extension(m_c, 1, 0), nullptr));
 }
 
 XUser::~XUser()
@@ -509,11 +511,6 @@ void XUser::lockModifiers(int affect, int values)
 
 static xcb_xkb_get_state_reply_t* keyboardState(xcb_connection_t* c)
 {
-    static bool ready = false;
-    if (!ready) {
-        std::free(xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr));
-        ready = true;
-    }
     return xcb_xkb_get_state_reply(c, xcb_xkb_get_state(c, XCB_XKB_ID_USE_CORE_KBD), nullptr);
 }
 
