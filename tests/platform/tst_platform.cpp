@@ -6,6 +6,7 @@
 #include "x11/CompoundText.h"
 #include "x11/KeyPacking.h"
 #include "x11/KeyPlanner.h"
+#include "x11/X11Connection.h"
 
 #include <QDir>
 #include <QTest>
@@ -54,6 +55,8 @@ private Q_SLOTS:
     void choosesTargetWindow();
     void packsBorrowedCharacters_data();
     void packsBorrowedCharacters();
+    void detectsAMapChangeNotTaken_data();
+    void detectsAMapChangeNotTaken();
     void plansEveryPrintableAscii_data();
     void plansEveryPrintableAscii();
     void decodesCompoundText_data();
@@ -167,6 +170,34 @@ void TestPlatform::packsBorrowedCharacters()
     const std::vector<KeyPacking::Row> rows = KeyPacking::rows(pairs);
     QCOMPARE(rows.size(), (pairs.size() + 3) / 4);
     QCOMPARE(rows[0][1], pairs[0][1]);
+}
+
+void TestPlatform::detectsAMapChangeNotTaken_data()
+{
+    QTest::addColumn<QList<uint>>("held"); // what the server reports for the keycode
+    QTest::addColumn<bool>("taken");
+    const uint zhe = 0x6d6, ZHE = 0x6f6, omega = 0x7f9; // Cyrillic_zhe, Cyrillic_ZHE, Greek_omega
+    QTest::newRow("as sent") << QList<uint>{zhe, ZHE, omega, omega, 0, 0, 0, 0} << true;
+    QTest::newRow("a repeated symbol kept once")
+        << QList<uint>{zhe, ZHE, omega, 0, 0, 0, 0, 0} << true;
+    QTest::newRow("groups it does not use, filled")
+        << QList<uint>{zhe, ZHE, omega, omega, zhe, ZHE, omega, omega} << true;
+    QTest::newRow("refused: still empty") << QList<uint>{0, 0, 0, 0, 0, 0, 0, 0} << false;
+    QTest::newRow("another program's change")
+        << QList<uint>{zhe, omega, omega, omega, 0, 0, 0, 0} << false;
+}
+
+// A change of the map counts only when the server holds it afterwards.
+void TestPlatform::detectsAMapChangeNotTaken()
+{
+    QFETCH(QList<uint>, held);
+    QFETCH(bool, taken);
+    X11Connection::CoreMap map;
+    map.first = 8;
+    map.perKeycode = KeyPacking::kColumns;
+    map.syms.assign(held.begin(), held.end());
+    const KeyPacking::Row sent{0x6d6, 0x6f6, 0x7f9, 0x7f9, 0, 0, 0, 0};
+    QCOMPARE(X11Connection::rowHolds(map, 8, sent), taken);
 }
 
 void TestPlatform::plansEveryPrintableAscii_data()
