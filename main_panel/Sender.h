@@ -3,6 +3,7 @@
 #include "MacroSet.h"
 #include "MacroSetCommands.h"
 #include "PanelControls.h"
+#include "PanelGeometry.h"
 #include "Services.h"
 #include "TargetTitles.h"
 
@@ -28,8 +29,8 @@ class Sender : public QWidget, public PanelControls
 {
     Q_OBJECT
 public:
-    static constexpr int kButtonCount = 48;
-    static constexpr int kSetSize = 24;
+    static constexpr int kButtonCount = MacroSet::kButtonCount;
+    static constexpr int kSetSize = PanelGeometry::kSetSize;
 
     explicit Sender(const Platform& platform, QWidget* parent = nullptr);
     ~Sender() override;
