@@ -132,16 +132,6 @@ QRect XUser::clientRect(quint32 window)
     return r;
 }
 
-QString XUser::title(quint32 window)
-{
-    X11Desktop desktop;
-    for (const CandidateWindow& w : desktop.listWindows()) {
-        if (w.id == window)
-            return w.title;
-    }
-    return QString();
-}
-
 void XUser::moveTo(QPoint p)
 {
     xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_root,
@@ -427,21 +417,16 @@ KeyflareProgram::~KeyflareProgram()
     }
 }
 
-QString KeyflareProgram::programFolder() const
-{
-    return m_folder;
-}
-
 void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
 {
-    QFile f(programFolder() + name);
+    QFile f(m_folder + name);
     if (f.open(QIODevice::WriteOnly))
         f.write(bytes);
 }
 
 QByteArray KeyflareProgram::file(const QString& name) const
 {
-    QFile f(programFolder() + name);
+    QFile f(m_folder + name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 

@@ -31,7 +31,6 @@ public:
     bool typeInto(const QString& title, const QString& keys);
     // The window's inside (client area) in screen coordinates.
     QRect clientRect(quint32 window);
-    QString title(quint32 window);
 
     void moveTo(QPoint p);
     void click(int button = 1);
@@ -120,14 +119,13 @@ class KeyflareProgram
 public:
     KeyflareProgram();
     // An installed copy (from the package, unpacked anywhere); its files are kept in the per-user
-    // data folder, which programFolder() then names.
+    // data folder, where putFile() and file() then work.
     explicit KeyflareProgram(const QString& installedExecutable);
     ~KeyflareProgram();
 
     // Stores settings before the start, as an earlier run would have.
     void storeSettings(const QMap<QString, QString>& values);
     QString storedSetting(const QString& key) const;
-    QString programFolder() const; // where the copy runs, ending in "/"
     void putFile(const QString& name, const QByteArray& bytes);
     QByteArray file(const QString& name) const;
 
