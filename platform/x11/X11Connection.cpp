@@ -154,7 +154,13 @@ std::vector<xcb_window_t> X11Connection::children(xcb_window_t w, xcb_window_t* 
 void X11Connection::dispatch(const xcb_generic_event_t* ev)
 {
     const uint8_t type = ev->response_type & 0x7f;
-    if (type == xkbEvent || type == XCB_MAPPING_NOTIFY) {
+    if (ev->response_type == 0 && ev->sequence == timeRequest) {
+        timeFailed = true; // the request failed: no notify will follow
+    } else if (type == XCB_PROPERTY_NOTIFY &&
+               reinterpret_cast<const xcb_property_notify_event_t*>(ev)->window == helper) {
+        helperTime = reinterpret_cast<const xcb_property_notify_event_t*>(ev)->time;
+        timeSeen = true;
+    } else if (type == xkbEvent || type == XCB_MAPPING_NOTIFY) {
         keymapStale = true;
     } else if (type == XCB_FOCUS_OUT) {
         const auto* f = reinterpret_cast<const xcb_focus_out_event_t*>(ev);
@@ -189,33 +195,30 @@ void X11Connection::watchFocus(xcb_window_t w)
 
 xcb_timestamp_t X11Connection::serverTime()
 {
-    const xcb_void_cookie_t cookie = xcb_change_property(
-        c, XCB_PROP_MODE_APPEND, helper, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
+    timeRequest =
+        static_cast<uint16_t>(xcb_change_property(c, XCB_PROP_MODE_APPEND, helper, XCB_ATOM_WM_NAME,
+                                                  XCB_ATOM_STRING, 8, 0, nullptr)
+                                  .sequence);
+    timeSeen = false;
+    timeFailed = false;
+    waitUntil([this] { return timeSeen || timeFailed; }, kServerTimeWaitMs);
+    return timeSeen ? helperTime : XCB_CURRENT_TIME;
+}
+
+bool X11Connection::waitUntil(const std::function<bool()>& done, int ms)
+{
     xcb_flush(c);
-    const QDeadlineTimer deadline(kServerTimeWaitMs);
-    while (!xcb_connection_has_error(c)) {
-        while (xcb_generic_event_t* ev = xcb_poll_for_event(c)) {
-            const bool isNotify =
-                (ev->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
-                reinterpret_cast<xcb_property_notify_event_t*>(ev)->window == helper;
-            // The request failed (its error comes as an event): no notify will follow.
-            const bool failed = ev->response_type == 0 && ev->sequence == cookie.sequence;
-            const xcb_timestamp_t t =
-                isNotify ? reinterpret_cast<xcb_property_notify_event_t*>(ev)->time : 0;
-            dispatch(ev);
-            std::free(ev);
-            if (isNotify)
-                return t;
-            if (failed)
-                return XCB_CURRENT_TIME;
-        }
+    const QDeadlineTimer deadline(ms);
+    for (;;) {
+        pumpEvents();
+        if (done())
+            return true;
         const int left = static_cast<int>(deadline.remainingTime());
-        if (left <= 0)
-            break;
+        if (left <= 0 || xcb_connection_has_error(c))
+            return false;
         pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
         ::poll(&fd, 1, left);
     }
-    return XCB_CURRENT_TIME;
 }
 
 int32_t X11Connection::findXtestKeyboard()
@@ -260,16 +263,5 @@ bool X11Connection::ping(xcb_window_t window, int ms)
     ev.data.data32[2] = window;
     pingAnswered = false;
     xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ev));
-    xcb_flush(c);
-    const QDeadlineTimer deadline(ms);
-    for (;;) {
-        pumpEvents();
-        if (pingAnswered)
-            return true;
-        const int left = static_cast<int>(deadline.remainingTime());
-        if (left <= 0 || xcb_connection_has_error(c))
-            return false;
-        pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
-        ::poll(&fd, 1, left);
-    }
+    return waitUntil([this] { return pingAnswered; }, ms);
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -50,6 +51,11 @@ struct X11Connection
     bool watchingPings = false;
     uint32_t pingStamp = 0;
     bool pingAnswered = false;
+    // The answer to serverTime()'s request: a notify on our helper window, or an error.
+    uint16_t timeRequest = 0;
+    bool timeSeen = false;
+    bool timeFailed = false;
+    xcb_timestamp_t helperTime = XCB_CURRENT_TIME;
     // Characters the layout lacks, put on spare keycodes for as long as receivers may still be
     // reading keys typed with them: where each one stands, and what each borrowed keycode holds.
     struct Slot
@@ -73,6 +79,8 @@ struct X11Connection
     void dispatch(const xcb_generic_event_t* ev);
     // Handles what the server has sent, without waiting for anything.
     void pumpEvents();
+    // Handles events as they come until done() holds; false when ms pass first.
+    bool waitUntil(const std::function<bool()>& done, int ms);
     // Reports the focus leaving w as an event, so typing can watch for it without a round trip.
     void watchFocus(xcb_window_t w);
     // A real server time: some window managers ignore activation requests stamped with 0. The
