@@ -47,4 +47,34 @@ std::vector<Row> rows(const std::vector<Pair>& pairs)
     return out;
 }
 
+std::vector<WideRow> wideRows(const std::vector<Pair>& pairs)
+{
+    constexpr size_t perRow = kGroups * kWideLevels / kLevels;
+    std::vector<WideRow> out;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        if (i % perRow == 0)
+            out.push_back(WideRow{});
+        // The first levels of each group fill first, so that most characters need no third
+        // level shift.
+        const size_t slot = i % perRow;
+        const size_t group = slot % kGroups;
+        const size_t level = slot / kGroups * kLevels;
+        out.back()[group * kWideLevels + level] = pairs[i][0];
+        out.back()[group * kWideLevels + level + 1] = pairs[i][1];
+    }
+    return out;
+}
+
+int groupsUsed(const WideRow& row)
+{
+    int used = 0;
+    for (int g = 0; g < kGroups; ++g) {
+        for (int l = 0; l < kWideLevels; ++l) {
+            if (row[static_cast<size_t>(g * kWideLevels + l)] != 0)
+                used = g + 1;
+        }
+    }
+    return used;
+}
+
 } // namespace KeyPacking

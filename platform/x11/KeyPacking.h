@@ -25,4 +25,13 @@ std::vector<Pair> pairs(const std::set<char32_t>& chars);
 // The rows of as many keycodes as pairs fill, four pairs to a row; unused groups hold no symbol.
 std::vector<Row> rows(const std::vector<Pair>& pairs);
 
+// A text with more characters than that goes on keys of four levels, set through XKB (the core
+// map knows two levels a group): each group holds a second pair on the third and fourth levels,
+// reached with the third-level shift, so a keycode carries sixteen characters.
+constexpr int kWideLevels = 4;
+using WideRow = std::array<uint32_t, kGroups * kWideLevels>; // group 1 levels 1 to 4, group 2 ...
+std::vector<WideRow> wideRows(const std::vector<Pair>& pairs);
+// How many groups of row hold a symbol: the groups a key gets.
+int groupsUsed(const WideRow& row);
+
 } // namespace KeyPacking

@@ -30,6 +30,8 @@ public:
     std::optional<PlannedKey> keyFor(char32_t c) const;
     // The key that sets modifier bit (0 Shift ... 7 Mod5) while held, or 0 when there is none.
     uint8_t modifierKey(int bit) const { return m_modifierKeys.at(static_cast<size_t>(bit)); }
+    // True when a key shifts to the third level or beyond (AltGr, ISO_Level3_Shift).
+    bool shiftsBeyondSecondLevel() const { return (m_usableMods & ~1u) != 0; }
 
 private:
     void findModifierKeys(xkb_keymap* keymap, uint32_t group, uint8_t lockedMods);

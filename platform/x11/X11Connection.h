@@ -65,6 +65,7 @@ struct X11Connection
     };
     std::map<char32_t, Slot> borrowed;
     std::map<uint8_t, KeyPacking::Row> borrowedRows;
+    std::map<uint8_t, KeyPacking::WideRow> wideRows; // keycodes given four levels
     QByteArray hostname;
 
     // Connection, properties and events (X11Connection.cpp).
@@ -134,7 +135,18 @@ struct X11Connection
     // there, all with one change of the map before the first key is typed: changing the map
     // while typing races the receivers' reading of it. False, with the reason, when the spare
     // keycodes cannot hold them or the server refuses the change.
-    bool borrow(const std::set<char32_t>& missing, QString* error);
+    // With wide, keys of four levels are used when the text needs more than two a group hold.
+    bool borrow(const std::set<char32_t>& missing, bool wide, QString* error);
+    // The index of the server's four-level key type (Shift and the third-level shift), or -1.
+    int fourLevelType();
+    // Gives spare keycodes the rows of four levels and empties formerWide, in one change,
+    // checking that the server holds them after.
+    bool borrowWide(const std::vector<uint8_t>& spare, const std::vector<KeyPacking::WideRow>& rows,
+                    const std::vector<uint8_t>& formerWide, QString* error);
+    static bool wideRowHolds(xkb_keymap* keymap, uint8_t kc, const KeyPacking::WideRow& row);
+    // Forgets the keys of four levels, for the caller to empty in its own change: the core map,
+    // which the rest uses, cannot say them. Returns those that still hold what we put there.
+    std::vector<uint8_t> takeBackWide();
     // How many keycodes may be borrowed: the spare ones and those borrowed already.
     int borrowRoom();
     // Sends the keys of wanted that differ from map in one checked request; false, with the

@@ -78,6 +78,7 @@ X11Connection::CoreMap X11Connection::widened(const CoreMap& map, int width)
 void X11Connection::forgetKeycode(uint8_t kc)
 {
     borrowedRows.erase(kc);
+    wideRows.erase(kc);
     for (auto it = borrowed.begin(); it != borrowed.end();)
         it = it->second.keycode == kc ? borrowed.erase(it) : std::next(it);
 }
@@ -106,11 +107,15 @@ int X11Connection::borrowRoom()
                 ? 1
                 : 0;
     }
-    return room;
+    return room + static_cast<int>(wideRows.size());
 }
 
-bool X11Connection::borrow(const std::set<char32_t>& missing, QString* error)
+bool X11Connection::borrow(const std::set<char32_t>& missing, bool wide, QString* error)
 {
+    // Keys of four levels are taken back in this same change: the core map, by which the rest
+    // is found, cannot say what they hold; and receivers must see one change before the keys,
+    // never two in a row (one that reads the first may miss the second).
+    const std::vector<uint8_t> formerWide = takeBackWide();
     CoreMap map;
     if (!readWideMap(&map)) {
         *error = QStringLiteral("cannot read the keyboard map");
@@ -128,7 +133,7 @@ bool X11Connection::borrow(const std::set<char32_t>& missing, QString* error)
         if (!borrowed.count(ch))
             toPlace.insert(ch);
     }
-    if (toPlace.empty())
+    if (toPlace.empty() && formerWide.empty())
         return true;
 
     // Spare keycodes first, then borrowed ones that hold nothing this text needs.
@@ -138,6 +143,8 @@ bool X11Connection::borrow(const std::set<char32_t>& missing, QString* error)
         if (isEmpty(map, static_cast<uint8_t>(kc)))
             spare.push_back(static_cast<uint8_t>(kc));
     }
+    for (uint8_t kc : formerWide)
+        spare.push_back(kc);
     for (const auto& [kc, row] : borrowedRows) {
         bool needed = false;
         for (const auto& [ch, slot] : borrowed)
@@ -145,7 +152,10 @@ bool X11Connection::borrow(const std::set<char32_t>& missing, QString* error)
         if (!needed)
             spare.push_back(kc);
     }
-    const std::vector<KeyPacking::Row> rows = KeyPacking::rows(KeyPacking::pairs(toPlace));
+    const std::vector<KeyPacking::Pair> pairs = KeyPacking::pairs(toPlace);
+    const std::vector<KeyPacking::Row> rows = KeyPacking::rows(pairs);
+    if (rows.size() > spare.size() && wide)
+        return borrowWide(spare, KeyPacking::wideRows(pairs), formerWide, error);
     if (rows.size() > spare.size()) {
         *error = QStringLiteral("the text needs %1 characters that the keyboard layout lacks; "
                                 "the keyboard has room for %2 more")
@@ -154,6 +164,8 @@ bool X11Connection::borrow(const std::set<char32_t>& missing, QString* error)
         return false;
     }
     CoreMap wanted = map;
+    for (uint8_t kc : formerWide)
+        std::fill_n(wanted.at(kc), wanted.perKeycode, XCB_NO_SYMBOL);
     std::vector<uint8_t> used;
     for (size_t i = 0; i < rows.size(); ++i) {
         const uint8_t kc = spare[i];
@@ -213,14 +225,17 @@ bool X11Connection::changeKeys(const CoreMap& map, const CoreMap& wanted, QStrin
 
 void X11Connection::restoreBorrowed()
 {
+    const std::vector<uint8_t> wide = takeBackWide();
     CoreMap map;
-    if (borrowedRows.empty() || !readWideMap(&map))
+    if ((borrowedRows.empty() && wide.empty()) || !readWideMap(&map))
         return;
     CoreMap wanted = map;
     for (const auto& [kc, row] : borrowedRows) {
         if (rowHolds(map, kc, row))
             std::fill_n(wanted.at(kc), map.perKeycode, XCB_NO_SYMBOL);
     }
+    for (uint8_t kc : wide)
+        std::fill_n(wanted.at(kc), map.perKeycode, XCB_NO_SYMBOL);
     borrowedRows.clear();
     borrowed.clear();
     QString ignored; // nothing to do about a refusal at this point

@@ -77,8 +77,10 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
     // Characters the layout lacks in the group in force go on borrowed keycodes.
     std::vector<bool> lacking(chars.size());
     std::set<char32_t> missing;
+    bool wide = false; // keys of four levels can be typed
     {
         const KeyPlanner layout(keymap, group, state->lockedMods);
+        wide = layout.shiftsBeyondSecondLevel();
         for (size_t i = 0; i < chars.size(); ++i) {
             const std::optional<PlannedKey> key = layout.keyFor(chars[i]);
             lacking[i] = !key || isBorrowedKey(key->keycode);
@@ -86,11 +88,14 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
                 missing.insert(chars[i]);
         }
     }
-    // Nearly every text fits the spare keycodes at once. A longer one is typed in rounds, each
-    // with a map of its own; before a round changes the map, the receiver must have read every
-    // key of the round before. A program that answers a ping has: it answers in the order of its
-    // events, after the keys sent before the ping, and the next map does not exist until then.
-    const size_t room = KeyPacking::kGroups * static_cast<size_t>(x.borrowRoom());
+    // Nearly every text fits the spare keycodes at once, and every text a button holds fits
+    // them on keys of four levels. A longer one is typed in rounds, each with a map of its own;
+    // before a round changes the map, the receiver must have read every key of the round before.
+    // A program that answers a ping has: it answers in the order of its events, after the keys
+    // sent before the ping, and the next map does not exist until then.
+    wide = wide && x.fourLevelType() >= 0;
+    const size_t room = KeyPacking::kGroups * static_cast<size_t>(x.borrowRoom()) *
+                        (wide ? KeyPacking::kWideLevels / KeyPacking::kLevels : 1);
     std::vector<size_t> rounds{0};
     if (KeyPacking::pairs(missing).size() > room) {
         std::set<char32_t> inRound;
@@ -128,7 +133,7 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
             break;
         }
         if (!needed.empty()) {
-            if (!x.borrow(needed, &m_lastError)) {
+            if (!x.borrow(needed, wide, &m_lastError)) {
                 result = r == 0 ? Typing::Untypable : Typing::Unavailable;
                 break;
             }
@@ -204,7 +209,7 @@ Typing X11Desktop::typeRound(xcb_window_t target, const std::vector<char32_t>& c
 
 bool X11Desktop::isBorrowedKey(uint8_t keycode) const
 {
-    return m_x->borrowedRows.count(keycode) != 0;
+    return m_x->borrowedRows.count(keycode) != 0 || m_x->wideRows.count(keycode) != 0;
 }
 
 Typing X11Desktop::typeKeys(xcb_window_t target, const std::vector<GroupKey>& plan, uint32_t group,

@@ -43,6 +43,7 @@ private Q_SLOTS:
     void followsALayoutSwitch();
     void typesAnyTextIntoEveryReceiver_data();
     void typesAnyTextIntoEveryReceiver();
+    void typesTextAfterText();
 
 private:
     XUser m_user;
@@ -180,16 +181,27 @@ void TestTyping::typesAnyTextIntoEveryReceiver_data()
     QTest::newRow("Qt 6, us") << qt << 0 << "us" << 0 << false << kAnyText;
     QTest::newRow("Qt 6, de, Caps Lock") << qt << 0 << "de" << 0 << true << kAnyText;
     QTest::newRow("Qt 6, us,de with de locked") << qt << 0 << "us,de" << 1 << false << kAnyText;
-    // More than the spare keycodes hold at once: typed in rounds into programs that confirm they
-    // have read each one, refused (nothing typed) by one that cannot.
-    QString wide = QStringLiteral("Chinese, 200 characters: ");
+    // A button's whole text, every character distinct and outside the layout: more than two
+    // levels a group hold, so it goes on keys of four levels.
+    QString wide = QStringLiteral("Chinese: ");
     for (char32_t c = 0x4e00; wide.size() < 240; ++c)
         wide += QString::fromUcs4(&c, 1);
-    QTest::newRow("GTK 3, more than fits at once") << gtk << 0 << "us" << 0 << false << wide;
-    QTest::newRow("Qt 6, more than fits at once") << qt << 0 << "us" << 0 << false << wide;
-    QTest::newRow("GTK 3, more than fits at once, caps") << gtk << 0 << "de" << 0 << true << wide;
+    QTest::newRow("xterm, 231 distinct") << xterm << 0 << "us" << 0 << false << wide;
+    QTest::newRow("xterm, 231 distinct, de, caps") << xterm << 0 << "de" << 0 << true << wide;
+    QTest::newRow("Qt 6, 231 distinct, us,de with de locked")
+        << qt << 0 << "us,de" << 1 << false << wide;
+    QTest::newRow("slow receiver, 231 distinct")
+        << int(Receiver::Slow) << 5 << "us" << 0 << false << wide;
+    // More than even those hold at once: typed in rounds into programs that confirm they have
+    // read each one, refused (nothing typed) by one that cannot.
+    QString longer = wide;
+    for (char32_t c = 0x4f00; longer.size() < 400; ++c)
+        longer += QString::fromUcs4(&c, 1);
+    QTest::newRow("GTK 3, more than fits at once") << gtk << 0 << "us" << 0 << false << longer;
+    QTest::newRow("Qt 6, more than fits at once") << qt << 0 << "us" << 0 << false << longer;
+    QTest::newRow("GTK 3, more than fits at once, caps") << gtk << 0 << "de" << 0 << true << longer;
     QTest::newRow("xterm, more than fits at once: refused")
-        << xterm << 0 << "us" << 0 << false << wide;
+        << xterm << 0 << "us" << 0 << false << longer;
 }
 
 // A text of the editor's full length with far more distinct characters outside the layout than
@@ -220,6 +232,37 @@ void TestTyping::typesAnyTextIntoEveryReceiver()
     QCOMPARE(m_user.lockedModifiers() & 2, capsLock ? 2 : 0);
     QCOMPARE(m_user.lockedGroup(), group);
     QCOMPARE(m_user.keysDown(), 0);
+}
+
+// One desktop types text after text, each needing a different set of borrowed keys, some on
+// keys of four levels: each change of the map is the only one before its keys, and every text
+// arrives whole.
+void TestTyping::typesTextAfterText()
+{
+    const auto chinese = [](char32_t from) {
+        QString t = QStringLiteral("Chinese: ");
+        for (char32_t c = from; t.size() < 240; ++c)
+            t += QString::fromUcs4(&c, 1);
+        return t;
+    };
+    const QString texts[] = {chinese(0x4e00), kAnyText, chinese(0x5000), chinese(0x5000),
+                             kBeyondLayout, chinese(0x4e00)};
+    const QString title = uniqueTitle("kf text after text");
+    Receiver term(title, QStringLiteral("100x10+20+500"));
+    QVERIFY(term.start(m_user));
+    const int spare = m_user.spareKeycodes();
+    QByteArray expected;
+    {
+        X11Desktop desktop;
+        for (const QString& text : texts) {
+            QVERIFY2(desktop.inject(desktop.activate(title), keystrokeString(text)) ==
+                         Typing::Done,
+                     qPrintable(desktop.lastError()));
+            expected += text.toUtf8();
+            QCOMPARE(term.waitFor(expected), expected);
+        }
+    }
+    QCOMPARE(m_user.spareKeycodes(), spare);
 }
 
 QTEST_GUILESS_MAIN(TestTyping)

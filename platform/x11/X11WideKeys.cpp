@@ -1,0 +1,156 @@
+#include "X11Connection.h"
+
+#include <algorithm>
+#include <cstring>
+// xkb.h names a field "explicit", a C++ keyword.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
+
+int X11Connection::fourLevelType()
+{
+    const xcb_atom_t name = intern("FOUR_LEVEL");
+    Reply<xcb_xkb_get_names_reply_t> r(xcb_xkb_get_names_reply(
+        c,
+        xcb_xkb_get_names(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_NAME_DETAIL_KEY_TYPE_NAMES),
+        nullptr));
+    if (!r || name == XCB_NONE)
+        return -1;
+    xcb_xkb_get_names_value_list_t names{};
+    xcb_xkb_get_names_value_list_unpack(xcb_xkb_get_names_value_list(r.get()), r->nTypes,
+                                        r->indicators, r->virtualMods, r->groupNames, r->nKeys,
+                                        r->nKeyAliases, r->nRadioGroups, r->which, &names);
+    for (int i = 0; names.typeNames && i < r->nTypes; ++i) {
+        if (names.typeNames[i] == name)
+            return i;
+    }
+    return -1;
+}
+
+bool X11Connection::wideRowHolds(xkb_keymap* keymap, uint8_t kc, const KeyPacking::WideRow& row)
+{
+    for (uint32_t g = 0; g < KeyPacking::kGroups; ++g) {
+        for (uint32_t l = 0; l < KeyPacking::kWideLevels; ++l) {
+            const uint32_t want = row[g * KeyPacking::kWideLevels + l];
+            const xkb_keysym_t* syms = nullptr;
+            if (want != XCB_NO_SYMBOL &&
+                (xkb_keymap_key_get_syms_by_level(keymap, kc, g, l, &syms) != 1 ||
+                 syms[0] != want))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool X11Connection::borrowWide(const std::vector<uint8_t>& spare,
+                               const std::vector<KeyPacking::WideRow>& rows,
+                               const std::vector<uint8_t>& formerWide, QString* error)
+{
+    if (rows.size() > spare.size()) {
+        *error = QStringLiteral("the text needs more characters that the keyboard layout lacks "
+                                "than the keyboard has room for (%1)")
+                     .arg(spare.size() * KeyPacking::kGroups * KeyPacking::kWideLevels);
+        return false;
+    }
+    const int type = fourLevelType();
+    if (type < 0) {
+        *error = QStringLiteral("the keyboard map has no key type of four levels");
+        return false;
+    }
+    std::map<uint8_t, std::vector<uint8_t>> entries;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const uint8_t kc = spare[i];
+        const KeyPacking::WideRow& row = rows[i];
+        const auto symbols =
+            static_cast<uint16_t>(KeyPacking::groupsUsed(row) * KeyPacking::kWideLevels);
+        // The key as the request lays it out: a key type for each group, the number of groups,
+        // the levels of each, how many symbols follow, the symbols group by group.
+        std::vector<uint8_t> entry(8 + sizeof(uint32_t) * symbols);
+        std::fill_n(entry.begin(), 4, static_cast<uint8_t>(type));
+        entry[4] = static_cast<uint8_t>(KeyPacking::groupsUsed(row));
+        entry[5] = KeyPacking::kWideLevels;
+        std::memcpy(&entry[6], &symbols, sizeof symbols);
+        std::memcpy(&entry[8], row.data(), sizeof(uint32_t) * symbols);
+        entries[kc] = std::move(entry);
+        forgetKeycode(kc);
+        wideRows[kc] = row;
+        for (size_t s = 0; s < row.size(); ++s) {
+            if (const char32_t ch = xkb_keysym_to_utf32(row[s]))
+                borrowed.insert({ch, {kc, static_cast<uint8_t>(s / KeyPacking::kWideLevels)}});
+        }
+    }
+    // Keys of four levels left from an earlier send that this one does not use are emptied.
+    for (uint8_t kc : formerWide)
+        entries.insert({kc, std::vector<uint8_t>(8, 0)});
+    // One request for all keys, so that receivers see one change: the keys between ours are
+    // sent back as the server holds them.
+    const uint8_t low = entries.begin()->first;
+    const uint8_t high = entries.rbegin()->first;
+    const auto count = static_cast<uint8_t>(high - low + 1);
+    Reply<xcb_xkb_get_map_reply_t> held(xcb_xkb_get_map_reply(
+        c,
+        xcb_xkb_get_map(c, XCB_XKB_ID_USE_CORE_KBD, 0, XCB_XKB_MAP_PART_KEY_SYMS, 0, 0, low, count,
+                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0),
+        nullptr));
+    bool refused = !held || held->nKeySyms != count || held->firstKeySym != low;
+    std::vector<uint8_t> values;
+    uint16_t total = 0;
+    if (!refused) {
+        const auto* wire = static_cast<const uint8_t*>(xcb_xkb_get_map_map(held.get()));
+        const uint8_t* end = reinterpret_cast<const uint8_t*>(held.get()) + 32 + 4 * held->length;
+        for (int kc = low; kc <= high && !refused; ++kc) {
+            uint16_t symbols = 0;
+            refused = wire + 8 > end;
+            if (refused)
+                break;
+            std::memcpy(&symbols, wire + 6, sizeof symbols);
+            const size_t size = 8 + sizeof(uint32_t) * symbols;
+            const auto ours = entries.find(static_cast<uint8_t>(kc));
+            const std::vector<uint8_t> entry =
+                ours != entries.end() ? ours->second : std::vector<uint8_t>(wire, wire + size);
+            std::memcpy(&symbols, entry.data() + 6, sizeof symbols);
+            total = static_cast<uint16_t>(total + symbols);
+            values.insert(values.end(), entry.begin(), entry.end());
+            wire += size;
+        }
+    }
+    if (!refused) {
+        const xcb_setup_t* setup = xcb_get_setup(c);
+        xcb_generic_error_t* e = xcb_request_check(
+            c, xcb_xkb_set_map_checked(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_MAP_PART_KEY_SYMS, 0,
+                                       setup->min_keycode, setup->max_keycode, 0, 0, low, count,
+                                       total, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                       values.data()));
+        refused = e != nullptr;
+        std::free(e);
+    }
+    keymapStale = true;
+    // What receivers will read is what counts: the map, read back as they read it.
+    xkb_keymap* map = refused ? nullptr : keymap();
+    for (const auto& [kc, row] : wideRows) {
+        if (!map || !wideRowHolds(map, kc, row)) {
+            *error = refused ? QStringLiteral("the X server refused to change the keyboard map")
+                             : QStringLiteral("the X server did not take the change of the "
+                                              "keyboard map");
+            restoreBorrowed();
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<uint8_t> X11Connection::takeBackWide()
+{
+    std::vector<uint8_t> ours;
+    std::vector<uint8_t> all;
+    xkb_keymap* now = wideRows.empty() ? nullptr : keymap();
+    for (const auto& [kc, row] : wideRows) {
+        all.push_back(kc);
+        // A keycode that someone else has remapped meanwhile is theirs now.
+        if (now && wideRowHolds(now, kc, row))
+            ours.push_back(kc);
+    }
+    for (uint8_t kc : all)
+        forgetKeycode(kc);
+    return ours;
+}
