@@ -93,11 +93,13 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
     // before a round changes the map, the receiver must have read every key of the round before.
     // A program that answers a ping has: it answers in the order of its events, after the keys
     // sent before the ping, and the next map does not exist until then.
-    wide = wide && x.fourLevelType() >= 0;
-    const size_t room = KeyPacking::kGroups * static_cast<size_t>(x.borrowRoom()) *
-                        (wide ? KeyPacking::kWideLevels / KeyPacking::kLevels : 1);
+    size_t room = KeyPacking::kGroups * static_cast<size_t>(x.borrowRoom());
+    const size_t pairsNeeded = KeyPacking::pairs(missing).size();
+    wide = wide && pairsNeeded > room && x.fourLevelType() >= 0;
+    if (wide)
+        room *= KeyPacking::kWideLevels / KeyPacking::kLevels;
     std::vector<size_t> rounds{0};
-    if (KeyPacking::pairs(missing).size() > room) {
+    if (pairsNeeded > room) {
         std::set<char32_t> inRound;
         for (size_t i = 0; i < chars.size(); ++i) {
             if (!lacking[i] || inRound.count(chars[i]))
