@@ -11,8 +11,7 @@ int X11Connection::fourLevelType()
 {
     const xcb_atom_t name = intern("FOUR_LEVEL");
     Reply<xcb_xkb_get_names_reply_t> r(xcb_xkb_get_names_reply(
-        c,
-        xcb_xkb_get_names(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_NAME_DETAIL_KEY_TYPE_NAMES),
+        c, xcb_xkb_get_names(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_NAME_DETAIL_KEY_TYPE_NAMES),
         nullptr));
     if (!r || name == XCB_NONE)
         return -1;
@@ -34,8 +33,7 @@ bool X11Connection::wideRowHolds(xkb_keymap* keymap, uint8_t kc, const KeyPackin
             const uint32_t want = row[g * KeyPacking::kWideLevels + l];
             const xkb_keysym_t* syms = nullptr;
             if (want != XCB_NO_SYMBOL &&
-                (xkb_keymap_key_get_syms_by_level(keymap, kc, g, l, &syms) != 1 ||
-                 syms[0] != want))
+                (xkb_keymap_key_get_syms_by_level(keymap, kc, g, l, &syms) != 1 || syms[0] != want))
                 return false;
         }
     }
@@ -117,10 +115,10 @@ bool X11Connection::borrowWide(const std::vector<uint8_t>& spare,
     if (!refused) {
         const xcb_setup_t* setup = xcb_get_setup(c);
         xcb_generic_error_t* e = xcb_request_check(
-            c, xcb_xkb_set_map_checked(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_MAP_PART_KEY_SYMS, 0,
-                                       setup->min_keycode, setup->max_keycode, 0, 0, low, count,
-                                       total, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                       values.data()));
+            c,
+            xcb_xkb_set_map_checked(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_MAP_PART_KEY_SYMS, 0,
+                                    setup->min_keycode, setup->max_keycode, 0, 0, low, count, total,
+                                    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, values.data()));
         refused = e != nullptr;
         std::free(e);
     }

@@ -245,8 +245,8 @@ void TestTyping::typesTextAfterText()
             t += QString::fromUcs4(&c, 1);
         return t;
     };
-    const QString texts[] = {chinese(0x4e00), kAnyText, chinese(0x5000), chinese(0x5000),
-                             kBeyondLayout, chinese(0x4e00)};
+    const QString texts[] = {chinese(0x4e00), kAnyText,      chinese(0x5000),
+                             chinese(0x5000), kBeyondLayout, chinese(0x4e00)};
     const QString title = uniqueTitle("kf text after text");
     Receiver term(title, QStringLiteral("100x10+20+500"));
     QVERIFY(term.start(m_user));
@@ -255,8 +255,7 @@ void TestTyping::typesTextAfterText()
     {
         X11Desktop desktop;
         for (const QString& text : texts) {
-            QVERIFY2(desktop.inject(desktop.activate(title), keystrokeString(text)) ==
-                         Typing::Done,
+            QVERIFY2(desktop.inject(desktop.activate(title), keystrokeString(text)) == Typing::Done,
                      qPrintable(desktop.lastError()));
             expected += text.toUtf8();
             QCOMPARE(term.waitFor(expected), expected);
