@@ -13,6 +13,11 @@ QString sendFailureMessage(const QString& title, bool reached, Typing result)
                               "keyboard layout cannot type.\r\n\r\nChange the text in the button "
                               "editor, or switch to a layout that has them.")
             .arg(title);
+    if (result == Typing::Busy)
+        return QStringLiteral("Nothing was typed into %1: the window that received the last "
+                              "text is still reading it.\r\n\r\nWait a moment, then click the "
+                              "button again.")
+            .arg(title);
     return QStringLiteral("Typing into %1 stopped: another window took the keyboard focus."
                           "\r\n\r\nPart of the text may have arrived.")
         .arg(title);

@@ -61,6 +61,7 @@ enum class Typing
     FocusLost,     // the target does not hold the focus (any more); typing stopped there
     ModifiersHeld, // a Shift, Ctrl or Alt key stayed held; nothing was typed
     Untypable,     // the text holds a character that cannot be typed here; nothing was typed
+    Busy,          // a program is still reading keys typed earlier; nothing was typed
     Unavailable    // the desktop cannot type into other windows, or its connection broke
 };
 

@@ -3,7 +3,7 @@
 KEYFLARE_BUILD_PACKAGES=(
     cmake ninja-build g++ pkg-config qt6-base-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-ewmh-dev libxcb-xkb-dev libxcb-xinput-dev
-    libxkbcommon-dev libxkbcommon-x11-dev xkb-data
+    libxkbcommon-dev libxkbcommon-x11-dev xkb-data libx11-dev
 )
 # The real-X11 tests: a private X server, a window manager and real programs to type into.
 KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils xdotool dpkg-dev desktop-file-utils

@@ -147,6 +147,8 @@ struct X11Connection
     // Forgets the keys of four levels, for the caller to empty in its own change: the core map,
     // which the rest uses, cannot say them. Returns those that still hold what we put there.
     std::vector<uint8_t> takeBackWide();
+    // True when borrow(chars) would change nothing: every one stands on a two-level key already.
+    bool holdsAll(const std::set<char32_t>& chars) const;
     // How many keycodes may be borrowed: the spare ones and those borrowed already.
     int borrowRoom();
     // Sends the keys of wanted that differ from map in one checked request; false, with the

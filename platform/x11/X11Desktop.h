@@ -57,4 +57,5 @@ private:
     std::unique_ptr<X11Connection> m_x;
     QString m_lastError;
     std::unique_ptr<QTimer> m_restoreTimer;
+    uint32_t m_lastBorrower = 0; // the window that got the last keys typed on borrowed keycodes
 };

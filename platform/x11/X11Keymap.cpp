@@ -110,6 +110,15 @@ int X11Connection::borrowRoom()
     return room + static_cast<int>(wideRows.size());
 }
 
+bool X11Connection::holdsAll(const std::set<char32_t>& chars) const
+{
+    for (char32_t ch : chars) {
+        if (!borrowed.count(ch))
+            return false;
+    }
+    return wideRows.empty();
+}
+
 bool X11Connection::borrow(const std::set<char32_t>& missing, bool wide, QString* error)
 {
     // Keys of four levels are taken back in this same change: the core map, by which the rest

@@ -134,7 +134,18 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
             result = Typing::Unavailable;
             break;
         }
+        // The keys of the last send may still wait in its receiver, to be read with the map
+        // this change makes: a receiver that answers a ping has read them once it answers.
+        if (r == 0 && !needed.empty() && m_lastBorrower != XCB_NONE && !x.holdsAll(needed) &&
+            x.answersPing(m_lastBorrower) && !x.ping(m_lastBorrower, kPingWaitMs)) {
+            m_lastBorrower = XCB_NONE; // told once; the next send does not wait for it again
+            m_lastError = QStringLiteral("the program that received the last text has not "
+                                         "read all of it yet");
+            result = Typing::Busy;
+            break;
+        }
         if (!needed.empty()) {
+            m_lastBorrower = target;
             if (!x.borrow(needed, wide, &m_lastError)) {
                 result = r == 0 ? Typing::Untypable : Typing::Unavailable;
                 break;

@@ -171,6 +171,8 @@ void TestSender::reportsFailedSend_data()
                                    << "Nothing was typed into Notes : a Shift, Ctrl or Alt";
     QTest::newRow("untypable") << true << 0 << Typing::Untypable
                                << "Nothing was typed into Notes : the text holds characters";
+    QTest::newRow("earlier text still being read")
+        << true << 0 << Typing::Busy << "Nothing was typed into Notes : the window that received";
 }
 
 void TestSender::reportsFailedSend()

@@ -43,6 +43,7 @@ private Q_SLOTS:
     void followsALayoutSwitch();
     void typesAnyTextIntoEveryReceiver_data();
     void typesAnyTextIntoEveryReceiver();
+    void typesTextAfterText_data();
     void typesTextAfterText();
 
 private:
@@ -200,6 +201,8 @@ void TestTyping::typesAnyTextIntoEveryReceiver_data()
     QTest::newRow("GTK 3, more than fits at once") << gtk << 0 << "us" << 0 << false << longer;
     QTest::newRow("Qt 6, more than fits at once") << qt << 0 << "us" << 0 << false << longer;
     QTest::newRow("GTK 3, more than fits at once, caps") << gtk << 0 << "de" << 0 << true << longer;
+    QTest::newRow("slow receiver, more than fits at once")
+        << int(Receiver::Slow) << 2 << "us" << 0 << false << longer;
     QTest::newRow("xterm, more than fits at once: refused")
         << xterm << 0 << "us" << 0 << false << longer;
 }
@@ -234,11 +237,24 @@ void TestTyping::typesAnyTextIntoEveryReceiver()
     QCOMPARE(m_user.keysDown(), 0);
 }
 
+void TestTyping::typesTextAfterText_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<bool>("waits"); // for each text to arrive before sending the next
+    QTest::newRow("xterm") << int(Receiver::XTerm) << 0 << true;
+    QTest::newRow("slow receiver, still reading the text before")
+        << int(Receiver::Slow) << 2 << false;
+}
+
 // One desktop types text after text, each needing a different set of borrowed keys, some on
-// keys of four levels: each change of the map is the only one before its keys, and every text
-// arrives whole.
+// keys of four levels: each change of the map is the only one before its keys, and it waits
+// until the receiver has read the keys of the text before; every text arrives whole.
 void TestTyping::typesTextAfterText()
 {
+    QFETCH(int, kind);
+    QFETCH(int, delay);
+    QFETCH(bool, waits);
     const auto chinese = [](char32_t from) {
         QString t = QStringLiteral("Chinese: ");
         for (char32_t c = from; t.size() < 240; ++c)
@@ -247,19 +263,23 @@ void TestTyping::typesTextAfterText()
     };
     const QString texts[] = {chinese(0x4e00), kAnyText,      chinese(0x5000),
                              chinese(0x5000), kBeyondLayout, chinese(0x4e00)};
-    const QString title = uniqueTitle("kf text after text");
-    Receiver term(title, QStringLiteral("100x10+20+500"));
-    QVERIFY(term.start(m_user));
+    const QString title = uniqueTitle("kf text after text") + " " + QTest::currentDataTag();
+    Receiver receiver(title, QStringLiteral("100x10+20+500"), delay, Receiver::Kind(kind));
+    QVERIFY(receiver.start(m_user));
     const int spare = m_user.spareKeycodes();
     QByteArray expected;
     {
         X11Desktop desktop;
         for (const QString& text : texts) {
-            QVERIFY2(desktop.inject(desktop.activate(title), keystrokeString(text)) == Typing::Done,
+            QVERIFY2(desktop.inject(desktop.activate(title), keystrokeString(text)) ==
+                         Typing::Done,
                      qPrintable(desktop.lastError()));
             expected += text.toUtf8();
-            QCOMPARE(term.waitFor(expected), expected);
+            if (waits)
+                QCOMPARE(receiver.waitFor(expected), expected);
         }
+        QCOMPARE(receiver.waitFor(expected, 60000), expected);
+        QCOMPARE(receiver.settle(100), expected);
     }
     QCOMPARE(m_user.spareKeycodes(), spare);
 }
