@@ -5,9 +5,11 @@
 #include <memory>
 
 class X11Desktop;
+class WlrootsDesktop;
 
-// Window services for a desktop whose window system Keyflare cannot drive yet (Wayland, for now):
-// every activation fails, so a send reports that it could not reach the target.
+// Window services for a desktop whose window system Keyflare cannot drive yet (a Wayland
+// compositor without the wlroots protocols, for now): every activation fails, so a send reports
+// that it could not reach the target.
 class UnavailableDesktop : public WindowActivation, public KeyInjection, public PointerWindows
 {
 public:
@@ -16,7 +18,7 @@ public:
     PointedWindow windowUnderPointer() override { return {}; }
 };
 
-// The real services of the desktop Keyflare runs on, chosen by Qt's platform name.
+// The real services of the desktop Keyflare runs on, chosen by the kind of session.
 class DesktopPlatform
 {
 public:
@@ -35,5 +37,6 @@ private:
     QtDialogs m_dialogs;
     QtTopmostBand m_topmost;
     std::unique_ptr<X11Desktop> m_x11;
+    std::unique_ptr<WlrootsDesktop> m_wlroots;
     UnavailableDesktop m_unavailable;
 };

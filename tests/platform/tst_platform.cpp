@@ -3,6 +3,7 @@
 #include "DesktopServices.h"
 #include "KeystrokeString.h"
 #include "WindowMatch.h"
+#include "wlroots/VirtualKeymap.h"
 #include "x11/CompoundText.h"
 #include "x11/KeyPacking.h"
 #include "x11/KeyPlanner.h"
@@ -57,6 +58,8 @@ private Q_SLOTS:
     void packsBorrowedCharacters();
     void detectsAMapChangeNotTaken_data();
     void detectsAMapChangeNotTaken();
+    void laysOutVirtualKeymaps_data();
+    void laysOutVirtualKeymaps();
     void plansEveryPrintableAscii_data();
     void plansEveryPrintableAscii();
     void decodesCompoundText_data();
@@ -198,6 +201,56 @@ void TestPlatform::detectsAMapChangeNotTaken()
     map.syms.assign(held.begin(), held.end());
     const KeyPacking::Row sent{0x6d6, 0x6f6, 0x7f9, 0x7f9, 0, 0, 0, 0};
     QCOMPARE(X11Connection::rowHolds(map, 8, sent), taken);
+}
+
+void TestPlatform::laysOutVirtualKeymaps_data()
+{
+    QTest::addColumn<QString>("chars");
+    QTest::addColumn<bool>("fits");
+    QString ascii = QStringLiteral("\t\r");
+    for (char c = 0x20; c < 0x7f; ++c)
+        ascii += QLatin1Char(c);
+    QString full;
+    for (char32_t c = 0x4e00; full.size() < VirtualKeymap::capacity(); ++c)
+        full += QString::fromUcs4(&c, 1);
+    QTest::newRow("printable ASCII, Tab and Enter") << ascii << true;
+    QTest::newRow("letters with their capitals, an emoji")
+        << QString::fromUcs4(U"Жж Ωω éÉ ßẞ \U0001F600") << true;
+    QTest::newRow("as many as fit, Shift for the last") << full << true;
+    QTest::newRow("one more than fits") << full + "!" << false;
+}
+
+// Every character reads back as itself from the key, group and Shift the map gives it, with the
+// map a receiver compiles; no character lands on the code of Backspace, Escape or a modifier.
+void TestPlatform::laysOutVirtualKeymaps()
+{
+    QFETCH(QString, chars);
+    QFETCH(bool, fits);
+    const QList<uint> ucs = chars.toUcs4();
+    const std::vector<char32_t> text(ucs.begin(), ucs.end());
+    VirtualKeymap layout;
+    QCOMPARE(layout.build(text), fits);
+    if (!fits)
+        return;
+    xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_keymap* map = xkb_keymap_new_from_string(
+        ctx, layout.text().constData(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    QVERIFY(map);
+    xkb_state* state = xkb_state_new(map);
+    QStringList wrong;
+    for (char32_t c : text) {
+        const VirtualKey key = layout.keyFor(c);
+        xkb_state_update_mask(state, key.shifted ? kShift : 0, 0, 0, 0, 0, key.group);
+        const char32_t got = xkb_state_key_get_utf32(state, key.code + 8);
+        const bool reserved = key.code == 1 || key.code == 14 || key.code == 29 || key.code == 42 ||
+                              key.code == 54 || key.code == 56 || key.code > 86;
+        if (got != c || (reserved && c != U'\r'))
+            wrong << QString::fromUcs4(&c, 1);
+    }
+    xkb_state_unref(state);
+    xkb_keymap_unref(map);
+    xkb_context_unref(ctx);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(' ')));
 }
 
 void TestPlatform::plansEveryPrintableAscii_data()

@@ -290,17 +290,25 @@ bool Receiver::start(XUser& user)
                                 QStringLiteral("-e"), testHelperPath(QStringLiteral("ttycapture")),
                                 out, QString::number(m_delay)},
                                user, m_title);
-    const QDeadlineTimer deadline(10000);
-    while (m_window && !QFile::exists(out + QStringLiteral(".ready")) && !deadline.hasExpired())
-        pause(20);
-    if (m_window == 0 || !QFile::exists(out + QStringLiteral(".ready"))) {
-        qWarning("xterm \"%s\" never made its terminal raw: %s", qPrintable(m_title),
-                 m_process.readAll().constData());
+    if (!waitUntilReady())
         return false;
-    }
     // The window manager gives a new window the focus a moment after it appears; a test that
     // activates another window first would otherwise race it.
     user.waitForFocus(m_window, 2000);
+    return true;
+}
+
+bool Receiver::waitUntilReady()
+{
+    const QString ready = m_dir.filePath(QStringLiteral("received.ready"));
+    const QDeadlineTimer deadline(10000);
+    while (m_window && !QFile::exists(ready) && !deadline.hasExpired())
+        pause(20);
+    if (m_window == 0 || !QFile::exists(ready)) {
+        qWarning("the terminal \"%s\" was never made raw: %s", qPrintable(m_title),
+                 m_process.readAll().constData());
+        return false;
+    }
     return true;
 }
 

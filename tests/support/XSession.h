@@ -83,7 +83,9 @@ public:
         XTerm,
         Slow,
         Gtk,
-        Qt
+        Qt,
+        Foot,     // on Wayland: a terminal read raw, like the xterm
+        QtWayland // on Wayland: the Qt 6 text edit
     };
     // geometry: an X geometry in characters and pixels (xterm); delay: how long the receiver
     // takes for each byte (xterm, microseconds) or each key event (slow client, milliseconds).
@@ -93,6 +95,8 @@ public:
 
     // Starts the program and waits until its window exists and it is ready to read.
     bool start(XUser& user);
+    // The same in a Wayland session (WaylandSession.cpp).
+    bool startOnWayland();
     // Ends the program and waits until its window is gone.
     void close();
     quint32 window() const { return m_window; }
@@ -103,6 +107,8 @@ public:
     QByteArray settle(int ms = 300) const;
 
 private:
+    bool waitUntilReady();
+
     QString m_title;
     QString m_geometry;
     int m_delay;
@@ -145,6 +151,9 @@ private:
     QString m_folder;
     quint32 m_window = 0;
 };
+
+// The id of the Wayland window titled title, waiting up to ms; 0 when none.
+quint32 waitForWaylandWindow(const QString& title, int ms = 5000);
 
 // A window title no other test run shares: base and this process's id.
 QString uniqueTitle(const QString& base);

@@ -1,0 +1,100 @@
+#include "WlrootsDesktop.h"
+
+#include "WaylandConnection.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
+
+#include <QDeadlineTimer>
+#include <QTimer>
+#include <algorithm>
+#include <wayland-client.h>
+
+namespace {
+// How long the compositor may take to make a window active; it takes about 2 ms on an idle one.
+constexpr int kActivationWaitMs = 1000;
+} // namespace
+
+WlrootsDesktop::WlrootsDesktop(QString ownAppId) : m_ownAppId(std::move(ownAppId))
+{
+}
+
+WlrootsDesktop::~WlrootsDesktop()
+{
+    releaseKeyboard();
+}
+
+bool WlrootsDesktop::ensureConnection()
+{
+    if (m_w && wl_display_get_error(m_w->display) == 0)
+        return true;
+    // A broken connection (the compositor restarted, say) is replaced on the next use.
+    m_keyboard = nullptr;
+    m_w = std::make_unique<WaylandConnection>();
+    if (!m_w->open(&m_lastError)) {
+        m_w.reset();
+        return false;
+    }
+    return true;
+}
+
+bool WlrootsDesktop::isSupported()
+{
+    if (!ensureConnection())
+        return false;
+    if (!m_w->seat || !m_w->toplevels || !m_w->keyboards) {
+        m_lastError = QStringLiteral("the compositor offers no window management or virtual "
+                                     "keyboard to programs");
+        return false;
+    }
+    return true;
+}
+
+std::vector<CandidateWindow> WlrootsDesktop::listWindows()
+{
+    std::vector<CandidateWindow> out;
+    if (!isSupported() || !m_w->dispatch(0))
+        return out;
+    std::vector<const Toplevel*> open;
+    for (const auto& t : m_w->windows) {
+        if (!t->closed)
+            open.push_back(t.get());
+    }
+    std::stable_sort(open.begin(), open.end(), [](const Toplevel* a, const Toplevel* b) {
+        return a->activeSince < b->activeSince;
+    });
+    for (const Toplevel* t : open)
+        out.push_back({t->id, t->title, t->appId == m_ownAppId});
+    return out;
+}
+
+WindowId WlrootsDesktop::activate(const QString& title)
+{
+    const WindowId id = chooseTargetWindow(listWindows(), title);
+    Toplevel* target = id ? m_w->find(id) : nullptr;
+    if (!target) {
+        if (m_lastError.isEmpty())
+            m_lastError = QStringLiteral("no window is titled \"%1\"").arg(title);
+        return 0;
+    }
+    // The first key goes out only once the compositor says the window is active.
+    zwlr_foreign_toplevel_handle_v1_activate(target->handle, m_w->seat);
+    const QDeadlineTimer deadline(kActivationWaitMs);
+    while (!target->activated && !target->closed && !deadline.hasExpired()) {
+        if (!m_w->dispatch(static_cast<int>(deadline.remainingTime())))
+            break;
+    }
+    if (!target->activated) {
+        m_lastError = QStringLiteral("the compositor did not make the window active");
+        return 0;
+    }
+    return id;
+}
+
+PointedWindow WlrootsDesktop::windowUnderPointer()
+{
+    const std::vector<CandidateWindow> windows = listWindows();
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+        if (!it->ownWindow && m_w->find(it->id)->activeSince > 0)
+            return {it->id, it->title.left(99)};
+    }
+    return {};
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "../Services.h"
+#include "../WindowMatch.h"
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+class QTimer;
+struct WaylandConnection;
+struct zwp_virtual_keyboard_v1;
+
+// The window services of a Wayland compositor of the wlroots family (sway, Hyprland, river,
+// labwc, Wayfire): windows through foreign-toplevel management, keys through a virtual keyboard
+// with a keyboard map made for each text, so any character arrives whatever the layout.
+class WlrootsDesktop : public WindowActivation, public KeyInjection, public PointerWindows
+{
+public:
+    // ownAppId: the application id of Keyflare's own windows, which never receive its keys.
+    explicit WlrootsDesktop(QString ownAppId);
+    ~WlrootsDesktop() override;
+
+    // True when the compositor offers window management and a virtual keyboard.
+    bool isSupported();
+    WindowId activate(const QString& title) override;
+    Typing inject(WindowId target, const QString& keys) override;
+    // No protocol tells the window under the pointer: this is the window most recently made
+    // active, by a click or otherwise, other than Keyflare's own.
+    PointedWindow windowUnderPointer() override;
+
+    // The windows that may receive keystrokes, least recently active first.
+    std::vector<CandidateWindow> listWindows();
+    QString lastError() const { return m_lastError; }
+
+private:
+    bool ensureConnection();
+    Typing typeChars(WindowId target, const std::vector<char32_t>& chars);
+    void releaseKeyboard();
+
+    QString m_ownAppId;
+    std::unique_ptr<WaylandConnection> m_w;
+    zwp_virtual_keyboard_v1* m_keyboard = nullptr;
+    std::unique_ptr<QTimer> m_releaseTimer;
+    QString m_lastError;
+};

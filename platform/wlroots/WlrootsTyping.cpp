@@ -1,0 +1,130 @@
+#include "../KeystrokeString.h"
+#include "VirtualKeymap.h"
+#include "WaylandConnection.h"
+#include "WlrootsDesktop.h"
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+
+namespace {
+// A seat that had no keyboard before loses the first key when it comes right after the map.
+constexpr int kKeymapSettleMs = 20;
+// Programs under XWayland read the map late: the keyboard lives on a little after the last key.
+constexpr int kReleaseAfterMs = 500;
+constexpr uint32_t kShiftMask = 1;
+
+bool uploadKeymap(zwp_virtual_keyboard_v1* keyboard, const QByteArray& text)
+{
+    const int fd = memfd_create("keyflare-keymap", MFD_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, text.constData(), static_cast<size_t>(text.size())) ==
+                         static_cast<ssize_t>(text.size());
+    if (written)
+        zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+                                       static_cast<uint32_t>(text.size()));
+    close(fd);
+    return written;
+}
+} // namespace
+
+Typing WlrootsDesktop::inject(WindowId target, const QString& keys)
+{
+    const auto strokes = parseKeystrokeString(keys, &m_lastError);
+    if (!strokes)
+        return Typing::Untypable;
+    if (!isSupported())
+        return Typing::Unavailable;
+    std::vector<char32_t> chars;
+    for (const KeyStroke& s : *strokes)
+        chars.push_back(s.kind == KeyStroke::Enter ? U'\r'
+                        : s.kind == KeyStroke::Tab ? U'\t'
+                                                   : s.codePoint);
+    return typeChars(target, chars);
+}
+
+Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars)
+{
+    Toplevel* target = m_w->find(id);
+    if (!target || !m_w->dispatch(0) || !target->activated) {
+        m_lastError = QStringLiteral("the target window is not active");
+        return Typing::FocusLost;
+    }
+    VirtualKeymap keymap;
+    if (!keymap.build(chars)) {
+        m_lastError = QStringLiteral("the text holds more than %1 different characters, or one "
+                                     "that has no key symbol")
+                          .arg(VirtualKeymap::capacity());
+        return Typing::Untypable;
+    }
+    if (m_releaseTimer)
+        m_releaseTimer->stop();
+    if (!m_keyboard)
+        m_keyboard =
+            zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(m_w->keyboards, m_w->seat);
+    // The map travels to the receiver with the keys, in order: keys typed with an earlier map
+    // are read with it, so one keyboard serves every send.
+    if (!uploadKeymap(m_keyboard, keymap.text()) || !m_w->roundtrip()) {
+        m_lastError = QStringLiteral("cannot hand the keyboard map to the compositor");
+        return Typing::Unavailable;
+    }
+    QThread::msleep(kKeymapSettleMs);
+
+    QElapsedTimer clock;
+    clock.start();
+    const auto now = [&] { return static_cast<uint32_t>(clock.elapsed()); };
+    Typing result = Typing::Done;
+    uint32_t group = ~0u;
+    bool shifted = false;
+    size_t sent = 0;
+    for (char32_t c : chars) {
+        // The user may make another window active while we type; the rest must not land there.
+        if (++sent % 16 == 0 && !m_w->dispatch(0)) {
+            result = Typing::Unavailable;
+            break;
+        }
+        if (!target->activated) {
+            m_lastError = QStringLiteral("the target window stopped being the active one");
+            result = Typing::FocusLost;
+            break;
+        }
+        const VirtualKey key = keymap.keyFor(c);
+        if (key.group != group || key.shifted != shifted) {
+            zwp_virtual_keyboard_v1_modifiers(m_keyboard, key.shifted ? kShiftMask : 0, 0, 0,
+                                              key.group);
+            group = key.group;
+            shifted = key.shifted;
+        }
+        zwp_virtual_keyboard_v1_key(m_keyboard, now(), key.code, WL_KEYBOARD_KEY_STATE_PRESSED);
+        zwp_virtual_keyboard_v1_key(m_keyboard, now(), key.code, WL_KEYBOARD_KEY_STATE_RELEASED);
+    }
+    zwp_virtual_keyboard_v1_modifiers(m_keyboard, 0, 0, 0, 0);
+    if (!m_w->roundtrip()) {
+        m_lastError = QStringLiteral("the connection to the compositor broke");
+        return Typing::Unavailable;
+    }
+    if (QCoreApplication::instance()) {
+        if (!m_releaseTimer) {
+            m_releaseTimer = std::make_unique<QTimer>();
+            m_releaseTimer->setSingleShot(true);
+            QObject::connect(m_releaseTimer.get(), &QTimer::timeout, [this] { releaseKeyboard(); });
+        }
+        m_releaseTimer->start(kReleaseAfterMs);
+    }
+    return result;
+}
+
+void WlrootsDesktop::releaseKeyboard()
+{
+    if (m_keyboard && m_w) {
+        zwp_virtual_keyboard_v1_destroy(m_keyboard);
+        wl_display_flush(m_w->display);
+    }
+    m_keyboard = nullptr;
+}

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Runs a command in a headless sway session of its own (no XWayland, no X server), then stops it.
+# sway refuses to run as root: as root it runs as the unprivileged user "nobody", whose socket
+# root's programs may still use. Usage: scripts/with-sway.sh COMMAND [ARGS...]
+set -euo pipefail
+
+work=$(mktemp -d)
+chmod 755 "$work"
+pid=""
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+runtime="$work/runtime"
+mkdir -m 700 "$runtime"
+cat >"$work/sway.conf" <<'CONF'
+output HEADLESS-1 resolution 1280x800
+xwayland disable
+CONF
+chmod 644 "$work/sway.conf"
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+    chown 65534:65534 "$runtime"
+    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$runtime" WLR_BACKENDS=headless \
+    WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+    "${as_user[@]}" sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
+pid=$!
+for _ in $(seq 200); do
+    [ -S "$runtime/wayland-1" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+done
+if [ ! -S "$runtime/wayland-1" ]; then
+    cat "$work/sway.log" >&2
+    echo "sway did not start" >&2
+    exit 1
+fi
+
+unset DISPLAY
+export XDG_RUNTIME_DIR="$runtime"
+export WAYLAND_DISPLAY=wayland-1
+export XDG_SESSION_TYPE=wayland
+export XDG_CURRENT_DESKTOP=sway
+export SWAYSOCK
+SWAYSOCK=$(ls "$runtime"/sway-ipc.*.sock)
+"$@"

@@ -1,0 +1,44 @@
+#include "XSession.h"
+#include "wlroots/WlrootsDesktop.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+
+quint32 waitForWaylandWindow(const QString& title, int ms)
+{
+    WlrootsDesktop desktop{QString()};
+    const QDeadlineTimer deadline(ms);
+    do {
+        for (const CandidateWindow& w : desktop.listWindows()) {
+            if (w.title == title)
+                return static_cast<quint32>(w.id);
+        }
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    } while (!deadline.hasExpired());
+    return 0;
+}
+
+bool Receiver::startOnWayland()
+{
+    const QString out = m_dir.filePath(QStringLiteral("received"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    if (m_kind == Foot)
+        m_process.start(QStringLiteral("foot"),
+                        {QStringLiteral("--title=") + m_title,
+                         testHelperPath(QStringLiteral("ttycapture")), out});
+    else
+        m_process.start(testHelperPath(QStringLiteral("qtreceiver")), {m_title, out});
+    m_window = m_process.waitForStarted(5000) ? waitForWaylandWindow(m_title, 10000) : 0;
+    if (m_window == 0) {
+        qWarning("\"%s\" did not show its window: %s", qPrintable(m_title),
+                 m_process.readAll().constData());
+        return false;
+    }
+    return m_kind != Foot || waitUntilReady();
+}
