@@ -42,3 +42,16 @@ bool Receiver::startOnWayland()
     }
     return m_kind != Foot || waitUntilReady();
 }
+
+bool KeyflareProgram::startOnWayland()
+{
+    QProcessEnvironment env = m_process.processEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    m_process.setProcessEnvironment(env);
+    m_process.start(m_executable, {});
+    const QString title = QStringLiteral("Keyflare v2.3");
+    m_window = m_process.waitForStarted(5000) ? waitForWaylandWindow(title, 10000) : 0;
+    if (m_window == 0)
+        qWarning("Keyflare did not show its window: %s", qPrintable(m_process.errorString()));
+    return m_window != 0;
+}

@@ -136,6 +136,8 @@ public:
     QByteArray file(const QString& name) const;
 
     bool start(XUser& user);
+    // The same in a Wayland session (WaylandSession.cpp).
+    bool startOnWayland();
     quint32 window() const { return m_window; }
     // Clicks the middle of a control given by its layout rectangle.
     void clickControl(XUser& user, QRect units, int button = 1);

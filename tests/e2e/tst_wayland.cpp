@@ -1,0 +1,106 @@
+// The real program as a native Wayland window on a wlroots compositor (a headless sway without
+// XWayland): a pointer clicks its macro buttons, and the text arrives in a real foot terminal
+// byte for byte, or a message says why nothing was typed.
+#include "PanelGeometry.h"
+#include "WaylandSession.h"
+#include "XSession.h"
+#include "wlroots/WlrootsDesktop.h"
+
+#include <QProcess>
+#include <QTest>
+
+namespace {
+namespace P = PanelGeometry;
+const QString kPanel = QStringLiteral("Keyflare v2.3");
+// 238 characters, 146 of them distinct and outside any Latin layout.
+const QString kAnyText =
+    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
+                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
+                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
+                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
+                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
+
+// A program folder whose title list holds target and whose one macro set holds texts.
+void prepare(KeyflareProgram& app, const QString& target, const QStringList& texts)
+{
+    app.putFile(QStringLiteral("Keyflare.ini"), target.toUtf8() + "\r\n");
+    QByteArray set = "[Keyflare 1.07]\r\n";
+    for (int k = 0; k < 48; ++k)
+        set +=
+            "C\r\n" + (k < texts.size() ? texts[k].toUtf8() : QByteArray::number(k + 1)) + "\r\n";
+    app.putFile(QStringLiteral("Set.mcs"), set);
+}
+} // namespace
+
+class TestWayland : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void sendsClickedButtonsToTarget_data();
+    void sendsClickedButtonsToTarget();
+    void reportsMissingTargetAndTypesNothing();
+
+private:
+    void clickButton(int number)
+    {
+        m_user.clickControl(kPanel, P::kWidth, P::macroButton(number - 1));
+    }
+    WaylandUser m_user;
+};
+
+void TestWayland::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        QSKIP("needs a wlroots compositor: run through ./test.sh");
+    QVERIFY2(m_user.ok(), "the compositor gives the test a virtual pointer");
+}
+
+void TestWayland::sendsClickedButtonsToTarget_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::newRow("us") << "us";
+    QTest::newRow("de") << "de";
+}
+
+void TestWayland::sendsClickedButtonsToTarget()
+{
+    QFETCH(QString, layout);
+    QProcess::execute(QStringLiteral("swaymsg"),
+                      {QStringLiteral("input type:keyboard xkb_layout ") + layout});
+    const QString title = uniqueTitle("kf-wayland-target") + " " + layout;
+    Receiver term(title, QString(), 0, Receiver::Foot);
+    QVERIFY(term.startOnWayland());
+    KeyflareProgram app;
+    prepare(app, title, {kAnyText, QStringLiteral("+5 {ä}")});
+    QVERIFY(app.startOnWayland());
+
+    // "+Return" is ticked on a first start.
+    clickButton(1);
+    const QByteArray first = kAnyText.toUtf8() + "\r";
+    QCOMPARE(term.waitFor(first), first);
+    // Without "+Return", the text alone.
+    m_user.clickControl(kPanel, P::kWidth, P::kReturn);
+    clickButton(2);
+    QCOMPARE(term.waitFor(first + "+5 {ä}"), first + "+5 {ä}");
+    QCOMPARE(term.settle(), first + "+5 {ä}");
+}
+
+void TestWayland::reportsMissingTargetAndTypesNothing()
+{
+    Receiver bystander(uniqueTitle("kf-wayland-bystander"), QString(), 0, Receiver::Foot);
+    QVERIFY(bystander.startOnWayland());
+    KeyflareProgram app;
+    prepare(app, uniqueTitle("kf-wayland-missing"), {QStringLiteral("never typed")});
+    QVERIFY(app.startOnWayland());
+    clickButton(1);
+    // The message box, titled "Keyflare"; Enter closes it.
+    QVERIFY(waitForWaylandWindow(QStringLiteral("Keyflare")) != 0);
+    WlrootsDesktop keyboard{QString()};
+    QVERIFY(keyboard.inject(keyboard.activate(QStringLiteral("Keyflare")),
+                            QStringLiteral("{ENTER}")) == Typing::Done);
+    QCOMPARE(bystander.settle(300), QByteArray());
+}
+
+QTEST_MAIN(TestWayland)
+#include "tst_wayland.moc"

@@ -1,0 +1,110 @@
+#include "WaylandSession.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QThread>
+#include <cstring>
+#include <linux/input-event-codes.h>
+#include <wayland-client.h>
+
+namespace {
+constexpr int kWidth = 1280; // the headless output that scripts/with-sway.sh sets up
+constexpr int kHeight = 800;
+
+void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t)
+{
+    if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0)
+        *static_cast<zwlr_virtual_pointer_manager_v1**>(data) =
+            static_cast<zwlr_virtual_pointer_manager_v1*>(
+                wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
+}
+void onGlobalRemove(void*, wl_registry*, uint32_t)
+{
+}
+const wl_registry_listener kListener = {onGlobal, onGlobalRemove};
+
+QRect findRect(const QJsonObject& node, const QString& title)
+{
+    if (node.value(QStringLiteral("name")).toString() == title &&
+        node.contains(QStringLiteral("app_id"))) {
+        const QJsonObject r = node.value(QStringLiteral("rect")).toObject();
+        const QJsonObject w = node.value(QStringLiteral("window_rect")).toObject();
+        return {r.value(QStringLiteral("x")).toInt() + w.value(QStringLiteral("x")).toInt(),
+                r.value(QStringLiteral("y")).toInt() + w.value(QStringLiteral("y")).toInt(),
+                w.value(QStringLiteral("width")).toInt(),
+                w.value(QStringLiteral("height")).toInt()};
+    }
+    for (const char* key : {"nodes", "floating_nodes"}) {
+        for (const QJsonValue& child : node.value(QLatin1String(key)).toArray()) {
+            const QRect r = findRect(child.toObject(), title);
+            if (!r.isEmpty())
+                return r;
+        }
+    }
+    return {};
+}
+} // namespace
+
+WaylandUser::WaylandUser()
+{
+    m_display = wl_display_connect(nullptr);
+    if (!m_display)
+        return;
+    zwlr_virtual_pointer_manager_v1* manager = nullptr;
+    wl_registry* registry = wl_display_get_registry(m_display);
+    wl_registry_add_listener(registry, &kListener, &manager);
+    wl_display_roundtrip(m_display);
+    if (manager)
+        m_pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr);
+    wl_display_roundtrip(m_display);
+    wl_registry_destroy(registry);
+}
+
+WaylandUser::~WaylandUser()
+{
+    if (m_pointer)
+        zwlr_virtual_pointer_v1_destroy(m_pointer);
+    if (m_display)
+        wl_display_disconnect(m_display);
+}
+
+QRect WaylandUser::windowRect(const QString& title)
+{
+    QProcess sway;
+    sway.start(QStringLiteral("swaymsg"),
+               {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")});
+    sway.waitForFinished(5000);
+    return findRect(QJsonDocument::fromJson(sway.readAllStandardOutput()).object(), title);
+}
+
+void WaylandUser::moveTo(QPoint p)
+{
+    zwlr_virtual_pointer_v1_motion_absolute(m_pointer, m_time += 10, static_cast<uint32_t>(p.x()),
+                                            static_cast<uint32_t>(p.y()), kWidth, kHeight);
+    zwlr_virtual_pointer_v1_frame(m_pointer);
+    wl_display_roundtrip(m_display);
+    QThread::msleep(30);
+}
+
+void WaylandUser::click()
+{
+    for (const auto state : {WL_POINTER_BUTTON_STATE_PRESSED, WL_POINTER_BUTTON_STATE_RELEASED}) {
+        zwlr_virtual_pointer_v1_button(m_pointer, m_time += 10, BTN_LEFT, state);
+        zwlr_virtual_pointer_v1_frame(m_pointer);
+        wl_display_roundtrip(m_display);
+    }
+    QCoreApplication::processEvents();
+}
+
+void WaylandUser::clickControl(const QString& title, int windowUnits, QRect units)
+{
+    const QRect r = windowRect(title);
+    const double scale = r.width() / double(windowUnits);
+    moveTo(r.topLeft() + QPoint(qRound((units.left() + units.width() / 2) * scale),
+                                qRound((units.top() + units.height() / 2) * scale)));
+    click();
+}
