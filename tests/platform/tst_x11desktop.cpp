@@ -2,6 +2,7 @@
 #include "XSession.h"
 #include "x11/X11Desktop.h"
 
+#include <QFile>
 #include <QTest>
 
 class TestX11Desktop : public QObject
@@ -125,7 +126,10 @@ void TestX11Desktop::survivesALostXServer()
     // display. The first picks a free display itself; each ends cleanly, leaving no lock behind.
     QString display;
     const auto startServer = [&](QProcess& server) {
-        QStringList args{QStringLiteral("-nolisten"), QStringLiteral("tcp")};
+        // -noreset: the server would otherwise reset, and refuse connections a moment, when the
+        // probe below disconnects.
+        QStringList args{QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                         QStringLiteral("-noreset")};
         args << (display.isEmpty() ? QStringList{QStringLiteral("-displayfd"), QStringLiteral("1")}
                                    : QStringList{display});
         server.start(QStringLiteral("Xvfb"), args);
@@ -136,9 +140,17 @@ void TestX11Desktop::survivesALostXServer()
             QTest::qWait(25);
         return !display.isEmpty() && probe.isConnected();
     };
-    const auto stopServer = [](QProcess& server) {
+    // While no server runs there, a lock file of ours keeps X servers that others start from
+    // taking the display (they skip a display locked by a living process).
+    QFile lock;
+    const auto stopServer = [&](QProcess& server) {
         server.terminate();
         server.waitForFinished(5000);
+        lock.setFileName(QStringLiteral("/tmp/.X%1-lock").arg(display.mid(1)));
+        if (lock.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            lock.write(QByteArray::number(QCoreApplication::applicationPid()).rightJustified(10) +
+                       "\n");
+        lock.close();
     };
     QProcess server;
     if (!startServer(server))
@@ -151,9 +163,12 @@ void TestX11Desktop::survivesALostXServer()
     QVERIFY(desktop.windowUnderPointer().id == 0);
 
     QProcess again;
+    lock.remove();
     QVERIFY(startServer(again));
-    QVERIFY(desktop.isConnected()); // a broken connection is replaced on the next use
+    // A broken connection is replaced on the next use.
+    QVERIFY2(desktop.isConnected(), qPrintable(desktop.lastError()));
     stopServer(again);
+    lock.remove();
 }
 
 // The backend stamps activation requests with a server time, which it learns from an event on a
