@@ -12,6 +12,12 @@
 
 void Form2::open(TargetTitles& titles, const Platform& platform, QWidget* panel)
 {
+    // Where no other window can be reached, there is nothing to point at.
+    const QString unavailable = platform.activation.unavailableReason();
+    if (!unavailable.isEmpty()) {
+        platform.dialogs.message(unavailable, Dialogs::OkOnly | Dialogs::Exclamation);
+        return;
+    }
     Form2 grabber(titles, platform);
     grabber.move(panel->pos());
     grabber.Form_Load();
@@ -28,10 +34,15 @@ Form2::Form2(TargetTitles& titles, const Platform& platform)
     namespace G = GrabberGeometry;
     UnitLayout layout(this, G::kWidth, G::kHeight);
 
-    instructions =
-        new QLabel(QStringLiteral("\n To Grab an Application Title, place your mouse\n"
-                                  " pointer over the programs Title Bar and press ENTER"),
-                   this);
+    // Where the desktop cannot tell what is under the pointer, the user shows the window by
+    // making it active instead.
+    instructions = new QLabel(platform.pointer.followsActivation()
+                                  ? QStringLiteral("\n To Grab an Application Title, click the\n"
+                                                   " program, come back here and press ENTER")
+                                  : QStringLiteral("\n To Grab an Application Title, place your "
+                                                   "mouse\n pointer over the programs Title Bar "
+                                                   "and press ENTER"),
+                              this);
     instructions->setObjectName(QStringLiteral("instructions"));
     layout.place(instructions, G::kInstructions);
     instructions->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -86,15 +97,17 @@ void Form2::Timer1_Timer()
 {
     const PointedWindow w = m_platform.pointer.windowUnderPointer();
     // The desktop sees the grabber as one window; each of its controls counts as a window of its
-    // own, as a control under the pointer does in other programs.
-    const QWidget* control = w.id == winId() ? childAt(mapFromGlobal(QCursor::pos())) : nullptr;
+    // own, as a control under the pointer does in other programs. (A desktop that follows
+    // activation never names Keyflare's own windows, and its ids are not window handles.)
+    const bool overGrabber = !m_platform.pointer.followsActivation() && w.id == winId();
+    const QWidget* control = overGrabber ? childAt(mapFromGlobal(QCursor::pos())) : nullptr;
     if (w.id == LastWnd && control == m_lastControl)
         return;
     LastWnd = w.id;
     m_lastControl = control;
     // The untitled grabber may be named after the program by the desktop: its bare surface has
     // no text.
-    const QString title = w.id == winId() ? controlText(control) : w.title;
+    const QString title = overGrabber ? controlText(control) : w.title;
     // A window whose text is "Cancel", the grabber's own button among them, never replaces the
     // title shown.
     if (title == QLatin1String("Cancel"))

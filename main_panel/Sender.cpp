@@ -344,7 +344,10 @@ void Sender::sendMacro(int index)
 
 void Sender::failSend(bool reached, Typing result)
 {
-    m_platform.dialogs.message(sendFailureMessage(ProgTitle->currentText(), reached, result),
+    const QString unavailable = m_platform.activation.unavailableReason();
+    m_platform.dialogs.message(unavailable.isEmpty()
+                                   ? sendFailureMessage(ProgTitle->currentText(), reached, result)
+                                   : unavailable,
                                Dialogs::OkOnly);
     m_platform.events.yield();
     m_busy = 0;

@@ -28,9 +28,22 @@ DesktopPlatform::DesktopPlatform(const QString& installedBinDir) : m_folder(inst
         auto wlroots = std::make_unique<WlrootsDesktop>(ownAppId());
         if (wlroots->isSupported())
             m_wlroots = std::move(wlroots);
+        else
+            m_unavailable = std::make_unique<UnavailableDesktop>(unavailableHere());
     } else {
         m_x11 = std::make_unique<X11Desktop>();
     }
+}
+
+QString DesktopPlatform::unavailableHere()
+{
+    const QString desktop =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':')).first();
+    return QStringLiteral("This desktop (%1) does not let programs type into other windows yet, "
+                          "so Keyflare cannot reach any window here.\r\n\r\nKeyflare types "
+                          "on X11 desktops and on Wayland desktops built on wlroots (sway, "
+                          "Hyprland, river, labwc, Wayfire).")
+        .arg(desktop.isEmpty() ? QStringLiteral("Wayland") : desktop);
 }
 
 DesktopPlatform::~DesktopPlatform() = default;
@@ -42,6 +55,6 @@ Platform DesktopPlatform::platform()
     if (m_wlroots)
         return {m_settings, m_folder,  m_events,   *m_wlroots,
                 *m_wlroots, m_topmost, *m_wlroots, m_dialogs};
-    return {m_settings,    m_folder,  m_events,      m_unavailable,
-            m_unavailable, m_topmost, m_unavailable, m_dialogs};
+    return {m_settings,     m_folder,  m_events,       *m_unavailable,
+            *m_unavailable, m_topmost, *m_unavailable, m_dialogs};
 }

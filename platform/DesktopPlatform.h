@@ -2,20 +2,26 @@
 
 #include "DesktopServices.h"
 
+#include <QString>
 #include <memory>
 
 class X11Desktop;
 class WlrootsDesktop;
 
-// Window services for a desktop whose window system Keyflare cannot drive yet (a Wayland
-// compositor without the wlroots protocols, for now): every activation fails, so a send reports
-// that it could not reach the target.
+// Window services for a desktop that does not let programs reach other programs' windows (a
+// Wayland compositor without the wlroots protocols, for now): nothing is activated or typed, and
+// the reason names the desktop.
 class UnavailableDesktop : public WindowActivation, public KeyInjection, public PointerWindows
 {
 public:
+    explicit UnavailableDesktop(QString reason) : m_reason(std::move(reason)) {}
     WindowId activate(const QString&) override { return 0; }
+    QString unavailableReason() const override { return m_reason; }
     Typing inject(WindowId, const QString&) override { return Typing::Unavailable; }
     PointedWindow windowUnderPointer() override { return {}; }
+
+private:
+    QString m_reason;
 };
 
 // The real services of the desktop Keyflare runs on, chosen by the kind of session.
@@ -29,6 +35,8 @@ public:
     DesktopPlatform& operator=(const DesktopPlatform&) = delete;
 
     Platform platform();
+    // What a user is told where no window of another program can be reached.
+    static QString unavailableHere();
 
 private:
     QtSettingsStore m_settings;
@@ -38,5 +46,5 @@ private:
     QtTopmostBand m_topmost;
     std::unique_ptr<X11Desktop> m_x11;
     std::unique_ptr<WlrootsDesktop> m_wlroots;
-    UnavailableDesktop m_unavailable;
+    std::unique_ptr<UnavailableDesktop> m_unavailable;
 };

@@ -52,6 +52,9 @@ public:
     // Activates the best window matching title and returns it once it holds the keyboard focus;
     // 0 when no window matches or the focus does not arrive in time.
     virtual WindowId activate(const QString& title) = 0;
+    // Why no window of another program can be reached on this desktop at all, for the user;
+    // empty where windows can be reached.
+    virtual QString unavailableReason() const { return QString(); }
 };
 
 // How a typing request ended.
@@ -97,6 +100,9 @@ class PointerWindows : public NonCopyable
 public:
     // The application window under the pointer and its title.
     virtual PointedWindow windowUnderPointer() = 0;
+    // True when the desktop cannot tell what is under the pointer and windowUnderPointer() gives
+    // the window most recently made active instead (Wayland).
+    virtual bool followsActivation() const { return false; }
 };
 
 // Message boxes and the one-line input box; tests answer them without showing anything.

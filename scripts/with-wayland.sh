@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Runs a command in a headless sway session of its own (no XWayland, no X server), then stops it.
-# sway refuses to run as root: as root it runs as the unprivileged user "nobody", whose socket
-# root's programs may still use. Usage: scripts/with-sway.sh COMMAND [ARGS...]
+# Runs a command in a headless Wayland session of its own (no XWayland, no X server), then stops
+# the compositor: sway (a wlroots compositor) or weston (one that offers programs no way to reach
+# other windows). sway refuses to run as root: as root it runs as the unprivileged user "nobody",
+# whose socket root's programs may still use.
+# Usage: scripts/with-wayland.sh sway|weston COMMAND [ARGS...]
 set -euo pipefail
+compositor=$1
+shift
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -22,13 +26,18 @@ xwayland disable
 CONF
 chmod 644 "$work/sway.conf"
 as_user=()
-if [ "$(id -u)" = 0 ]; then
+if [ "$compositor" = sway ] && [ "$(id -u)" = 0 ]; then
     chown 65534:65534 "$runtime"
     as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
-env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$runtime" WLR_BACKENDS=headless \
-    WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-    "${as_user[@]}" sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
+if [ "$compositor" = sway ]; then
+    env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$runtime" WLR_BACKENDS=headless \
+        WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+        "${as_user[@]}" sway -c "$work/sway.conf" >"$work/compositor.log" 2>&1 &
+else
+    env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$runtime" \
+        weston --backend=headless-backend.so --socket=wayland-1 >"$work/compositor.log" 2>&1 &
+fi
 pid=$!
 for _ in $(seq 200); do
     [ -S "$runtime/wayland-1" ] && break
@@ -36,8 +45,8 @@ for _ in $(seq 200); do
     sleep 0.05
 done
 if [ ! -S "$runtime/wayland-1" ]; then
-    cat "$work/sway.log" >&2
-    echo "sway did not start" >&2
+    cat "$work/compositor.log" >&2
+    echo "$compositor did not start" >&2
     exit 1
 fi
 
@@ -45,7 +54,11 @@ unset DISPLAY
 export XDG_RUNTIME_DIR="$runtime"
 export WAYLAND_DISPLAY=wayland-1
 export XDG_SESSION_TYPE=wayland
-export XDG_CURRENT_DESKTOP=sway
-export SWAYSOCK
-SWAYSOCK=$(ls "$runtime"/sway-ipc.*.sock)
+if [ "$compositor" = sway ]; then
+    export XDG_CURRENT_DESKTOP=sway
+    export SWAYSOCK
+    SWAYSOCK=$(ls "$runtime"/sway-ipc.*.sock)
+else
+    export XDG_CURRENT_DESKTOP=weston
+fi
 "$@"

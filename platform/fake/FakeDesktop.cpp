@@ -34,6 +34,8 @@ WindowId FakeDesktop::activate(const QString& title)
 {
     activated << title;
     log << QStringLiteral("activate:") + title;
+    if (!unavailable.isEmpty())
+        return 0;
     std::vector<CandidateWindow> windows;
     quint32 id = 1;
     for (const QString& t : windowTitles)

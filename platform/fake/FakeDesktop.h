@@ -47,6 +47,8 @@ public:
     Typing injectionFailure = Typing::FocusLost; // how it fails
     WindowId activate(const QString& title) override;
     Typing inject(WindowId target, const QString& keys) override;
+    QString unavailable; // set: the desktop reaches no window, for this reason
+    QString unavailableReason() const override { return unavailable; }
 
     // Topmost band: every call, as the window's title and the state asked for.
     QList<QPair<QWidget*, bool>> topmostCalls;

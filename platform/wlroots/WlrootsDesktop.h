@@ -28,6 +28,7 @@ public:
     // No protocol tells the window under the pointer: this is the window most recently made
     // active, by a click or otherwise, other than Keyflare's own.
     PointedWindow windowUnderPointer() override;
+    bool followsActivation() const override { return true; }
 
     // The windows that may receive keystrokes, least recently active first.
     std::vector<CandidateWindow> listWindows();

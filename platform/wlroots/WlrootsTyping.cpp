@@ -52,7 +52,8 @@ Typing WlrootsDesktop::inject(WindowId target, const QString& keys)
 Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars)
 {
     Toplevel* target = m_w->find(id);
-    if (!target || !m_w->dispatch(0) || !target->activated) {
+    // A round trip, so that a change of the active window made just before is known.
+    if (!target || !m_w->roundtrip() || !target->activated) {
         m_lastError = QStringLiteral("the target window is not active");
         return Typing::FocusLost;
     }

@@ -40,6 +40,7 @@ private Q_SLOTS:
     void sendsClickedButtonsToTarget_data();
     void sendsClickedButtonsToTarget();
     void reportsMissingTargetAndTypesNothing();
+    void grabsTheTitleOfTheWindowMadeActive();
 
 private:
     void clickButton(int number)
@@ -100,6 +101,32 @@ void TestWayland::reportsMissingTargetAndTypesNothing()
     QVERIFY(keyboard.inject(keyboard.activate(QStringLiteral("Keyflare")),
                             QStringLiteral("{ENTER}")) == Typing::Done);
     QCOMPARE(bystander.settle(300), QByteArray());
+}
+
+// No protocol tells the window under the pointer: the grabber shows the window the user last
+// made active, here by a click; back in the grabber, Enter takes its title.
+void TestWayland::grabsTheTitleOfTheWindowMadeActive()
+{
+    Receiver wanted(uniqueTitle("kf-wayland-wanted Жёлтый"), QString(), 0, Receiver::Foot);
+    Receiver other(uniqueTitle("kf-wayland-other"), QString(), 0, Receiver::Foot);
+    QVERIFY(wanted.startOnWayland());
+    QVERIFY(other.startOnWayland());
+    KeyflareProgram app;
+    prepare(app, QString(), {QStringLiteral("grabbed")});
+    QVERIFY(app.startOnWayland());
+    m_user.clickControl(kPanel, P::kWidth, P::kGrabTitle);
+    QVERIFY(waitForWaylandWindow(QStringLiteral("Keyflare")) != 0);
+    m_user.moveTo(m_user.windowRect(wanted.title()).topLeft() + QPoint(20, 20));
+    m_user.click();
+    QTest::qWait(400); // the grabber looks four times a second
+    WlrootsDesktop keyboard{QString()};
+    QVERIFY(keyboard.inject(keyboard.activate(QStringLiteral("Keyflare")),
+                            QStringLiteral("{ENTER}")) == Typing::Done);
+    // The panel is back, with the title taken as its target.
+    QVERIFY(waitForWaylandWindow(kPanel) != 0);
+    clickButton(1);
+    QCOMPARE(wanted.waitFor("grabbed\r"), QByteArray("grabbed\r"));
+    QCOMPARE(other.settle(0), QByteArray());
 }
 
 QTEST_MAIN(TestWayland)

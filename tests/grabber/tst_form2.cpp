@@ -16,6 +16,7 @@ private Q_SLOTS:
     void takesTheTitle();
     void timerFollowsThePointer();
     void opensWhereThePanelStands();
+    void saysWhyNothingCanBeGrabbed();
 };
 
 void TestForm2::takesTheTitle_data()
@@ -111,6 +112,19 @@ void TestForm2::opensWhereThePanelStands()
     // A title taken becomes the target, and the list counts as changed.
     QCOMPARE(s.ProgTitle->currentText(), QStringLiteral("Grabbed"));
     QVERIFY(s.titleListChanged());
+}
+
+// Where the desktop reaches no other window, the grabber does not open: a message says why.
+void TestForm2::saysWhyNothingCanBeGrabbed()
+{
+    FakeDesktop fake;
+    fake.unavailable = QStringLiteral("This desktop lets no program type.");
+    fake.answers = {Dialogs::Ok};
+    TargetTitles titles;
+    QWidget panel;
+    Form2::open(titles, fake.platform(), &panel);
+    QCOMPARE(fake.messages, QStringList{fake.unavailable});
+    QVERIFY(fake.unexpected.isEmpty());
 }
 
 QTEST_MAIN(TestForm2)

@@ -173,6 +173,9 @@ void TestSender::reportsFailedSend_data()
                                << "Nothing was typed into Notes : the text holds characters";
     QTest::newRow("earlier text still being read")
         << true << 0 << Typing::Busy << "Nothing was typed into Notes : the window that received";
+    // A desktop that lets no program reach other windows says so, whatever the title.
+    QTest::newRow("desktop reaches no window")
+        << true << -1 << Typing::Done << "This desktop lets no program type";
 }
 
 void TestSender::reportsFailedSend()
@@ -184,6 +187,8 @@ void TestSender::reportsFailedSend()
     Panel p;
     if (windowExists)
         p.fake.windowTitles = {QStringLiteral("Notes - Editor")};
+    if (message.startsWith(QLatin1String("This desktop")))
+        p.fake.unavailable = QStringLiteral("This desktop lets no program type.");
     p.fake.failInjectionAt = failInjectionAt;
     p.fake.injectionFailure = failure;
     p.fake.answers = {Dialogs::Ok};
@@ -197,6 +202,7 @@ void TestSender::reportsFailedSend()
 
     // The panel is not left busy: the next release sends again.
     p.fake.windowTitles = {QStringLiteral("Notes - Editor")};
+    p.fake.unavailable.clear();
     p.fake.failInjectionAt = -1;
     p.fake.injected.clear();
     s.Command1_MouseUp(0, MacroButton::Left);

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void typesAnyText_data();
     void typesAnyText();
     void refusesWhatItCannotDo();
+    void typesNothingOnceTheTargetIsNoLongerActive();
 };
 
 void TestWlroots::initTestCase()
@@ -92,6 +93,22 @@ void TestWlroots::refusesWhatItCannotDo()
     QVERIFY(target != 0);
     QCOMPARE(desktop.inject(target, chinese(400)), Typing::Untypable);
     QCOMPARE(receiver.settle(200), QByteArray());
+}
+
+void TestWlroots::typesNothingOnceTheTargetIsNoLongerActive()
+{
+    Receiver target(uniqueTitle("kf wayland target"), QString(), 0, Receiver::Foot);
+    Receiver other(uniqueTitle("kf wayland other"), QString(), 0, Receiver::Foot);
+    QVERIFY(target.startOnWayland());
+    QVERIFY(other.startOnWayland());
+    WlrootsDesktop desktop{QString()};
+    const WindowId id = desktop.activate(uniqueTitle("kf wayland target"));
+    QVERIFY(id != 0);
+    WlrootsDesktop user{QString()}; // the user makes another window active before the keys go out
+    QVERIFY(user.activate(uniqueTitle("kf wayland other")));
+    QCOMPARE(desktop.inject(id, QStringLiteral("abc")), Typing::FocusLost);
+    QCOMPARE(target.settle(), QByteArray());
+    QCOMPARE(other.settle(0), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestWlroots)

@@ -100,6 +100,7 @@ public:
     // Ends the program and waits until its window is gone.
     void close();
     quint32 window() const { return m_window; }
+    QString title() const { return m_title; }
     QByteArray received() const;
     // Waits until at least expected.size() bytes arrived (or ms passed); returns what arrived.
     QByteArray waitFor(const QByteArray& expected, int ms = 15000) const;
