@@ -167,8 +167,12 @@ void Sender::Form_Unload()
     toStore.autoSave = AutoSave->isChecked();
     toStore.top = qRound(pos().y() * kUnitsPerPixel);
     toStore.left = qRound(pos().x() * kUnitsPerPixel);
-    // A minimized window has no position worth keeping; the last normal one stays stored.
-    toStore.write(m_platform.settings, !isMinimized());
+    // A minimized window has no position worth keeping; the last normal one stays stored. A
+    // Wayland compositor places windows itself and tells a program nothing of where: the
+    // position stored on another desktop stays.
+    toStore.write(m_platform.settings,
+                  !isMinimized() &&
+                      !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
 }
 
 void Sender::closeEvent(QCloseEvent* event)

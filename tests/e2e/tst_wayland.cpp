@@ -41,6 +41,7 @@ private Q_SLOTS:
     void sendsClickedButtonsToTarget();
     void reportsMissingTargetAndTypesNothing();
     void grabsTheTitleOfTheWindowMadeActive();
+    void keepsTheStoredPositionOnClose();
 
 private:
     void clickButton(int number)
@@ -127,6 +128,24 @@ void TestWayland::grabsTheTitleOfTheWindowMadeActive()
     clickButton(1);
     QCOMPARE(wanted.waitFor("grabbed\r"), QByteArray("grabbed\r"));
     QCOMPARE(other.settle(0), QByteArray());
+}
+
+// A Wayland program is not told where its window stands: closing stores the toggles, and the
+// position stored on another desktop stays as it was.
+void TestWayland::keepsTheStoredPositionOnClose()
+{
+    KeyflareProgram app;
+    prepare(app, QStringLiteral("anything"), {});
+    app.storeSettings({{QStringLiteral("Top"), QStringLiteral("3000")},
+                       {QStringLiteral("Left"), QStringLiteral("4500")}});
+    QVERIFY(app.startOnWayland());
+    m_user.clickControl(kPanel, P::kWidth, P::kReturn);
+    QProcess::execute(QStringLiteral("swaymsg"),
+                      {QStringLiteral("[title=\"^Keyflare v2.3$\"] kill")});
+    QTRY_VERIFY_WITH_TIMEOUT(!app.isRunning(), 10000);
+    QCOMPARE(app.storedSetting(QStringLiteral("CrgReturn")), QStringLiteral("0"));
+    QCOMPARE(app.storedSetting(QStringLiteral("Top")), QStringLiteral("3000"));
+    QCOMPARE(app.storedSetting(QStringLiteral("Left")), QStringLiteral("4500"));
 }
 
 QTEST_MAIN(TestWayland)

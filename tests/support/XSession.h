@@ -145,6 +145,7 @@ public:
     // Clicks macro button number (1 to 48); its button set must be shown.
     void clickMacroButton(XUser& user, int number, int button = 1);
     bool waitForExit(int ms = 10000);
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     int exitCode() const;
 
 private:
