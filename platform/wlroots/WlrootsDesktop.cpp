@@ -4,7 +4,6 @@
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <QDeadlineTimer>
-#include <QTimer>
 #include <algorithm>
 #include <wayland-client.h>
 

@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-class QTimer;
 struct WaylandConnection;
 struct zwp_virtual_keyboard_v1;
 
@@ -42,6 +41,5 @@ private:
     QString m_ownAppId;
     std::unique_ptr<WaylandConnection> m_w;
     zwp_virtual_keyboard_v1* m_keyboard = nullptr;
-    std::unique_ptr<QTimer> m_releaseTimer;
     QString m_lastError;
 };

@@ -4,19 +4,18 @@
 #include "WlrootsDesktop.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
-#include <QTimer>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
 namespace {
-// A seat that had no keyboard before loses the first key when it comes right after the map.
-constexpr int kKeymapSettleMs = 20;
-// Programs under XWayland read the map late: the keyboard lives on a little after the last key.
-constexpr int kReleaseAfterMs = 500;
+// A new keyboard gives a seat that had none the keyboard capability; programs then ask for their
+// keyboard object, and a key sent before they have it is lost. The keyboard therefore lives as
+// long as Keyflare (programs under XWayland read its map late, too), and only the first send
+// waits.
+constexpr int kNewKeyboardSettleMs = 50;
 constexpr uint32_t kShiftMask = 1;
 
 bool uploadKeymap(zwp_virtual_keyboard_v1* keyboard, const QByteArray& text)
@@ -64,9 +63,8 @@ Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars
                           .arg(VirtualKeymap::capacity());
         return Typing::Untypable;
     }
-    if (m_releaseTimer)
-        m_releaseTimer->stop();
-    if (!m_keyboard)
+    const bool created = !m_keyboard;
+    if (created)
         m_keyboard =
             zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(m_w->keyboards, m_w->seat);
     // The map travels to the receiver with the keys, in order: keys typed with an earlier map
@@ -75,7 +73,8 @@ Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars
         m_lastError = QStringLiteral("cannot hand the keyboard map to the compositor");
         return Typing::Unavailable;
     }
-    QThread::msleep(kKeymapSettleMs);
+    if (created)
+        QThread::msleep(kNewKeyboardSettleMs);
 
     QElapsedTimer clock;
     clock.start();
@@ -109,14 +108,6 @@ Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars
     if (!m_w->roundtrip()) {
         m_lastError = QStringLiteral("the connection to the compositor broke");
         return Typing::Unavailable;
-    }
-    if (QCoreApplication::instance()) {
-        if (!m_releaseTimer) {
-            m_releaseTimer = std::make_unique<QTimer>();
-            m_releaseTimer->setSingleShot(true);
-            QObject::connect(m_releaseTimer.get(), &QTimer::timeout, [this] { releaseKeyboard(); });
-        }
-        m_releaseTimer->start(kReleaseAfterMs);
     }
     return result;
 }
