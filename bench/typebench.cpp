@@ -1,5 +1,6 @@
 // Typing speed and exactness of Keyflare's injection against xdotool, on one X server, into a
 // real xterm, for several keyboard layouts. Prints one row per layout and tool.
+#include "BenchCommon.h"
 #include "KeystrokeString.h"
 #include "PanelGeometry.h"
 #include "XSession.h"
@@ -14,55 +15,6 @@
 #include <memory>
 
 namespace {
-
-// 240 characters: prose with the reserved characters and a TAB, either all inside every layout
-// measured or with characters that none of them can type directly.
-QString benchText(bool insideLayout)
-{
-    QString t = QStringLiteral("Dear Ms. O'Neil,\tinvoice #4711 (net 50% + tax) is due on "
-                               "[2026-12-31] {ref ~A^B}; ");
-    t += insideLayout ? QStringLiteral("pay 5 EUR - \"now\", Strasse 7, cafe naive. ")
-                      : QStringLiteral("pay 5€ — “now”, Straße 7, café naïve. ");
-    while (t.size() < 240)
-        t += QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789. ");
-    return t.left(240);
-}
-
-// 238 characters, 146 of them distinct and outside the layouts measured: Cyrillic, Greek, Chinese,
-// Japanese, Korean, Thai, symbols and an emoji.
-const QString kManyLanguages =
-    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
-                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
-                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
-                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
-                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
-
-struct Run
-{
-    bool exact = false;
-    double ms = 0;
-};
-
-// Waits until the receiver has stopped receiving; returns when its last byte came.
-Run finish(const Receiver& term, qsizetype offset, const QByteArray& expected,
-           const QElapsedTimer& clock)
-{
-    QByteArray got;
-    double last = 0;
-    qint64 quietSince = clock.elapsed();
-    while (clock.elapsed() - quietSince < 600 && clock.elapsed() < 20000) {
-        const QByteArray now = term.received().mid(offset);
-        if (now.size() != got.size()) {
-            got = now;
-            last = clock.nsecsElapsed() / 1e6;
-            quietSince = clock.elapsed();
-            if (got == expected)
-                break;
-        }
-        QThread::usleep(200);
-    }
-    return {got == expected, last};
-}
 
 // The program keeps one desktop connection for its lifetime; so does the benchmark.
 Run keyflare(X11Desktop& desktop, Receiver& term, const QString& title, const QString& text)
@@ -88,12 +40,6 @@ Run xdotool(Receiver& term, const QString& title, const QString& text, bool noDe
     clock.start();
     QProcess::execute(QStringLiteral("xdotool"), args);
     return finish(term, offset, text.toUtf8(), clock);
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // One layout's rows: Keyflare and xdotool typing text into an xterm.

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+class QElapsedTimer;
+class Receiver;
+
+// What the benchmarks share: their texts, and how a run is timed.
+
+// 240 characters: prose with the reserved characters and a TAB, either all inside every layout
+// measured or with characters that none of them can type directly.
+QString benchText(bool insideLayout);
+// 238 characters, 146 of them distinct and outside the layouts measured: Cyrillic, Greek, Chinese,
+// Japanese, Korean, Thai, symbols and an emoji.
+extern const QString kManyLanguages;
+
+struct Run
+{
+    bool exact = false;
+    double ms = 0;
+};
+
+// Waits until the receiver has stopped receiving; returns when its last byte came, counted on
+// clock, and whether what came after offset is expected.
+Run finish(const Receiver& term, qsizetype offset, const QByteArray& expected,
+           const QElapsedTimer& clock);
+double median(std::vector<double> v);
