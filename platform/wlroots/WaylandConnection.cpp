@@ -113,8 +113,10 @@ WaylandConnection::~WaylandConnection()
         return;
     for (const auto& t : windows)
         zwlr_foreign_toplevel_handle_v1_destroy(t->handle);
-    if (toplevels)
+    if (toplevels) {
         zwlr_foreign_toplevel_manager_v1_stop(toplevels);
+        zwlr_foreign_toplevel_manager_v1_destroy(toplevels);
+    }
     if (keyboards)
         zwp_virtual_keyboard_manager_v1_destroy(keyboards);
     if (seat)

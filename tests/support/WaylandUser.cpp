@@ -58,8 +58,10 @@ WaylandUser::WaylandUser()
     wl_registry* registry = wl_display_get_registry(m_display);
     wl_registry_add_listener(registry, &kListener, &manager);
     wl_display_roundtrip(m_display);
-    if (manager)
+    if (manager) {
         m_pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr);
+        zwlr_virtual_pointer_manager_v1_destroy(manager);
+    }
     wl_display_roundtrip(m_display);
     wl_registry_destroy(registry);
 }
