@@ -20,9 +20,7 @@ echo "== Sanitizers: address, undefined behaviour, leaks"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEYFLARE_WERROR=ON \
     -DKEYFLARE_SANITIZE=ON
 cmake --build build-asan
-# Full stacks for every allocation: libraries built without frame pointers (libwayland) would
-# otherwise cut them short, and their own leaks could not be told from Keyflare's.
-ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
+ASAN_OPTIONS=detect_leaks=1 \
     LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     scripts/with-xvfb.sh ctest --test-dir build-asan --output-on-failure

@@ -51,6 +51,11 @@ if [ ! -S "$runtime/wayland-1" ]; then
 fi
 
 unset DISPLAY
+# Under the sanitizers, full stacks for every allocation: libwayland, built without frame
+# pointers, would otherwise cut them short, and its users' leaks could not be told from Keyflare's.
+if [ -n "${ASAN_OPTIONS:-}" ]; then
+    export ASAN_OPTIONS="$ASAN_OPTIONS:fast_unwind_on_malloc=0"
+fi
 export XDG_RUNTIME_DIR="$runtime"
 export WAYLAND_DISPLAY=wayland-1
 export XDG_SESSION_TYPE=wayland
