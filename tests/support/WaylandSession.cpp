@@ -53,5 +53,8 @@ bool KeyflareProgram::startOnWayland()
     m_window = m_process.waitForStarted(5000) ? waitForWaylandWindow(title, 10000) : 0;
     if (m_window == 0)
         qWarning("Keyflare did not show its window: %s", qPrintable(m_process.errorString()));
+    // Listed is not yet ready for a click: the compositor is still placing it and handing it the
+    // focus, as on X11.
+    QThread::msleep(200);
     return m_window != 0;
 }
