@@ -1,13 +1,21 @@
 #include "DesktopPlatform.h"
 
+#include "kwin/KWinDesktop.h"
+#include "kwin/KWinPermission.h"
 #include "wlroots/WlrootsDesktop.h"
 #include "x11/X11Desktop.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QStandardPaths>
+#include <QThread>
 
 namespace {
+// How long a first start under KDE Plasma waits for KWin to take up the copy's desktop file.
+constexpr int kKWinAttempts = 5;
+constexpr int kKWinRetryMs = 1000;
+
 // The application id the compositor knows Keyflare's windows by, as Qt gives it to them.
 QString ownAppId()
 {
@@ -24,7 +32,12 @@ DesktopPlatform::DesktopPlatform(const QString& installedBinDir) : m_folder(inst
     // (XWayland) would see only the few programs that run under it.
     const bool wayland =
         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
-    if (wayland) {
+    const bool plasma = qEnvironmentVariable("XDG_CURRENT_DESKTOP")
+                            .split(QLatin1Char(':'))
+                            .contains(QLatin1String("KDE"));
+    if (wayland && plasma) {
+        useKWin();
+    } else if (wayland) {
         auto wlroots = std::make_unique<WlrootsDesktop>(ownAppId());
         if (wlroots->isSupported())
             m_wlroots = std::move(wlroots);
@@ -35,14 +48,58 @@ DesktopPlatform::DesktopPlatform(const QString& installedBinDir) : m_folder(inst
     }
 }
 
+void DesktopPlatform::useKWin()
+{
+    auto kwin = std::make_unique<KWinDesktop>(ownAppId());
+    QString written;
+    QString error;
+    if (!kwin->isAllowed()) {
+        // KWin lets a program type only when a desktop file names it: this copy writes its own,
+        // and asks again on a new connection.
+        const QString applications =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            QStringLiteral("/applications");
+        written =
+            KWinPermission::arrange(QCoreApplication::applicationFilePath(), applications, &error);
+        if (!written.isEmpty()) {
+            KWinPermission::refreshServiceCache();
+            // KWin reads the new file once its service cache notices it, a moment later.
+            for (int attempt = 0; attempt < kKWinAttempts && !kwin->isAllowed(); ++attempt) {
+                QThread::msleep(kKWinRetryMs);
+                kwin = std::make_unique<KWinDesktop>(ownAppId());
+            }
+        }
+    }
+    if (kwin->isAllowed()) {
+        m_kwin = std::move(kwin);
+        if (!written.isEmpty())
+            m_dialogs.message(QStringLiteral("Keyflare has registered this copy with KDE Plasma, "
+                                             "so that it may type into other windows:\r\n\r\n"
+                                             "%1\r\n\r\nDelete that file to take the "
+                                             "permission back.")
+                                  .arg(written),
+                              Dialogs::OkOnly);
+        return;
+    }
+    m_unavailable = std::make_unique<UnavailableDesktop>(
+        error.isEmpty()
+            ? QStringLiteral("KDE Plasma does not let Keyflare type into other windows yet. "
+                             "Plasma allows it only to programs that a desktop file names, and "
+                             "it has not taken up the one for this copy of Keyflare.\r\n\r\n"
+                             "Log out and back in, then start Keyflare again.")
+            : QStringLiteral("KDE Plasma lets only programs that a desktop file names type into "
+                             "other windows, and Keyflare could not write one: %1.")
+                  .arg(error));
+}
+
 QString DesktopPlatform::unavailableHere()
 {
     const QString desktop =
         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':')).first();
     return QStringLiteral("This desktop (%1) does not let programs type into other windows yet, "
                           "so Keyflare cannot reach any window here.\r\n\r\nKeyflare types "
-                          "on X11 desktops and on Wayland desktops built on wlroots (sway, "
-                          "Hyprland, river, labwc, Wayfire).")
+                          "on X11 desktops, on KDE Plasma and on Wayland desktops built on "
+                          "wlroots (sway, Hyprland, river, labwc, Wayfire).")
         .arg(desktop.isEmpty() ? QStringLiteral("Wayland") : desktop);
 }
 
@@ -55,6 +112,8 @@ Platform DesktopPlatform::platform()
     if (m_wlroots)
         return {m_settings, m_folder,  m_events,   *m_wlroots,
                 *m_wlroots, m_topmost, *m_wlroots, m_dialogs};
+    if (m_kwin)
+        return {m_settings, m_folder, m_events, *m_kwin, *m_kwin, m_topmost, *m_kwin, m_dialogs};
     return {m_settings,     m_folder,  m_events,       *m_unavailable,
             *m_unavailable, m_topmost, *m_unavailable, m_dialogs};
 }

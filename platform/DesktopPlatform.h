@@ -7,6 +7,7 @@
 
 class X11Desktop;
 class WlrootsDesktop;
+class KWinDesktop;
 
 // Window services for a desktop that does not let programs reach other programs' windows (a
 // Wayland compositor without the wlroots protocols, for now): nothing is activated or typed, and
@@ -39,6 +40,9 @@ public:
     static QString unavailableHere();
 
 private:
+    // KDE Plasma: KWin's services, once KWin allows them to this program.
+    void useKWin();
+
     QtSettingsStore m_settings;
     ExecutableFolder m_folder;
     QtEventLoop m_events;
@@ -46,5 +50,6 @@ private:
     QtTopmostBand m_topmost;
     std::unique_ptr<X11Desktop> m_x11;
     std::unique_ptr<WlrootsDesktop> m_wlroots;
+    std::unique_ptr<KWinDesktop> m_kwin;
     std::unique_ptr<UnavailableDesktop> m_unavailable;
 };

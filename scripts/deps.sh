@@ -4,12 +4,13 @@ KEYFLARE_BUILD_PACKAGES=(
     cmake ninja-build g++ pkg-config qt6-base-dev
     libxcb1-dev libxcb-xtest0-dev libxcb-ewmh-dev libxcb-xkb-dev libxcb-xinput-dev
     libxkbcommon-dev libxkbcommon-x11-dev xkb-data libx11-dev libwayland-dev qt6-wayland
+    plasma-wayland-protocols
 )
-# The real-desktop tests: a private X server with a window manager, a headless sway, and real
-# programs to type into.
+# The real-desktop tests: a private X server with a window manager, a headless sway and KWin,
+# and real programs to type into.
 KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils xdotool dpkg-dev desktop-file-utils
     python3-gi gir1.2-gtk-3.0
-    sway foot)
+    sway foot kwin-wayland dbus-daemon libkf5service-bin)
 
 # The sanitizer build and the fuzzers (clang with its runtime libraries).
 KEYFLARE_CHECK_PACKAGES=(clang libclang-rt-14-dev)

@@ -1,4 +1,5 @@
 #include "XSession.h"
+#include "kwin/KWinDesktop.h"
 #include "wlroots/WlrootsDesktop.h"
 
 #include <QCoreApplication>
@@ -7,10 +8,12 @@
 
 quint32 waitForWaylandWindow(const QString& title, int ms)
 {
-    WlrootsDesktop desktop{QString()};
+    WlrootsDesktop wlroots{QString()};
+    KWinDesktop kwin{QString()};
+    const bool onKWin = !wlroots.isSupported();
     const QDeadlineTimer deadline(ms);
     do {
-        for (const CandidateWindow& w : desktop.listWindows()) {
+        for (const CandidateWindow& w : onKWin ? kwin.listWindows() : wlroots.listWindows()) {
             if (w.title == title)
                 return static_cast<quint32>(w.id);
         }
@@ -43,14 +46,13 @@ bool Receiver::startOnWayland()
     return m_kind != Foot || waitUntilReady();
 }
 
-bool KeyflareProgram::startOnWayland()
+bool KeyflareProgram::startOnWayland(const QString& firstWindow)
 {
     QProcessEnvironment env = m_process.processEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
     m_process.setProcessEnvironment(env);
     m_process.start(m_executable, {});
-    const QString title = QStringLiteral("Keyflare v2.3");
-    m_window = m_process.waitForStarted(5000) ? waitForWaylandWindow(title, 10000) : 0;
+    m_window = m_process.waitForStarted(5000) ? waitForWaylandWindow(firstWindow, 10000) : 0;
     if (m_window == 0)
         qWarning("Keyflare did not show its window: %s", qPrintable(m_process.errorString()));
     // Listed is not yet ready for a click: the compositor is still placing it and handing it the

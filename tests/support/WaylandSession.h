@@ -6,16 +6,18 @@
 
 struct wl_display;
 struct zwlr_virtual_pointer_v1;
+struct org_kde_kwin_fake_input;
 
-// The test's own hand on a wlroots compositor: a virtual pointer that moves and clicks as a user
-// would, kept for the whole test (a headless seat has a pointer only while one exists), and the
-// places of windows as sway reports them.
+// The test's own hand on a Wayland desktop: a pointer that moves and clicks as a user would (a
+// virtual pointer on wlroots compositors, kept for the whole test, since a headless seat has a
+// pointer only while one exists; fake input on KWin), and the places of windows as the
+// compositor reports them.
 class WaylandUser
 {
 public:
     WaylandUser();
     ~WaylandUser();
-    bool ok() const { return m_pointer != nullptr; }
+    bool ok() const { return m_pointer || m_fakeInput; }
 
     // The inside of the window titled title, in the compositor's layout; empty when none.
     QRect windowRect(const QString& title);
@@ -28,5 +30,6 @@ public:
 private:
     wl_display* m_display = nullptr;
     zwlr_virtual_pointer_v1* m_pointer = nullptr;
+    org_kde_kwin_fake_input* m_fakeInput = nullptr;
     unsigned m_time = 0;
 };

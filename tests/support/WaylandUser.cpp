@@ -1,4 +1,6 @@
 #include "WaylandSession.h"
+#include "fake-input-client-protocol.h"
+#include "kwin/KWinDesktop.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 #include <QCoreApplication>
@@ -15,12 +17,21 @@ namespace {
 constexpr int kWidth = 1280; // the headless output that scripts/with-sway.sh sets up
 constexpr int kHeight = 800;
 
+struct Globals
+{
+    zwlr_virtual_pointer_manager_v1* pointers = nullptr;
+    org_kde_kwin_fake_input* fakeInput = nullptr;
+};
+
 void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t)
 {
+    auto* g = static_cast<Globals*>(data);
     if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0)
-        *static_cast<zwlr_virtual_pointer_manager_v1**>(data) =
-            static_cast<zwlr_virtual_pointer_manager_v1*>(
-                wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
+        g->pointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
+            wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
+    if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0)
+        g->fakeInput = static_cast<org_kde_kwin_fake_input*>(
+            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
 }
 void onGlobalRemove(void*, wl_registry*, uint32_t)
 {
@@ -54,13 +65,19 @@ WaylandUser::WaylandUser()
     m_display = wl_display_connect(nullptr);
     if (!m_display)
         return;
-    zwlr_virtual_pointer_manager_v1* manager = nullptr;
+    Globals globals;
     wl_registry* registry = wl_display_get_registry(m_display);
-    wl_registry_add_listener(registry, &kListener, &manager);
+    wl_registry_add_listener(registry, &kListener, &globals);
     wl_display_roundtrip(m_display);
-    if (manager) {
-        m_pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr);
-        zwlr_virtual_pointer_manager_v1_destroy(manager);
+    if (globals.pointers) {
+        m_pointer =
+            zwlr_virtual_pointer_manager_v1_create_virtual_pointer(globals.pointers, nullptr);
+        zwlr_virtual_pointer_manager_v1_destroy(globals.pointers);
+        if (globals.fakeInput)
+            org_kde_kwin_fake_input_destroy(globals.fakeInput);
+    } else if (globals.fakeInput) {
+        m_fakeInput = globals.fakeInput;
+        org_kde_kwin_fake_input_authenticate(m_fakeInput, "Keyflare tests", "the test's pointer");
     }
     wl_display_roundtrip(m_display);
     wl_registry_destroy(registry);
@@ -70,12 +87,22 @@ WaylandUser::~WaylandUser()
 {
     if (m_pointer)
         zwlr_virtual_pointer_v1_destroy(m_pointer);
+    if (m_fakeInput)
+        org_kde_kwin_fake_input_destroy(m_fakeInput);
     if (m_display)
         wl_display_disconnect(m_display);
 }
 
 QRect WaylandUser::windowRect(const QString& title)
 {
+    if (m_fakeInput) { // KWin, which draws no frames around windows in the tests' sessions
+        KWinDesktop kwin{QString()};
+        for (const CandidateWindow& w : kwin.listWindows()) {
+            if (w.title == title)
+                return kwin.frame(w.id);
+        }
+        return {};
+    }
     QProcess sway;
     sway.start(QStringLiteral("swaymsg"),
                {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")});
@@ -85,6 +112,13 @@ QRect WaylandUser::windowRect(const QString& title)
 
 void WaylandUser::moveTo(QPoint p)
 {
+    if (m_fakeInput) {
+        org_kde_kwin_fake_input_pointer_motion_absolute(m_fakeInput, wl_fixed_from_int(p.x()),
+                                                        wl_fixed_from_int(p.y()));
+        wl_display_roundtrip(m_display);
+        QThread::msleep(30);
+        return;
+    }
     zwlr_virtual_pointer_v1_motion_absolute(m_pointer, m_time += 10, static_cast<uint32_t>(p.x()),
                                             static_cast<uint32_t>(p.y()), kWidth, kHeight);
     zwlr_virtual_pointer_v1_frame(m_pointer);
@@ -95,8 +129,12 @@ void WaylandUser::moveTo(QPoint p)
 void WaylandUser::click()
 {
     for (const auto state : {WL_POINTER_BUTTON_STATE_PRESSED, WL_POINTER_BUTTON_STATE_RELEASED}) {
-        zwlr_virtual_pointer_v1_button(m_pointer, m_time += 10, BTN_LEFT, state);
-        zwlr_virtual_pointer_v1_frame(m_pointer);
+        if (m_fakeInput) {
+            org_kde_kwin_fake_input_button(m_fakeInput, BTN_LEFT, state);
+        } else {
+            zwlr_virtual_pointer_v1_button(m_pointer, m_time += 10, BTN_LEFT, state);
+            zwlr_virtual_pointer_v1_frame(m_pointer);
+        }
         wl_display_roundtrip(m_display);
     }
     QCoreApplication::processEvents();

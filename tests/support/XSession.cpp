@@ -410,7 +410,10 @@ KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
     }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+    // An installed copy keeps its files in the data folder; a portable one only registers itself
+    // with the desktop there (KDE Plasma), where the desktop looks.
+    if (!installedExecutable.isEmpty())
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.remove(QStringLiteral("QT_SCALE_FACTOR"));
     m_process.setProcessEnvironment(env);

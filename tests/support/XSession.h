@@ -137,8 +137,9 @@ public:
     QByteArray file(const QString& name) const;
 
     bool start(XUser& user);
-    // The same in a Wayland session (WaylandSession.cpp).
-    bool startOnWayland();
+    // The same in a Wayland session (WaylandSession.cpp); firstWindow: the title of the window
+    // it shows first.
+    bool startOnWayland(const QString& firstWindow = QStringLiteral("Keyflare v2.3"));
     quint32 window() const { return m_window; }
     // Clicks the middle of a control given by its layout rectangle.
     void clickControl(XUser& user, QRect units, int button = 1);

@@ -1,0 +1,245 @@
+#include "KWinConnection.h"
+
+#include "../WaylandEvents.h"
+#include "fake-input-client-protocol.h"
+#include "keystate-client-protocol.h"
+#include "plasma-window-management-client-protocol.h"
+
+#include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+namespace {
+
+PlasmaWindow* windowOf(void* data)
+{
+    return static_cast<PlasmaWindow*>(data);
+}
+
+void onTitle(void* data, org_kde_plasma_window*, const char* title)
+{
+    windowOf(data)->title = QString::fromUtf8(title);
+}
+void onAppId(void* data, org_kde_plasma_window*, const char* appId)
+{
+    windowOf(data)->appId = QString::fromUtf8(appId);
+}
+void onState(void* data, org_kde_plasma_window*, uint32_t flags)
+{
+    windowOf(data)->active = flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE;
+}
+void onUnmapped(void* data, org_kde_plasma_window*)
+{
+    windowOf(data)->gone = true;
+    windowOf(data)->active = false;
+}
+void onInitialState(void* data, org_kde_plasma_window*)
+{
+    windowOf(data)->ready = true;
+}
+void onGeometry(void* data, org_kde_plasma_window*, int32_t x, int32_t y, uint32_t w, uint32_t h)
+{
+    windowOf(data)->geometry = QRect(x, y, static_cast<int>(w), static_cast<int>(h));
+}
+void onPid(void* data, org_kde_plasma_window*, uint32_t pid)
+{
+    windowOf(data)->pid = pid;
+}
+void onInt(void*, org_kde_plasma_window*, int32_t)
+{
+}
+void onString(void*, org_kde_plasma_window*, const char*)
+{
+}
+void onStrings(void*, org_kde_plasma_window*, const char*, const char*)
+{
+}
+void onNothing(void*, org_kde_plasma_window*)
+{
+}
+void onParent(void*, org_kde_plasma_window*, org_kde_plasma_window*)
+{
+}
+
+const org_kde_plasma_window_listener kWindowListener = {
+    onTitle,        onAppId,   onState,    onInt,     onString, onUnmapped,
+    onInitialState, onParent,  onGeometry, onNothing, onPid,    onString,
+    onString,       onStrings, onString,   onString,  onString};
+
+KWinConnection* connectionOf(void* data)
+{
+    return static_cast<KWinConnection*>(data);
+}
+
+void onShowDesktop(void*, org_kde_plasma_window_management*, uint32_t)
+{
+}
+void onWindow(void*, org_kde_plasma_window_management*, uint32_t)
+{
+}
+void onStackingIds(void*, org_kde_plasma_window_management*, wl_array*)
+{
+}
+void onStacking(void* data, org_kde_plasma_window_management*, const char* uuids)
+{
+    connectionOf(data)->stacking =
+        QString::fromUtf8(uuids).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+}
+void onWindowWithUuid(void* data, org_kde_plasma_window_management* management, uint32_t,
+                      const char* uuid)
+{
+    KWinConnection* c = connectionOf(data);
+    auto w = std::make_unique<PlasmaWindow>();
+    w->connection = c;
+    w->id = c->nextId++;
+    w->uuid = QString::fromUtf8(uuid);
+    w->handle = org_kde_plasma_window_management_get_window_by_uuid(management, uuid);
+    org_kde_plasma_window_add_listener(w->handle, &kWindowListener, w.get());
+    c->windows.push_back(std::move(w));
+}
+
+const org_kde_plasma_window_management_listener kManagementListener = {
+    onShowDesktop, onWindow, onStackingIds, onStacking, onWindowWithUuid};
+
+void onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size)
+{
+    KWinConnection* c = connectionOf(data);
+    void* text = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1
+                     ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
+                     : MAP_FAILED;
+    if (text != MAP_FAILED) {
+        xkb_keymap* map = xkb_keymap_new_from_buffer(
+            c->xkb, static_cast<const char*>(text), strnlen(static_cast<const char*>(text), size),
+            XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        munmap(text, size);
+        if (map) {
+            xkb_keymap_unref(c->keymap);
+            c->keymap = map;
+        }
+    }
+    close(fd);
+}
+void onEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*)
+{
+}
+void onLeave(void*, wl_keyboard*, uint32_t, wl_surface*)
+{
+}
+void onKey(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t)
+{
+}
+void onModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)
+{
+}
+void onRepeat(void*, wl_keyboard*, int32_t, int32_t)
+{
+}
+const wl_keyboard_listener kKeyboardListener = {onKeymap, onEnter,     onLeave,
+                                                onKey,    onModifiers, onRepeat};
+
+void onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state)
+{
+    // Caps Lock is the real modifier Lock, Num Lock Mod2 on every usual map.
+    const uint8_t bit = key == ORG_KDE_KWIN_KEYSTATE_KEY_CAPSLOCK  ? 2
+                        : key == ORG_KDE_KWIN_KEYSTATE_KEY_NUMLOCK ? 16
+                                                                   : 0;
+    KWinConnection* c = connectionOf(data);
+    if (state == ORG_KDE_KWIN_KEYSTATE_STATE_LOCKED)
+        c->lockedMods |= bit;
+    else
+        c->lockedMods &= static_cast<uint8_t>(~bit);
+}
+const org_kde_kwin_keystate_listener kKeystateListener = {onLockState};
+
+void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
+              uint32_t version)
+{
+    KWinConnection* c = connectionOf(data);
+    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c->seat) {
+        c->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+        c->keyboard = wl_seat_get_keyboard(c->seat);
+        wl_keyboard_add_listener(c->keyboard, &kKeyboardListener, c);
+    } else if (std::strcmp(interface, org_kde_plasma_window_management_interface.name) == 0 &&
+               version >= 13) {
+        c->management = static_cast<org_kde_plasma_window_management*>(wl_registry_bind(
+            registry, name, &org_kde_plasma_window_management_interface, std::min(version, 16u)));
+        org_kde_plasma_window_management_add_listener(c->management, &kManagementListener, c);
+    } else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 &&
+               version >= 4) {
+        c->fakeInput = static_cast<org_kde_kwin_fake_input*>(
+            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
+    } else if (std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0) {
+        c->keystate = static_cast<org_kde_kwin_keystate*>(
+            wl_registry_bind(registry, name, &org_kde_kwin_keystate_interface, 1));
+        org_kde_kwin_keystate_add_listener(c->keystate, &kKeystateListener, c);
+        org_kde_kwin_keystate_fetchStates(c->keystate);
+    }
+}
+void onGlobalRemove(void*, wl_registry*, uint32_t)
+{
+}
+const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemove};
+
+} // namespace
+
+KWinConnection::~KWinConnection()
+{
+    if (!display)
+        return;
+    for (const auto& w : windows)
+        org_kde_plasma_window_destroy(w->handle);
+    if (management)
+        org_kde_plasma_window_management_destroy(management);
+    if (fakeInput)
+        org_kde_kwin_fake_input_destroy(fakeInput);
+    if (keystate)
+        wl_proxy_destroy(reinterpret_cast<wl_proxy*>(keystate)); // its destroy request is newer
+    if (keyboard)
+        wl_keyboard_destroy(keyboard);
+    if (seat)
+        wl_seat_destroy(seat);
+    wl_registry_destroy(registry);
+    wl_display_flush(display);
+    wl_display_disconnect(display);
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(xkb);
+}
+
+bool KWinConnection::open(QString* error)
+{
+    xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    display = wl_display_connect(nullptr);
+    if (!display) {
+        *error = QStringLiteral("cannot connect to the Wayland compositor");
+        return false;
+    }
+    registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &kRegistryListener, this);
+    // The globals, then the windows and the keyboard map, then each window's state.
+    if (!roundtrip() || !roundtrip() || !roundtrip()) {
+        *error = QStringLiteral("the Wayland compositor did not answer");
+        return false;
+    }
+    return true;
+}
+
+bool KWinConnection::roundtrip()
+{
+    return wl_display_roundtrip(display) >= 0;
+}
+
+bool KWinConnection::dispatch(int ms)
+{
+    return dispatchWaylandEvents(display, ms);
+}
+
+PlasmaWindow* KWinConnection::find(WindowId id)
+{
+    for (const auto& w : windows) {
+        if (w->id == id && !w->gone)
+            return w.get();
+    }
+    return nullptr;
+}

@@ -1,0 +1,111 @@
+#include "KWinDesktop.h"
+
+#include "KWinConnection.h"
+#include "plasma-window-management-client-protocol.h"
+
+#include <QDeadlineTimer>
+#include <algorithm>
+#include <unistd.h>
+#include <wayland-client.h>
+
+namespace {
+// How long KWin may take to make a window active.
+constexpr int kActivationWaitMs = 1000;
+} // namespace
+
+KWinDesktop::KWinDesktop(QString ownAppId) : m_ownAppId(std::move(ownAppId))
+{
+}
+
+KWinDesktop::~KWinDesktop() = default;
+
+bool KWinDesktop::ensureConnection()
+{
+    if (m_k && wl_display_get_error(m_k->display) == 0)
+        return true;
+    // A broken connection (KWin restarted, say) is replaced on the next use.
+    m_authenticated = false;
+    m_k = std::make_unique<KWinConnection>();
+    if (!m_k->open(&m_lastError)) {
+        m_k.reset();
+        return false;
+    }
+    return true;
+}
+
+bool KWinDesktop::isAllowed()
+{
+    if (!ensureConnection())
+        return false;
+    if (!m_k->management || !m_k->fakeInput || !m_k->seat) {
+        m_lastError = QStringLiteral("KWin does not let this program manage windows or type");
+        return false;
+    }
+    return true;
+}
+
+bool KWinDesktop::isOwn(WindowId id)
+{
+    const PlasmaWindow* w = m_k->find(id);
+    return w && (w->appId == m_ownAppId || w->pid == static_cast<uint32_t>(getpid()));
+}
+
+std::vector<CandidateWindow> KWinDesktop::listWindows()
+{
+    std::vector<CandidateWindow> out;
+    if (!isAllowed() || !m_k->roundtrip())
+        return out;
+    std::vector<const PlasmaWindow*> open;
+    for (const auto& w : m_k->windows) {
+        if (!w->gone && w->ready)
+            open.push_back(w.get());
+    }
+    const QStringList& order = m_k->stacking;
+    std::stable_sort(open.begin(), open.end(), [&](const PlasmaWindow* a, const PlasmaWindow* b) {
+        return order.indexOf(a->uuid) < order.indexOf(b->uuid);
+    });
+    for (const PlasmaWindow* w : open)
+        out.push_back({w->id, w->title, isOwn(w->id)});
+    return out;
+}
+
+WindowId KWinDesktop::activate(const QString& title)
+{
+    const WindowId id = chooseTargetWindow(listWindows(), title);
+    PlasmaWindow* target = id ? m_k->find(id) : nullptr;
+    if (!target) {
+        if (m_lastError.isEmpty())
+            m_lastError = QStringLiteral("no window is titled \"%1\"").arg(title);
+        return 0;
+    }
+    // The first key goes out only once KWin says the window is active.
+    org_kde_plasma_window_set_state(target->handle, ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE,
+                                    ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE);
+    const QDeadlineTimer deadline(kActivationWaitMs);
+    while (!target->active && !target->gone && !deadline.hasExpired()) {
+        if (!m_k->dispatch(static_cast<int>(deadline.remainingTime())))
+            break;
+    }
+    if (!target->active) {
+        m_lastError = QStringLiteral("KWin did not make the window active");
+        return 0;
+    }
+    return id;
+}
+
+PointedWindow KWinDesktop::windowUnderPointer()
+{
+    const std::vector<CandidateWindow> windows = listWindows();
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+        if (!it->ownWindow)
+            return {it->id, it->title.left(99)};
+    }
+    return {};
+}
+
+QRect KWinDesktop::frame(WindowId id)
+{
+    listWindows();
+    const PlasmaWindow* w = m_k ? m_k->find(id) : nullptr;
+    return w ? w->geometry : QRect();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "../Services.h"
+#include "../WindowMatch.h"
+
+#include <QRect>
+#include <QString>
+#include <memory>
+#include <vector>
+
+struct KWinConnection;
+
+// The window services of KDE Plasma's compositor, KWin: windows through its window management,
+// keys through its fake input, typed by the keys of the layout in force. KWin offers both only
+// to programs that a desktop file names (see KWinPermission).
+class KWinDesktop : public WindowActivation, public KeyInjection, public PointerWindows
+{
+public:
+    // ownAppId: the application id of Keyflare's own windows, which never receive its keys.
+    explicit KWinDesktop(QString ownAppId);
+    ~KWinDesktop() override;
+
+    // True when KWin lets this program manage windows and type.
+    bool isAllowed();
+    WindowId activate(const QString& title) override;
+    Typing inject(WindowId target, const QString& keys) override;
+    // The topmost window other than Keyflare's own: the one last made active.
+    PointedWindow windowUnderPointer() override;
+    bool followsActivation() const override { return true; }
+
+    // The windows that may receive keystrokes, bottom to top, with their titles.
+    std::vector<CandidateWindow> listWindows();
+    // Where the window stands on the desktop (its frame); empty when unknown.
+    QRect frame(WindowId id);
+    QString lastError() const { return m_lastError; }
+
+private:
+    bool ensureConnection();
+    bool isOwn(WindowId id);
+
+    QString m_ownAppId;
+    std::unique_ptr<KWinConnection> m_k;
+    bool m_authenticated = false;
+    QString m_lastError;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// KWin offers fake input and window management only to programs that a desktop file names by
+// the absolute path of their executable. The installed package ships such a file; a copy run
+// from anywhere else writes one for itself in the user's applications folder.
+namespace KWinPermission {
+
+// The desktop entry that lets the program at executable (an absolute path) use what it needs.
+QByteArray desktopEntry(const QString& executable);
+// Writes that entry into applicationsFolder unless a file there says it already. Returns the
+// file's path when it was written now; empty when nothing was needed, or on failure with error.
+QString arrange(const QString& executable, const QString& applicationsFolder, QString* error);
+// Tells KDE's service cache of the new file, so that KWin finds it for the next connection.
+void refreshServiceCache();
+
+} // namespace KWinPermission
