@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+class KWinClipboard;
+class QSocketNotifier;
 struct KWinConnection;
 
 // The window services of KDE Plasma's compositor, KWin: windows through its window management,
@@ -37,9 +39,13 @@ public:
 private:
     bool ensureConnection();
     bool isOwn(WindowId id);
+    // Keeps answering KWin while Keyflare is idle: programs may paste what the clipboard got back.
+    void serveWhileIdle();
 
     QString m_ownAppId;
     std::unique_ptr<KWinConnection> m_k;
+    std::unique_ptr<KWinClipboard> m_clipboard; // after m_k: it goes first
+    std::unique_ptr<QSocketNotifier> m_idle;
     bool m_authenticated = false;
     QString m_lastError;
 };

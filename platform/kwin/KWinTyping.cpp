@@ -1,14 +1,31 @@
 #include "../KeystrokeString.h"
 #include "../x11/KeyPlanner.h"
+#include "KWinClipboard.h"
 #include "KWinConnection.h"
 #include "KWinDesktop.h"
 #include "fake-input-client-protocol.h"
 
+#include <algorithm>
 #include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
 
 namespace {
 // XKB numbers keys 8 above evdev, which fake input speaks.
 constexpr uint32_t kXkbOffset = 8;
+// How long a program may take to hand over the clipboard, or to ask for the text lent.
+constexpr int kClipboardWaitMs = 1000;
+
+// The key that gives keysym on the first level of the first group, or 0.
+uint8_t keycodeOf(xkb_keymap* keymap, xkb_keysym_t keysym)
+{
+    for (xkb_keycode_t kc = xkb_keymap_min_keycode(keymap);
+         kc <= xkb_keymap_max_keycode(keymap) && kc < 256; ++kc) {
+        const xkb_keysym_t* syms = nullptr;
+        if (xkb_keymap_key_get_syms_by_level(keymap, kc, 0, 0, &syms) == 1 && syms[0] == keysym)
+            return static_cast<uint8_t>(kc);
+    }
+    return 0;
+}
 } // namespace
 
 Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
@@ -29,21 +46,44 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
         return Typing::Unavailable;
     }
     // The whole text is planned before the first key: typed exactly, or not at all. KWin types
-    // with the keys of the layout in force, with the locks as they stand.
+    // with the keys of the layout in force, with the locks as they stand; what the layout lacks
+    // is pasted, each run of such characters at once, through the clipboard lent for it.
     const KeyPlanner layout(m_k->keymap, 0, m_k->lockedMods);
-    std::vector<PlannedKey> plan;
+    struct Step
+    {
+        PlannedKey key;
+        QString paste;
+    };
+    std::vector<Step> plan;
     for (const KeyStroke& s : *strokes) {
         const char32_t c = s.kind == KeyStroke::Enter ? U'\r'
                            : s.kind == KeyStroke::Tab ? U'\t'
                                                       : s.codePoint;
-        const std::optional<PlannedKey> key = layout.keyFor(c);
-        if (!key) {
-            m_lastError = QStringLiteral("the keyboard layout cannot type U+%1")
-                              .arg(static_cast<uint>(c), 4, 16, QLatin1Char('0'))
-                              .toUpper();
+        if (const std::optional<PlannedKey> key = layout.keyFor(c)) {
+            plan.push_back({*key, QString()});
+            continue;
+        }
+        if (plan.empty() || plan.back().paste.isEmpty())
+            plan.push_back({{}, QString()});
+        plan.back().paste += QString::fromUcs4(&c, 1);
+    }
+    const bool pastes =
+        std::any_of(plan.begin(), plan.end(), [](const Step& s) { return !s.paste.isEmpty(); });
+    const uint8_t insert = keycodeOf(m_k->keymap, XKB_KEY_Insert);
+    if (pastes) {
+        if (!m_clipboard)
+            m_clipboard = std::make_unique<KWinClipboard>(*m_k);
+        if (!m_clipboard->isAvailable() || insert == 0 || layout.modifierKey(0) == 0) {
+            m_lastError = QStringLiteral("the text holds characters that the keyboard layout "
+                                         "lacks, and KWin offers no clipboard to paste them");
             return Typing::Untypable;
         }
-        plan.push_back(*key);
+        // The user's clipboard is read first, whole, so that it can be put back; a program that
+        // does not hand it over keeps the text from being typed rather than its clipboard lost.
+        if (!m_clipboard->save(kClipboardWaitMs)) {
+            m_lastError = QStringLiteral("the clipboard's contents could not be kept safe");
+            return Typing::Untypable;
+        }
     }
     if (!m_authenticated) {
         org_kde_kwin_fake_input_authenticate(m_k->fakeInput, "Keyflare",
@@ -55,19 +95,7 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
                                              down ? WL_KEYBOARD_KEY_STATE_PRESSED
                                                   : WL_KEYBOARD_KEY_STATE_RELEASED);
     };
-    Typing result = Typing::Done;
-    size_t sent = 0;
-    for (const PlannedKey& key : plan) {
-        // The user may make another window active while we type; the rest must not land there.
-        if (++sent % 16 == 0 && !m_k->dispatch(0)) {
-            result = Typing::Unavailable;
-            break;
-        }
-        if (!target->active) {
-            m_lastError = QStringLiteral("the target window stopped being the active one");
-            result = Typing::FocusLost;
-            break;
-        }
+    const auto typeKey = [&](const PlannedKey& key) {
         for (int bit = 0; bit < 8; ++bit) {
             if (key.mods & (1u << bit))
                 press(layout.modifierKey(bit), true);
@@ -78,6 +106,38 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
             if (key.mods & (1u << bit))
                 press(layout.modifierKey(bit), false);
         }
+    };
+    Typing result = Typing::Done;
+    size_t sent = 0;
+    for (const Step& step : plan) {
+        // The user may make another window active while we type; the rest must not land there.
+        if ((++sent % 16 == 0 || !step.paste.isEmpty()) && !m_k->dispatch(0)) {
+            result = Typing::Unavailable;
+            break;
+        }
+        if (!target->active) {
+            m_lastError = QStringLiteral("the target window stopped being the active one");
+            result = Typing::FocusLost;
+            break;
+        }
+        if (step.paste.isEmpty()) {
+            typeKey(step.key);
+            continue;
+        }
+        // Shift+Insert pastes the clipboard in text fields and the primary selection in
+        // terminals: both hold the text. The keys after it wait until the receiver has asked for
+        // it, so that they arrive after it.
+        m_clipboard->lend(step.paste);
+        typeKey({insert, 1});
+        if (!m_clipboard->waitForPaste(kClipboardWaitMs)) {
+            m_lastError = QStringLiteral("the receiving program did not paste");
+            result = Typing::Untypable;
+            break;
+        }
+    }
+    if (pastes) {
+        m_clipboard->restore();
+        serveWhileIdle();
     }
     if (!m_k->roundtrip()) {
         m_lastError = QStringLiteral("the connection to KWin broke");

@@ -23,6 +23,8 @@ public:
     QRect windowRect(const QString& title);
     void moveTo(QPoint p);
     void click();
+    // Presses and releases the key of evdev code (KWin only), as Caps Lock on a keyboard.
+    void tapKey(int code);
     // Clicks the middle of a control given by its layout rectangle (1/1440 inch) in the window
     // titled title, whose inside is windowUnits wide.
     void clickControl(const QString& title, int windowUnits, QRect units);

@@ -140,6 +140,13 @@ void WaylandUser::click()
     QCoreApplication::processEvents();
 }
 
+void WaylandUser::tapKey(int code)
+{
+    for (const auto state : {WL_KEYBOARD_KEY_STATE_PRESSED, WL_KEYBOARD_KEY_STATE_RELEASED})
+        org_kde_kwin_fake_input_keyboard_key(m_fakeInput, static_cast<uint32_t>(code), state);
+    wl_display_roundtrip(m_display);
+}
+
 void WaylandUser::clickControl(const QString& title, int windowUnits, QRect units)
 {
     const QRect r = windowRect(title);
