@@ -99,7 +99,8 @@ void Form2::Timer1_Timer()
     // The desktop sees the grabber as one window; each of its controls counts as a window of its
     // own, as a control under the pointer does in other programs. (A desktop that follows
     // activation never names Keyflare's own windows, and its ids are not window handles.)
-    const bool overGrabber = !m_platform.pointer.followsActivation() && w.id == winId();
+    const bool overGrabber =
+        !m_platform.pointer.followsActivation() && (w.ownWindow || w.id == winId());
     const QWidget* control = overGrabber ? childAt(mapFromGlobal(QCursor::pos())) : nullptr;
     if (w.id == LastWnd && control == m_lastControl)
         return;

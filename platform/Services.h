@@ -90,8 +90,9 @@ public:
 // A window of another application, as seen under the mouse pointer.
 struct PointedWindow
 {
-    WindowId id = 0; // 0 when no window is under the pointer
-    QString title;   // the application window's title, at most 99 characters
+    WindowId id = 0;        // 0 when no window is under the pointer
+    QString title;          // the application window's title, at most 99 characters
+    bool ownWindow = false; // one of Keyflare's own (where the desktop says so; X11 gives ids)
 };
 
 // Finds the window under the mouse pointer.

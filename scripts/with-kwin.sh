@@ -13,6 +13,7 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
+    [ -n "${KEEP_KWIN_LOG:-}" ] && cp "$work/kwin.log" /tmp/kwin-test.log
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -2,6 +2,7 @@
 
 #include "KWinClipboard.h"
 #include "KWinConnection.h"
+#include "KWinPointer.h"
 #include "plasma-window-management-client-protocol.h"
 
 #include <QCoreApplication>
@@ -16,7 +17,8 @@ namespace {
 constexpr int kActivationWaitMs = 1000;
 } // namespace
 
-KWinDesktop::KWinDesktop(QString ownAppId) : m_ownAppId(std::move(ownAppId))
+KWinDesktop::KWinDesktop(QString ownAppId)
+    : m_ownAppId(std::move(ownAppId)), m_pointer(std::make_unique<KWinPointer>())
 {
 }
 
@@ -107,9 +109,27 @@ WindowId KWinDesktop::activate(const QString& title)
     return id;
 }
 
+bool KWinDesktop::followsActivation() const
+{
+    return !m_pointer || !m_pointer->isAvailable();
+}
+
 PointedWindow KWinDesktop::windowUnderPointer()
 {
     const std::vector<CandidateWindow> windows = listWindows();
+    if (!followsActivation()) {
+        QString uuid;
+        QString caption;
+        // Without an answer (a look already under way, a KWin too busy), the last one stands.
+        if (!m_pointer->windowUnderPointer(&uuid, &caption))
+            return m_lastPointed;
+        m_lastPointed = {};
+        for (const auto& w : m_k->windows) {
+            if (w->uuid == uuid && !w->gone)
+                m_lastPointed = {w->id, caption.left(99), isOwn(w->id)};
+        }
+        return m_lastPointed;
+    }
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
         if (!it->ownWindow)
             return {it->id, it->title.left(99)};

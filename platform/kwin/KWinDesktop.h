@@ -9,6 +9,7 @@
 #include <vector>
 
 class KWinClipboard;
+class KWinPointer;
 class QSocketNotifier;
 struct KWinConnection;
 
@@ -26,9 +27,10 @@ public:
     bool isAllowed();
     WindowId activate(const QString& title) override;
     Typing inject(WindowId target, const QString& keys) override;
-    // The topmost window other than Keyflare's own: the one last made active.
+    // The window under the pointer, as KWin's scripting finds it; where that does not answer,
+    // the topmost window other than Keyflare's own (the one last made active).
     PointedWindow windowUnderPointer() override;
-    bool followsActivation() const override { return true; }
+    bool followsActivation() const override;
 
     // The windows that may receive keystrokes, bottom to top, with their titles.
     std::vector<CandidateWindow> listWindows();
@@ -46,6 +48,8 @@ private:
     std::unique_ptr<KWinConnection> m_k;
     std::unique_ptr<KWinClipboard> m_clipboard; // after m_k: it goes first
     std::unique_ptr<QSocketNotifier> m_idle;
+    std::unique_ptr<KWinPointer> m_pointer;
+    PointedWindow m_lastPointed;
     bool m_authenticated = false;
     QString m_lastError;
 };

@@ -31,6 +31,16 @@ bool pressEnterInMessageBox()
     return keyboard.inject(keyboard.activate(QStringLiteral("Keyflare")),
                            QStringLiteral("{ENTER}")) == Typing::Done;
 }
+// Starts a new portable copy: it registers itself with Plasma, says so (Enter answers), then
+// shows the panel.
+bool startNewCopy(KeyflareProgram& app)
+{
+    if (!app.startOnWayland(QStringLiteral("Keyflare")) || !pressEnterInMessageBox() ||
+        waitForWaylandWindow(kPanel) == 0)
+        return false;
+    QTest::qWait(300); // listed is not yet ready for a click
+    return true;
+}
 } // namespace
 
 class TestPlasma : public QObject
@@ -39,6 +49,7 @@ class TestPlasma : public QObject
 private Q_SLOTS:
     void initTestCase();
     void registersItselfThenSends();
+    void grabsATitleByPointing();
 
 private:
     WaylandUser m_user;
@@ -59,13 +70,31 @@ void TestPlasma::registersItselfThenSends()
     KeyflareProgram app;
     prepare(app, title, {QStringLiteral("Hello, Plasma! 42 {x}")});
     // The first start registers this copy with Plasma, and says where, before the panel shows.
-    QVERIFY(app.startOnWayland(QStringLiteral("Keyflare")));
-    QVERIFY2(pressEnterInMessageBox(), "a message tells of the registration");
-    QVERIFY(waitForWaylandWindow(kPanel) != 0);
-    QTest::qWait(300); // listed is not yet ready for a click
+    QVERIFY2(startNewCopy(app), "a message tells of the registration");
     m_user.clickControl(kPanel, P::kWidth, P::macroButton(0));
     // "+Return" is ticked on a first start: the text edit takes Enter as a new line.
     QCOMPARE(edit.waitFor("Hello, Plasma! 42 {x}\n"), QByteArray("Hello, Plasma! 42 {x}\n"));
+}
+
+// As on X11: the grabber shows the title of the window under the pointer, and Enter takes it.
+void TestPlasma::grabsATitleByPointing()
+{
+    const QString title = uniqueTitle("kf-plasma-pointed Жёлтый");
+    Receiver edit(title, QString(), 0, Receiver::QtWayland);
+    QVERIFY(edit.startOnWayland());
+    KeyflareProgram app;
+    prepare(app, QString(), {QStringLiteral("grabbed")});
+    QVERIFY(startNewCopy(app));
+    m_user.clickControl(kPanel, P::kWidth, P::kGrabTitle);
+    QVERIFY(waitForWaylandWindow(QStringLiteral("Keyflare")) != 0);
+    // A corner of it: the grabber opens in the middle of the screen, over the text edit.
+    m_user.moveTo(m_user.windowRect(title).topLeft() + QPoint(10, 10));
+    QTest::qWait(600);                 // the grabber looks four times a second
+    QVERIFY(pressEnterInMessageBox()); // the grabber, titled "Keyflare" too
+    QVERIFY(waitForWaylandWindow(kPanel) != 0);
+    QTest::qWait(300); // listed is not yet ready for a click
+    m_user.clickControl(kPanel, P::kWidth, P::macroButton(0));
+    QCOMPARE(edit.waitFor("grabbed\n"), QByteArray("grabbed\n"));
 }
 
 QTEST_MAIN(TestPlasma)

@@ -39,6 +39,7 @@ private Q_SLOTS:
     void typesAnyText();
     void refusesWhatItCannotDo();
     void typesNothingOnceTheTargetIsNoLongerActive();
+    void findsTheWindowUnderThePointer();
 };
 
 void TestKWin::initTestCase()
@@ -109,6 +110,22 @@ void TestKWin::typesNothingOnceTheTargetIsNoLongerActive()
     QCOMPARE(desktop.inject(id, QStringLiteral("abc")), Typing::FocusLost);
     QCOMPARE(target.settle(), QByteArray());
     QCOMPARE(other.settle(0), QByteArray());
+}
+
+void TestKWin::findsTheWindowUnderThePointer()
+{
+    const QString title = uniqueTitle("kf kwin pointed Жёлтый");
+    Receiver receiver(title, QString(), 0, Receiver::QtWayland);
+    QVERIFY(receiver.startOnWayland());
+    WaylandUser user;
+    KWinDesktop desktop{QString()};
+    QVERIFY(!desktop.followsActivation());
+    user.moveTo(user.windowRect(title).center());
+    const PointedWindow w = desktop.windowUnderPointer();
+    QCOMPARE(w.title, title);
+    QVERIFY(w.id != 0 && !w.ownWindow);
+    user.moveTo(QPoint(2, 2)); // the bare desktop
+    QCOMPARE(desktop.windowUnderPointer().id, WindowId(0));
 }
 
 QTEST_GUILESS_MAIN(TestKWin)
