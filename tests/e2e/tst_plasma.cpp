@@ -11,6 +11,13 @@
 namespace {
 namespace P = PanelGeometry;
 const QString kPanel = QStringLiteral("Keyflare v2.3");
+// 238 characters, 146 of them distinct and outside the layout.
+const QString kAnyText =
+    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
+                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
+                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
+                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
+                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
 
 void prepare(KeyflareProgram& app, const QString& target, const QStringList& texts)
 {
@@ -49,9 +56,18 @@ class TestPlasma : public QObject
 private Q_SLOTS:
     void initTestCase();
     void registersItselfThenSends();
+    void reportsMissingTargetAndTypesNothing();
     void grabsATitleByPointing();
 
 private:
+    // Brings the panel to the front first, as a user would: the target, made active by the
+    // send before, may cover it.
+    void clickButton(int number)
+    {
+        KWinDesktop kwin{QString()};
+        kwin.activate(kPanel);
+        m_user.clickControl(kPanel, P::kWidth, P::macroButton(number - 1));
+    }
     WaylandUser m_user;
 };
 
@@ -68,12 +84,30 @@ void TestPlasma::registersItselfThenSends()
     Receiver edit(title, QString(), 0, Receiver::QtWayland);
     QVERIFY(edit.startOnWayland());
     KeyflareProgram app;
-    prepare(app, title, {QStringLiteral("Hello, Plasma! 42 {x}")});
+    prepare(app, title, {QStringLiteral("Hello, Plasma! 42 {x}"), kAnyText});
     // The first start registers this copy with Plasma, and says where, before the panel shows.
     QVERIFY2(startNewCopy(app), "a message tells of the registration");
-    m_user.clickControl(kPanel, P::kWidth, P::macroButton(0));
+    clickButton(1);
     // "+Return" is ticked on a first start: the text edit takes Enter as a new line.
-    QCOMPARE(edit.waitFor("Hello, Plasma! 42 {x}\n"), QByteArray("Hello, Plasma! 42 {x}\n"));
+    QByteArray expected = "Hello, Plasma! 42 {x}\n";
+    QCOMPARE(edit.waitFor(expected), expected);
+    // Characters the layout lacks arrive through the clipboard.
+    clickButton(2);
+    expected += kAnyText.toUtf8() + "\n";
+    QCOMPARE(edit.waitFor(expected), expected);
+}
+
+void TestPlasma::reportsMissingTargetAndTypesNothing()
+{
+    const QString title = uniqueTitle("kf-plasma-bystander");
+    Receiver bystander(title, QString(), 0, Receiver::QtWayland);
+    QVERIFY(bystander.startOnWayland());
+    KeyflareProgram app;
+    prepare(app, uniqueTitle("kf-plasma-missing"), {QStringLiteral("never typed")});
+    QVERIFY(startNewCopy(app));
+    clickButton(1);
+    QVERIFY2(pressEnterInMessageBox(), "a message says the window was not found");
+    QCOMPARE(bystander.settle(300), QByteArray());
 }
 
 // As on X11: the grabber shows the title of the window under the pointer, and Enter takes it.
@@ -93,7 +127,7 @@ void TestPlasma::grabsATitleByPointing()
     QVERIFY(pressEnterInMessageBox()); // the grabber, titled "Keyflare" too
     QVERIFY(waitForWaylandWindow(kPanel) != 0);
     QTest::qWait(300); // listed is not yet ready for a click
-    m_user.clickControl(kPanel, P::kWidth, P::macroButton(0));
+    clickButton(1);
     QCOMPARE(edit.waitFor("grabbed\n"), QByteArray("grabbed\n"));
 }
 
