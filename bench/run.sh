@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Measures Keyflare's typing against xdotool on a private X server, and against wtype in a
-# headless sway, and prints tables.
+# Measures Keyflare's typing against xdotool on a private X server, against wtype in a headless
+# sway, and on its own in a headless KWin, and prints tables.
 # KEYFLARE_BENCH_RUNS sets the runs per tool and layout (default 5).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,3 +10,4 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target typebench waylandbench
 scripts/with-xvfb.sh build/bench/typebench
 scripts/with-wayland.sh sway build/bench/waylandbench
+scripts/with-kwin.sh build/bench/waylandbench

@@ -1,9 +1,11 @@
-// Typing speed on a wlroots compositor (a headless sway): the real program, from the click on a
-// macro button to the last character in foot, against wtype typing the same text into it.
+// Typing speed on Wayland: the real program, from the click on a macro button to the last
+// character received. On a wlroots compositor (a headless sway) into foot, against wtype typing
+// the same text; under KWin (which wtype cannot type into) into a Qt text edit, on its own.
 #include "BenchCommon.h"
 #include "PanelGeometry.h"
 #include "WaylandSession.h"
 #include "XSession.h"
+#include "kwin/KWinDesktop.h"
 #include "wlroots/WlrootsDesktop.h"
 
 #include <QCoreApplication>
@@ -47,9 +49,10 @@ int main(int argc, char* argv[])
     const int runs = qEnvironmentVariableIntValue("KEYFLARE_BENCH_RUNS") > 0
                          ? qEnvironmentVariableIntValue("KEYFLARE_BENCH_RUNS")
                          : 5;
+    const bool kwin = qgetenv("XDG_CURRENT_DESKTOP") == "KDE";
     WaylandUser user;
-    const QString title = QStringLiteral("kf bench foot");
-    Receiver term(title, QString(), 0, Receiver::Foot);
+    const QString title = QStringLiteral("kf bench receiver");
+    Receiver term(title, QString(), 0, kwin ? Receiver::QtWayland : Receiver::Foot);
     KeyflareProgram keyflare;
     const QString texts[] = {benchText(false), kManyLanguages};
     keyflare.putFile(QStringLiteral("Keyflare.ini"), title.toUtf8() + "\r\n");
@@ -57,14 +60,27 @@ int main(int argc, char* argv[])
     for (int k = 1; k <= 48; ++k)
         set += "C\r\n" + (k <= 2 ? texts[k - 1].toUtf8() : QByteArray::number(k)) + "\r\n";
     keyflare.putFile(QStringLiteral("Bench.mcs"), set);
-    if (!user.ok() || !term.startOnWayland() || !keyflare.startOnWayland()) {
-        std::fprintf(stderr, "needs sway, foot and Keyflare: run bench/run.sh\n");
+    bool started = user.ok() && term.startOnWayland();
+    if (started && kwin) {
+        // A new copy registers itself with Plasma first, and says so.
+        KWinDesktop keyboard{QString()};
+        started = keyflare.startOnWayland(QStringLiteral("Keyflare")) &&
+                  keyboard.inject(keyboard.activate(QStringLiteral("Keyflare")),
+                                  QStringLiteral("{ENTER}")) == Typing::Done &&
+                  waitForWaylandWindow(QStringLiteral("Keyflare v2.3")) != 0;
+        QThread::msleep(300);
+    } else if (started) {
+        started = keyflare.startOnWayland();
+    }
+    if (!started) {
+        std::fprintf(stderr, "needs a compositor, its receiver and Keyflare: run bench/run.sh\n");
         return 1;
     }
-    std::printf("\nOn sway (headless) into foot, median of %d runs: Keyflare from the click on the "
-                "macro button, wtype from its start, to the last character received\n\n"
-                "| text | Keyflare | wtype | Keyflare is faster by |\n|---|---|---|---|\n",
-                runs);
+    std::printf("\n%s, median of %d runs: Keyflare from the click on the macro button%s, to the "
+                "last character received\n\n| text | Keyflare | %s | Keyflare is faster by |\n"
+                "|---|---|---|---|\n",
+                kwin ? "Under KWin (headless) into a Qt text edit" : "On sway (headless) into foot",
+                runs, kwin ? "" : ", wtype from its start", kwin ? "-" : "wtype");
     bool allExact = true;
     for (int b = 0; b < 2; ++b) {
         std::vector<double> ours;
@@ -72,19 +88,32 @@ int main(int argc, char* argv[])
         bool oursExact = true;
         bool theirsExact = true;
         for (int r = 0; r < runs; ++r) {
-            const Run k = clickButton(user, term, b, texts[b].toUtf8() + "\r");
-            const Run w = wtype(term, title, texts[b]);
+            if (kwin) { // the receiver, made active by the send before, may cover the panel
+                KWinDesktop desktop{QString()};
+                desktop.activate(QStringLiteral("Keyflare v2.3"));
+            }
+            const Run k = clickButton(user, term, b, texts[b].toUtf8() + (kwin ? "\n" : "\r"));
             oursExact = oursExact && k.exact;
-            theirsExact = theirsExact && w.exact;
             ours.push_back(k.ms);
-            theirs.push_back(w.ms);
+            if (!kwin) {
+                const Run w = wtype(term, title, texts[b]);
+                theirsExact = theirsExact && w.exact;
+                theirs.push_back(w.ms);
+            }
             QThread::msleep(200);
         }
-        std::printf("| %s | %.0f ms, %s | %.0f ms, %s | %.1fx |\n",
+        const QString peer = kwin ? QStringLiteral("-")
+                                  : QStringLiteral("%1 ms, %2")
+                                        .arg(median(theirs), 0, 'f', 0)
+                                        .arg(theirsExact ? "exact" : "not exact");
+        const QString ratio =
+            kwin ? QStringLiteral("-")
+                 : QStringLiteral("%1x").arg(median(theirs) / median(ours), 0, 'f', 1);
+        std::printf("| %s | %.0f ms, %s | %s | %s |\n",
                     b == 0 ? "240 characters, some outside the layout"
                            : "238 characters, 146 distinct outside the layout",
-                    median(ours), oursExact ? "exact" : "NOT exact", median(theirs),
-                    theirsExact ? "exact" : "not exact", median(theirs) / median(ours));
+                    median(ours), oursExact ? "exact" : "NOT exact", qPrintable(peer),
+                    qPrintable(ratio));
         allExact = allExact && oursExact;
     }
     std::fflush(stdout);
