@@ -18,13 +18,6 @@ QString benchText(bool insideLayout)
     return t.left(240);
 }
 
-const QString kManyLanguages =
-    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
-                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
-                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
-                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
-                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
-
 Run finish(const Receiver& term, qsizetype offset, const QByteArray& expected,
            const QElapsedTimer& clock)
 {

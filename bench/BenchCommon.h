@@ -12,9 +12,6 @@ class Receiver;
 // 240 characters: prose with the reserved characters and a TAB, either all inside every layout
 // measured or with characters that none of them can type directly.
 QString benchText(bool insideLayout);
-// 238 characters, 146 of them distinct and outside the layouts measured: Cyrillic, Greek, Chinese,
-// Japanese, Korean, Thai, symbols and an emoji.
-extern const QString kManyLanguages;
 
 struct Run
 {

@@ -3,6 +3,7 @@
 #include "BenchCommon.h"
 #include "KeystrokeString.h"
 #include "PanelGeometry.h"
+#include "TestTexts.h"
 #include "XSession.h"
 #include "x11/X11Desktop.h"
 
@@ -83,16 +84,6 @@ bool measureLayout(XUser& user, const QString& text, const QString& layoutName, 
     return true;
 }
 
-// A button's whole text with every character distinct and outside the layout: 231 Chinese
-// characters, on keys of four levels.
-QString wideText()
-{
-    QString t = QStringLiteral("Chinese: ");
-    for (char32_t c = 0x4e00; t.size() < 240; ++c)
-        t += QString::fromUcs4(&c, 1);
-    return t;
-}
-
 // The real program: from the release of the mouse button over a macro button to the last
 // character of its text in an xterm, on the us layout.
 int clickToLastCharacter(XUser& user, int runs)
@@ -101,7 +92,7 @@ int clickToLastCharacter(XUser& user, int runs)
     Receiver term(title, QStringLiteral("120x20+20+400"));
     KeyflareProgram app;
     app.putFile(QStringLiteral("Keyflare.ini"), title.toUtf8() + "\r\n");
-    const QString texts[] = {kManyLanguages, wideText()};
+    const QString texts[] = {kAnyText, chineseText(240, QStringLiteral("Chinese: "))};
     const int distinct[] = {146, 231};
     QByteArray set = "[Keyflare 1.07]\r\n";
     for (int k = 1; k <= 48; ++k)

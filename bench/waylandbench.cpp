@@ -3,6 +3,7 @@
 // the same text; under KWin (which wtype cannot type into) into a Qt text edit, on its own.
 #include "BenchCommon.h"
 #include "PanelGeometry.h"
+#include "TestTexts.h"
 #include "WaylandSession.h"
 #include "XSession.h"
 #include "kwin/KWinDesktop.h"
@@ -54,7 +55,7 @@ int main(int argc, char* argv[])
     const QString title = QStringLiteral("kf bench receiver");
     Receiver term(title, QString(), 0, kwin ? Receiver::QtWayland : Receiver::Foot);
     KeyflareProgram keyflare;
-    const QString texts[] = {benchText(false), kManyLanguages};
+    const QString texts[] = {benchText(false), kAnyText};
     keyflare.putFile(QStringLiteral("Keyflare.ini"), title.toUtf8() + "\r\n");
     QByteArray set = "[Keyflare 1.07]\r\n";
     for (int k = 1; k <= 48; ++k)

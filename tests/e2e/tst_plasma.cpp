@@ -2,6 +2,7 @@
 // on its first start a portable copy registers itself with Plasma, and says so; then a pointer
 // clicks its macro buttons, and the text arrives in a real Qt text edit byte for byte.
 #include "PanelGeometry.h"
+#include "TestTexts.h"
 #include "WaylandSession.h"
 #include "XSession.h"
 #include "kwin/KWinDesktop.h"
@@ -11,23 +12,6 @@
 namespace {
 namespace P = PanelGeometry;
 const QString kPanel = QStringLiteral("Keyflare v2.3");
-// 238 characters, 146 of them distinct and outside the layout.
-const QString kAnyText =
-    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
-                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
-                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
-                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
-                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
-
-void prepare(KeyflareProgram& app, const QString& target, const QStringList& texts)
-{
-    app.putFile(QStringLiteral("Keyflare.ini"), target.toUtf8() + "\r\n");
-    QByteArray set = "[Keyflare 1.07]\r\n";
-    for (int k = 0; k < 48; ++k)
-        set +=
-            "C\r\n" + (k < texts.size() ? texts[k].toUtf8() : QByteArray::number(k + 1)) + "\r\n";
-    app.putFile(QStringLiteral("Set.mcs"), set);
-}
 
 // Answers the message box titled "Keyflare" with Enter; false when none comes.
 bool pressEnterInMessageBox()
@@ -84,7 +68,7 @@ void TestPlasma::registersItselfThenSends()
     Receiver edit(title, QString(), 0, Receiver::QtWayland);
     QVERIFY(edit.startOnWayland());
     KeyflareProgram app;
-    prepare(app, title, {QStringLiteral("Hello, Plasma! 42 {x}"), kAnyText});
+    app.putTargetAndSet(title, {QStringLiteral("Hello, Plasma! 42 {x}"), kAnyText});
     // The first start registers this copy with Plasma, and says where, before the panel shows.
     QVERIFY2(startNewCopy(app), "a message tells of the registration");
     clickButton(1);
@@ -103,7 +87,7 @@ void TestPlasma::reportsMissingTargetAndTypesNothing()
     Receiver bystander(title, QString(), 0, Receiver::QtWayland);
     QVERIFY(bystander.startOnWayland());
     KeyflareProgram app;
-    prepare(app, uniqueTitle("kf-plasma-missing"), {QStringLiteral("never typed")});
+    app.putTargetAndSet(uniqueTitle("kf-plasma-missing"), {QStringLiteral("never typed")});
     QVERIFY(startNewCopy(app));
     clickButton(1);
     QVERIFY2(pressEnterInMessageBox(), "a message says the window was not found");
@@ -117,7 +101,7 @@ void TestPlasma::grabsATitleByPointing()
     Receiver edit(title, QString(), 0, Receiver::QtWayland);
     QVERIFY(edit.startOnWayland());
     KeyflareProgram app;
-    prepare(app, QString(), {QStringLiteral("grabbed")});
+    app.putTargetAndSet(QString(), {QStringLiteral("grabbed")});
     QVERIFY(startNewCopy(app));
     m_user.clickControl(kPanel, P::kWidth, P::kGrabTitle);
     QVERIFY(waitForWaylandWindow(QStringLiteral("Keyflare")) != 0);

@@ -2,6 +2,7 @@
 // XWayland): a pointer clicks its macro buttons, and the text arrives in a real foot terminal
 // byte for byte, or a message says why nothing was typed.
 #include "PanelGeometry.h"
+#include "TestTexts.h"
 #include "WaylandSession.h"
 #include "XSession.h"
 #include "wlroots/WlrootsDesktop.h"
@@ -12,24 +13,7 @@
 namespace {
 namespace P = PanelGeometry;
 const QString kPanel = QStringLiteral("Keyflare v2.3");
-// 238 characters, 146 of them distinct and outside any Latin layout.
-const QString kAnyText =
-    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
-                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
-                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
-                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
-                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
 
-// A program folder whose title list holds target and whose one macro set holds texts.
-void prepare(KeyflareProgram& app, const QString& target, const QStringList& texts)
-{
-    app.putFile(QStringLiteral("Keyflare.ini"), target.toUtf8() + "\r\n");
-    QByteArray set = "[Keyflare 1.07]\r\n";
-    for (int k = 0; k < 48; ++k)
-        set +=
-            "C\r\n" + (k < texts.size() ? texts[k].toUtf8() : QByteArray::number(k + 1)) + "\r\n";
-    app.putFile(QStringLiteral("Set.mcs"), set);
-}
 } // namespace
 
 class TestWayland : public QObject
@@ -74,7 +58,7 @@ void TestWayland::sendsClickedButtonsToTarget()
     Receiver term(title, QString(), 0, Receiver::Foot);
     QVERIFY(term.startOnWayland());
     KeyflareProgram app;
-    prepare(app, title, {kAnyText, QStringLiteral("+5 {ä}")});
+    app.putTargetAndSet(title, {kAnyText, QStringLiteral("+5 {ä}")});
     QVERIFY(app.startOnWayland());
 
     // "+Return" is ticked on a first start.
@@ -93,7 +77,7 @@ void TestWayland::reportsMissingTargetAndTypesNothing()
     Receiver bystander(uniqueTitle("kf-wayland-bystander"), QString(), 0, Receiver::Foot);
     QVERIFY(bystander.startOnWayland());
     KeyflareProgram app;
-    prepare(app, uniqueTitle("kf-wayland-missing"), {QStringLiteral("never typed")});
+    app.putTargetAndSet(uniqueTitle("kf-wayland-missing"), {QStringLiteral("never typed")});
     QVERIFY(app.startOnWayland());
     clickButton(1);
     // The message box, titled "Keyflare"; Enter closes it.
@@ -113,7 +97,7 @@ void TestWayland::grabsTheTitleOfTheWindowMadeActive()
     QVERIFY(wanted.startOnWayland());
     QVERIFY(other.startOnWayland());
     KeyflareProgram app;
-    prepare(app, QString(), {QStringLiteral("grabbed")});
+    app.putTargetAndSet(QString(), {QStringLiteral("grabbed")});
     QVERIFY(app.startOnWayland());
     m_user.clickControl(kPanel, P::kWidth, P::kGrabTitle);
     QVERIFY(waitForWaylandWindow(QStringLiteral("Keyflare")) != 0);
@@ -135,7 +119,7 @@ void TestWayland::grabsTheTitleOfTheWindowMadeActive()
 void TestWayland::keepsTheStoredPositionOnClose()
 {
     KeyflareProgram app;
-    prepare(app, QStringLiteral("anything"), {});
+    app.putTargetAndSet(QStringLiteral("anything"), {});
     app.storeSettings({{QStringLiteral("Top"), QStringLiteral("3000")},
                        {QStringLiteral("Left"), QStringLiteral("4500")}});
     QVERIFY(app.startOnWayland());

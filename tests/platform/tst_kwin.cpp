@@ -1,6 +1,7 @@
 // Typing under KDE Plasma's compositor (a headless KWin of the test's own): windows found by
 // title and made active, text typed by the keys of the layout in force through fake input.
 #include "KeystrokeString.h"
+#include "TestTexts.h"
 #include "WaylandSession.h"
 #include "XSession.h"
 #include "kwin/KWinDesktop.h"
@@ -10,14 +11,6 @@
 #include <linux/input-event-codes.h>
 
 namespace {
-// 238 characters, 146 of them distinct and outside the layout: pasted, run by run.
-const QString kAnyText =
-    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
-                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
-                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
-                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
-                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
-
 // Runs a program while events are handled: the clipboard given back is served from this very
 // process, as Keyflare serves it from its event loop.
 QByteArray run(const QString& program, const QStringList& args)

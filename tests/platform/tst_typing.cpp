@@ -1,6 +1,7 @@
 // Typing fidelity on a real X server: every character arrives exactly on several layouts, with
 // locks on and modifiers held, into a fast and into a slow receiver; or nothing is typed.
 #include "KeystrokeString.h"
+#include "TestTexts.h"
 #include "XSession.h"
 #include "x11/X11Desktop.h"
 
@@ -20,13 +21,6 @@ QString printableAscii()
 // Characters many layouts reach only through AltGr or dead keys, and characters they lack.
 const QString kAltGrAndDead = QStringLiteral("@€{^`~");
 const QString kBeyondLayout = QString::fromUcs4(U"é ß € “ — Жж Ωω \U0001F600");
-// 238 of the 240 characters a button holds, 146 of them distinct and outside the usual layouts.
-const QString kAnyText =
-    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
-                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
-                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
-                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
-                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
 } // namespace
 
 class TestTyping : public QObject
@@ -184,9 +178,7 @@ void TestTyping::typesAnyTextIntoEveryReceiver_data()
     QTest::newRow("Qt 6, us,de with de locked") << qt << 0 << "us,de" << 1 << false << kAnyText;
     // A button's whole text, every character distinct and outside the layout: more than two
     // levels a group hold, so it goes on keys of four levels.
-    QString wide = QStringLiteral("Chinese: ");
-    for (char32_t c = 0x4e00; wide.size() < 240; ++c)
-        wide += QString::fromUcs4(&c, 1);
+    const QString wide = chineseText(240, QStringLiteral("Chinese: "));
     QTest::newRow("xterm, 231 distinct") << xterm << 0 << "us" << 0 << false << wide;
     QTest::newRow("xterm, 231 distinct, de, caps") << xterm << 0 << "de" << 0 << true << wide;
     QTest::newRow("Qt 6, 231 distinct, us,de with de locked")
@@ -256,10 +248,7 @@ void TestTyping::typesTextAfterText()
     QFETCH(int, delay);
     QFETCH(bool, waits);
     const auto chinese = [](char32_t from) {
-        QString t = QStringLiteral("Chinese: ");
-        for (char32_t c = from; t.size() < 240; ++c)
-            t += QString::fromUcs4(&c, 1);
-        return t;
+        return chineseText(240, QStringLiteral("Chinese: "), from);
     };
     const QString texts[] = {chinese(0x4e00), kAnyText,      chinese(0x5000),
                              chinese(0x5000), kBeyondLayout, chinese(0x4e00)};
@@ -271,8 +260,7 @@ void TestTyping::typesTextAfterText()
     {
         X11Desktop desktop;
         for (const QString& text : texts) {
-            QVERIFY2(desktop.inject(desktop.activate(title), keystrokeString(text)) ==
-                         Typing::Done,
+            QVERIFY2(desktop.inject(desktop.activate(title), keystrokeString(text)) == Typing::Done,
                      qPrintable(desktop.lastError()));
             expected += text.toUtf8();
             if (waits)

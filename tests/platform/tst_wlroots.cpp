@@ -1,32 +1,19 @@
 // Typing on a wlroots compositor (a headless sway of the test's own, without XWayland): windows
 // found by title and made active, any text arriving exactly through a virtual keyboard.
 #include "KeystrokeString.h"
+#include "TestTexts.h"
 #include "XSession.h"
 #include "wlroots/WlrootsDesktop.h"
 
 #include <QTest>
 
 namespace {
-// 238 characters, 146 of them distinct and outside any Latin layout.
-const QString kAnyText =
-    QStringLiteral("Привет, мир! Съешь же ещё этих мягких французских булок, да выпей чаю. "
-                   "Ελληνικά: ζωή, φως, θάλασσα, ψυχή. "
-                   "中文：你好世界，今天天气很好，我们去公园散步吧。春夏秋冬，山川草木，花鸟风月。"
-                   "日本語：こんにちは、カタカナとひらがなを書く。한국어: 안녕하세요 반갑습니다. "
-                   "ไทย: สวัสดีครับ ขอบคุณ ★☆♠♣♥♦€£¥§¶ 😀 Ready, 42 ok!!");
 QString printableAscii()
 {
     QString s;
     for (char c = 0x20; c < 0x7f; ++c)
         s += QLatin1Char(c);
     return s;
-}
-QString chinese(int count)
-{
-    QString t;
-    for (char32_t c = 0x4e00; t.size() < count; ++c)
-        t += QString::fromUcs4(&c, 1);
-    return t;
 }
 } // namespace
 
@@ -59,7 +46,7 @@ void TestWlroots::typesAnyText_data()
         << foot << keystrokeString(ascii) + "{ENTER}" << ascii.toUtf8() + "\r";
     QTest::newRow("foot, 146 distinct outside the layout")
         << foot << keystrokeString(kAnyText) << kAnyText.toUtf8();
-    QTest::newRow("foot, 240 distinct") << foot << chinese(240) << chinese(240).toUtf8();
+    QTest::newRow("foot, 240 distinct") << foot << chineseText(240) << chineseText(240).toUtf8();
     QTest::newRow("Qt 6, 146 distinct outside the layout")
         << int(Receiver::QtWayland) << keystrokeString(kAnyText) << kAnyText.toUtf8();
 }
@@ -91,7 +78,7 @@ void TestWlroots::refusesWhatItCannotDo()
     // More distinct characters than one keyboard map holds: nothing is typed.
     const WindowId target = desktop.activate(title);
     QVERIFY(target != 0);
-    QCOMPARE(desktop.inject(target, chinese(400)), Typing::Untypable);
+    QCOMPARE(desktop.inject(target, chineseText(400)), Typing::Untypable);
     QCOMPARE(receiver.settle(200), QByteArray());
 }
 

@@ -435,6 +435,16 @@ void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
         f.write(bytes);
 }
 
+void KeyflareProgram::putTargetAndSet(const QString& target, const QStringList& texts)
+{
+    putFile(QStringLiteral("Keyflare.ini"), target.toUtf8() + "\r\n");
+    QByteArray set = "[Keyflare 1.07]\r\n";
+    for (int k = 0; k < 48; ++k)
+        set +=
+            "C\r\n" + (k < texts.size() ? texts[k].toUtf8() : QByteArray::number(k + 1)) + "\r\n";
+    putFile(QStringLiteral("Set.mcs"), set);
+}
+
 QByteArray KeyflareProgram::file(const QString& name) const
 {
     QFile f(m_folder + name);
