@@ -103,12 +103,13 @@ void TestWayland::grabsTheTitleOfTheWindowMadeActive()
     QVERIFY(waitForWaylandWindow(QStringLiteral("Keyflare")) != 0);
     m_user.moveTo(m_user.windowRect(wanted.title()).topLeft() + QPoint(20, 20));
     m_user.click();
-    QTest::qWait(400); // the grabber looks four times a second
+    QTest::qWait(1000); // the grabber looks four times a second; slower under the sanitizers
     WlrootsDesktop keyboard{QString()};
     QVERIFY(keyboard.inject(keyboard.activate(QStringLiteral("Keyflare")),
                             QStringLiteral("{ENTER}")) == Typing::Done);
     // The panel is back, with the title taken as its target.
     QVERIFY(waitForWaylandWindow(kPanel) != 0);
+    QTest::qWait(300); // listed is not yet ready for a click
     clickButton(1);
     QCOMPARE(wanted.waitFor("grabbed\r"), QByteArray("grabbed\r"));
     QCOMPARE(other.settle(0), QByteArray());
