@@ -107,7 +107,7 @@ void TestPlasma::grabsATitleByPointing()
     QVERIFY(waitForWaylandWindow(QStringLiteral("Keyflare")) != 0);
     // A corner of it: the grabber opens in the middle of the screen, over the text edit.
     m_user.moveTo(m_user.windowRect(title).topLeft() + QPoint(10, 10));
-    QTest::qWait(600);                 // the grabber looks four times a second
+    QTest::qWait(1000); // the grabber looks four times a second; slower under the sanitizers
     QVERIFY(pressEnterInMessageBox()); // the grabber, titled "Keyflare" too
     QVERIFY(waitForWaylandWindow(kPanel) != 0);
     QTest::qWait(300); // listed is not yet ready for a click
