@@ -15,6 +15,9 @@
 namespace {
 // How long KWin may take to make a window active.
 constexpr int kActivationWaitMs = 1000;
+// How long an activation must hold before the first key, and how often it is asked for.
+constexpr int kActivationSettleMs = 40;
+constexpr int kActivationAttempts = 3;
 } // namespace
 
 KWinDesktop::KWinDesktop(QString ownAppId)
@@ -94,19 +97,38 @@ WindowId KWinDesktop::activate(const QString& title)
             m_lastError = QStringLiteral("no window is titled \"%1\"").arg(title);
         return 0;
     }
-    // The first key goes out only once KWin says the window is active.
-    org_kde_plasma_window_set_state(target->handle, ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE,
-                                    ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE);
-    const QDeadlineTimer deadline(kActivationWaitMs);
-    while (!target->active && !target->gone && !deadline.hasExpired()) {
-        if (!m_k->dispatch(static_cast<int>(deadline.remainingTime())))
+    // The first key goes out only once KWin says the window is active. Keyflare's own window
+    // may still be asking to be made active (Qt does so, through a token it fetches first, when
+    // the panel's focus changes); granted after ours, it would take the keys. So a moment's
+    // events, Qt's too, run after the activation, and an activation lost to one of Keyflare's
+    // own windows is asked for again.
+    for (int attempt = 0; attempt < kActivationAttempts; ++attempt) {
+        org_kde_plasma_window_set_state(target->handle,
+                                        ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE,
+                                        ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE);
+        const QDeadlineTimer deadline(kActivationWaitMs);
+        while (!target->active && !target->gone && !deadline.hasExpired()) {
+            if (!m_k->dispatch(static_cast<int>(deadline.remainingTime())))
+                break;
+        }
+        if (!target->active)
             break;
+        const QDeadlineTimer settle(kActivationSettleMs);
+        while (target->active && !settle.hasExpired()) {
+            if (QCoreApplication::instance())
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            m_k->dispatch(5);
+        }
+        if (target->active)
+            return id;
+        bool ownActive = false;
+        for (const auto& w : m_k->windows)
+            ownActive = ownActive || (w->active && !w->gone && isOwn(w->id));
+        if (!ownActive)
+            break; // the user chose another window
     }
-    if (!target->active) {
-        m_lastError = QStringLiteral("KWin did not make the window active");
-        return 0;
-    }
-    return id;
+    m_lastError = QStringLiteral("KWin did not make the window active");
+    return 0;
 }
 
 bool KWinDesktop::followsActivation() const
