@@ -49,7 +49,8 @@ private:
     void clickButton(int number)
     {
         KWinDesktop kwin{QString()};
-        kwin.activate(kPanel);
+        // A panel just shown may not take the activation yet.
+        QTRY_VERIFY_WITH_TIMEOUT(kwin.activate(kPanel) != 0, 5000);
         m_user.clickControl(kPanel, P::kWidth, P::macroButton(number - 1));
     }
     WaylandUser m_user;
