@@ -30,9 +30,7 @@ private Q_SLOTS:
     void initTestCase();
     void typesAnyText_data();
     void typesAnyText();
-    void refusesWhatItCannotDo();
     void typesNothingOnceTheTargetIsNoLongerActive();
-    void findsTheWindowUnderThePointer();
 };
 
 void TestKWin::initTestCase()
@@ -47,10 +45,7 @@ void TestKWin::typesAnyText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("capsLock");
-    QString ascii;
-    for (char c = 0x20; c < 0x7f; ++c)
-        ascii += QLatin1Char(c);
-    ascii += QStringLiteral("\tend");
+    const QString ascii = printableAscii() + QStringLiteral("\tend");
     QTest::newRow("the layout's characters, Tab") << ascii << false;
     QTest::newRow("the same with Caps Lock on") << ascii << true;
     QTest::newRow("146 distinct outside the layout") << kAnyText << false;
@@ -83,12 +78,6 @@ void TestKWin::typesAnyText()
              QByteArray("the user's own text"));
 }
 
-void TestKWin::refusesWhatItCannotDo()
-{
-    KWinDesktop desktop{QString()};
-    QCOMPARE(desktop.activate(QStringLiteral("no such window here")), WindowId(0));
-}
-
 void TestKWin::typesNothingOnceTheTargetIsNoLongerActive()
 {
     Receiver target(uniqueTitle("kf kwin target"), QString(), 0, Receiver::QtWayland);
@@ -103,22 +92,6 @@ void TestKWin::typesNothingOnceTheTargetIsNoLongerActive()
     QCOMPARE(desktop.inject(id, QStringLiteral("abc")), Typing::FocusLost);
     QCOMPARE(target.settle(), QByteArray());
     QCOMPARE(other.settle(0), QByteArray());
-}
-
-void TestKWin::findsTheWindowUnderThePointer()
-{
-    const QString title = uniqueTitle("kf kwin pointed Жёлтый");
-    Receiver receiver(title, QString(), 0, Receiver::QtWayland);
-    QVERIFY(receiver.startOnWayland());
-    WaylandUser user;
-    KWinDesktop desktop{QString()};
-    QVERIFY(!desktop.followsActivation());
-    user.moveTo(user.windowRect(title).center());
-    const PointedWindow w = desktop.windowUnderPointer();
-    QCOMPARE(w.title, title);
-    QVERIFY(w.id != 0 && !w.ownWindow);
-    user.moveTo(QPoint(2, 2)); // the bare desktop
-    QCOMPARE(desktop.windowUnderPointer().id, WindowId(0));
 }
 
 QTEST_GUILESS_MAIN(TestKWin)

@@ -1,17 +1,15 @@
-// The platform's pure logic: keystroke strings, window matching, key planning on real layouts,
-// titles in COMPOUND_TEXT, and where the program keeps its files.
+// The platform's pure logic: keystroke strings, window matching, checking a change of the key
+// map, titles in COMPOUND_TEXT, and where the program keeps its files. Which key types which
+// character is proven where it counts, by typing into real programs.
 #include "DesktopServices.h"
 #include "KeystrokeString.h"
 #include "WindowMatch.h"
-#include "wlroots/VirtualKeymap.h"
 #include "x11/CompoundText.h"
 #include "x11/KeyPacking.h"
-#include "x11/KeyPlanner.h"
 #include "x11/X11Connection.h"
 
 #include <QDir>
 #include <QTest>
-#include <xkbcommon/xkbcommon.h>
 
 namespace {
 // Strokes as text: characters as themselves, Enter as "<E>", the Tab key as "<T>".
@@ -24,26 +22,6 @@ QString describe(const std::vector<KeyStroke>& strokes)
                                           : QString::fromUcs4(&s.codePoint, 1);
     return out;
 }
-
-struct Keymap
-{
-    xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    xkb_keymap* map = nullptr;
-    explicit Keymap(const char* layout)
-    {
-        const xkb_rule_names names{"evdev", "pc105", layout, "", ""};
-        map = xkb_keymap_new_from_names(ctx, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    }
-    ~Keymap()
-    {
-        xkb_keymap_unref(map);
-        xkb_context_unref(ctx);
-    }
-};
-constexpr uint8_t kShift = 1;
-constexpr uint8_t kLock = 2;
-constexpr uint8_t kMod2 = 16; // Num Lock on the usual maps
-constexpr uint8_t kMod5 = 128;
 } // namespace
 
 class TestPlatform : public QObject
@@ -54,14 +32,8 @@ private Q_SLOTS:
     void parsesKeystrokeStrings();
     void choosesTargetWindow_data();
     void choosesTargetWindow();
-    void packsBorrowedCharacters_data();
-    void packsBorrowedCharacters();
     void detectsAMapChangeNotTaken_data();
     void detectsAMapChangeNotTaken();
-    void laysOutVirtualKeymaps_data();
-    void laysOutVirtualKeymaps();
-    void plansEveryPrintableAscii_data();
-    void plansEveryPrintableAscii();
     void decodesCompoundText_data();
     void decodesCompoundText();
     void choosesProgramFolder_data();
@@ -140,41 +112,6 @@ void TestPlatform::choosesTargetWindow()
     QCOMPARE(chooseTargetWindow(windows, target), 0u);
 }
 
-void TestPlatform::packsBorrowedCharacters_data()
-{
-    QTest::addColumn<QString>("chars");
-    QTest::addColumn<QString>("groups"); // each group's two levels
-    QTest::newRow("a letter with its capital") << "Жж"
-                                               << "жЖ";
-    QTest::newRow("a capital alone brings its small letter") << "Ж"
-                                                             << "жЖ";
-    QTest::newRow("two to a group, the odd one on both levels") << "中日本"
-                                                                << "中日本本";
-    QTest::newRow("an emoji") << "😀"
-                              << "😀😀";
-}
-
-void TestPlatform::packsBorrowedCharacters()
-{
-    QFETCH(QString, chars);
-    QFETCH(QString, groups);
-    const QList<uint> ucs = chars.toUcs4();
-    const std::vector<KeyPacking::Pair> pairs =
-        KeyPacking::pairs(std::set<char32_t>(ucs.begin(), ucs.end()));
-    QString got;
-    for (const KeyPacking::Pair& p : pairs) {
-        for (uint32_t sym : p) {
-            const char32_t c = xkb_keysym_to_utf32(sym);
-            got += QString::fromUcs4(&c, 1);
-        }
-    }
-    QCOMPARE(got, groups);
-    // Four groups to a keycode, in the columns of the core map.
-    const std::vector<KeyPacking::Row> rows = KeyPacking::rows(pairs);
-    QCOMPARE(rows.size(), (pairs.size() + 3) / 4);
-    QCOMPARE(rows[0][1], pairs[0][1]);
-}
-
 void TestPlatform::detectsAMapChangeNotTaken_data()
 {
     QTest::addColumn<QList<uint>>("held"); // what the server reports for the keycode
@@ -201,102 +138,6 @@ void TestPlatform::detectsAMapChangeNotTaken()
     map.syms.assign(held.begin(), held.end());
     const KeyPacking::Row sent{0x6d6, 0x6f6, 0x7f9, 0x7f9, 0, 0, 0, 0};
     QCOMPARE(X11Connection::rowHolds(map, 8, sent), taken);
-}
-
-void TestPlatform::laysOutVirtualKeymaps_data()
-{
-    QTest::addColumn<QString>("chars");
-    QTest::addColumn<bool>("fits");
-    QString ascii = QStringLiteral("\t\r");
-    for (char c = 0x20; c < 0x7f; ++c)
-        ascii += QLatin1Char(c);
-    QString full;
-    for (char32_t c = 0x4e00; full.size() < VirtualKeymap::capacity(); ++c)
-        full += QString::fromUcs4(&c, 1);
-    QTest::newRow("printable ASCII, Tab and Enter") << ascii << true;
-    QTest::newRow("letters with their capitals, an emoji")
-        << QString::fromUcs4(U"Жж Ωω éÉ ßẞ \U0001F600") << true;
-    QTest::newRow("as many as fit, Shift for the last") << full << true;
-    QTest::newRow("one more than fits") << full + "!" << false;
-}
-
-// Every character reads back as itself from the key, group and Shift the map gives it, with the
-// map a receiver compiles; no character lands on the code of Backspace, Escape or a modifier.
-void TestPlatform::laysOutVirtualKeymaps()
-{
-    QFETCH(QString, chars);
-    QFETCH(bool, fits);
-    const QList<uint> ucs = chars.toUcs4();
-    const std::vector<char32_t> text(ucs.begin(), ucs.end());
-    VirtualKeymap layout;
-    QCOMPARE(layout.build(text), fits);
-    if (!fits)
-        return;
-    xkb_context* ctx = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    xkb_keymap* map = xkb_keymap_new_from_string(
-        ctx, layout.text().constData(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    QVERIFY(map);
-    xkb_state* state = xkb_state_new(map);
-    QStringList wrong;
-    for (char32_t c : text) {
-        const VirtualKey key = layout.keyFor(c);
-        xkb_state_update_mask(state, key.shifted ? kShift : 0, 0, 0, 0, 0, key.group);
-        const char32_t got = xkb_state_key_get_utf32(state, key.code + 8);
-        const bool reserved = key.code == 1 || key.code == 14 || key.code == 29 || key.code == 42 ||
-                              key.code == 54 || key.code == 56 || key.code > 86;
-        if (got != c || (reserved && c != U'\r'))
-            wrong << QString::fromUcs4(&c, 1);
-    }
-    xkb_state_unref(state);
-    xkb_keymap_unref(map);
-    xkb_context_unref(ctx);
-    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(' ')));
-}
-
-void TestPlatform::plansEveryPrintableAscii_data()
-{
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<uint>("group");
-    QTest::addColumn<uint>("locked");
-    QTest::newRow("us") << "us" << 0u << 0u;
-    QTest::newRow("de") << "de" << 0u << 0u;
-    QTest::newRow("fr") << "fr" << 0u << 0u;
-    QTest::newRow("us,de first group") << "us,de" << 0u << 0u;
-    QTest::newRow("us,de second group") << "us,de" << 1u << 0u;
-    QTest::newRow("us caps and num lock") << "us" << 0u << uint(kLock | kMod2);
-    QTest::newRow("de caps lock") << "de" << 0u << uint(kLock);
-}
-
-void TestPlatform::plansEveryPrintableAscii()
-{
-    QFETCH(QString, layout);
-    QFETCH(uint, group);
-    QFETCH(uint, locked);
-    Keymap km(layout.toLatin1().constData());
-    QVERIFY(km.map);
-    const KeyPlanner planner(km.map, group, static_cast<uint8_t>(locked));
-    xkb_state* state = xkb_state_new(km.map);
-    QStringList missing;
-    QStringList wrong;
-    const std::u32string dead = U"^`~"; // dead keys on de and fr: typed through composition later
-    for (char32_t c = 0x20; c < 0x7f; ++c) {
-        const auto key = planner.keyFor(c);
-        if (!key) {
-            if (layout == QLatin1String("us") || dead.find(c) == std::u32string::npos)
-                missing << QString(QChar(c));
-            continue;
-        }
-        // What the receiver would decode from our key with our modifiers and the locked state.
-        xkb_state_update_mask(state, key->mods, 0, locked, 0, 0, group);
-        if (xkb_state_key_get_utf32(state, key->keycode) != c)
-            wrong << QString(QChar(c));
-        QVERIFY2((key->mods & ~(kShift | kMod5)) == 0, "only level modifiers are used");
-    }
-    xkb_state_unref(state);
-    QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char(' '))));
-    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char(' '))));
-    QVERIFY(planner.keyFor(U'\t').has_value());
-    QVERIFY(planner.keyFor(U'\r').has_value());
 }
 
 void TestPlatform::choosesProgramFolder_data()

@@ -4,6 +4,15 @@
 
 // The texts the typing tests and benchmarks send.
 
+// Every character a US keyboard types, space to tilde.
+inline QString printableAscii()
+{
+    QString s;
+    for (char c = 0x20; c < 0x7f; ++c)
+        s += QLatin1Char(c);
+    return s;
+}
+
 // 238 characters, 146 of them distinct and outside the usual layouts: Cyrillic, Greek, Chinese,
 // Japanese, Korean, Thai, symbols and an emoji.
 inline const QString kAnyText =

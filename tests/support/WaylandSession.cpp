@@ -2,25 +2,28 @@
 #include "kwin/KWinDesktop.h"
 #include "wlroots/WlrootsDesktop.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QThread>
+#include <qtestsupport_core.h>
+
+std::vector<CandidateWindow> waylandWindows()
+{
+    WlrootsDesktop wlroots{QString()};
+    return wlroots.isSupported() ? wlroots.listWindows() : KWinDesktop{QString()}.listWindows();
+}
 
 quint32 waitForWaylandWindow(const QString& title, int ms)
 {
-    WlrootsDesktop wlroots{QString()};
-    KWinDesktop kwin{QString()};
-    const bool onKWin = !wlroots.isSupported();
-    const QDeadlineTimer deadline(ms);
-    do {
-        for (const CandidateWindow& w : onKWin ? kwin.listWindows() : wlroots.listWindows()) {
-            if (w.title == title)
-                return static_cast<quint32>(w.id);
-        }
-        QCoreApplication::processEvents();
-        QThread::msleep(20);
-    } while (!deadline.hasExpired());
-    return 0;
+    quint32 found = 0;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const CandidateWindow& w : waylandWindows()) {
+                if (found == 0 && w.title == title)
+                    found = static_cast<quint32>(w.id);
+            }
+            return found != 0;
+        },
+        ms);
+    return found;
 }
 
 bool Receiver::startOnWayland()

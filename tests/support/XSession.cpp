@@ -1,27 +1,25 @@
 #include "XSession.h"
 
 #include "PanelGeometry.h"
+#include "x11/X11Connection.h"
 #include "x11/X11Desktop.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
-#include <QThread>
-#include <cstdlib>
-#include <cstring>
-#include <xcb/xcb.h>
+#include <algorithm>
+#include <qtestsupport_core.h>
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
 #include <xcb/xtest.h>
 
 namespace {
-void pause(int ms)
+// The managed windows' ids and titles, as the backend lists them.
+std::vector<CandidateWindow> managedWindows()
 {
-    QCoreApplication::processEvents();
-    QThread::msleep(static_cast<unsigned long>(ms));
+    return X11Desktop().listWindows();
 }
 } // namespace
 
@@ -35,77 +33,43 @@ QString testHelperPath(const QString& name)
     return QStringLiteral(KEYFLARE_TEST_HELPERS_DIR "/") + name;
 }
 
-XUser::XUser()
+XUser::XUser() : m_x(std::make_unique<X11Connection>())
 {
-    int screen = 0;
-    m_c = xcb_connect(nullptr, &screen);
-    if (xcb_connection_has_error(m_c))
-        return;
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(m_c));
-    for (int i = 0; i < screen && it.rem; ++i)
-        xcb_screen_next(&it);
-    m_root = it.data->root;
-    // XKB requests are ignored until the client has announced the extension.
-    std::free(xcb_xkb_use_extension_reply(m_c, xcb_xkb_use_extension(m_c, 1, 0), nullptr));
+    QString error;
+    m_ok = m_x->open(QByteArray(), &error);
 }
 
-XUser::~XUser()
-{
-    xcb_disconnect(m_c);
-}
-
-bool XUser::ok() const
-{
-    return m_c && !xcb_connection_has_error(m_c) && m_root != 0;
-}
+XUser::~XUser() = default;
 
 quint32 XUser::waitForWindow(const QString& title, int ms, quint32 except)
 {
-    X11Desktop desktop;
-    const QDeadlineTimer deadline(ms);
-    do {
-        for (const CandidateWindow& w : desktop.listWindows()) {
-            if (w.title == title && w.id != except)
-                return w.id;
-        }
-        pause(20);
-    } while (!deadline.hasExpired());
-    return 0;
+    quint32 found = 0;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const CandidateWindow& w : managedWindows()) {
+                if (found == 0 && w.title == title && w.id != except)
+                    found = static_cast<quint32>(w.id);
+            }
+            return found != 0;
+        },
+        ms);
+    return found;
 }
 
 bool XUser::waitForNoWindow(const QString& title, int ms)
 {
-    X11Desktop desktop;
-    const QDeadlineTimer deadline(ms);
-    do {
-        bool found = false;
-        for (const CandidateWindow& w : desktop.listWindows())
-            found = found || w.title == title;
-        if (!found)
-            return true;
-        pause(20);
-    } while (!deadline.hasExpired());
-    return false;
+    return QTest::qWaitFor(
+        [&] {
+            const auto windows = managedWindows();
+            return std::none_of(windows.begin(), windows.end(),
+                                [&](const CandidateWindow& w) { return w.title == title; });
+        },
+        ms);
 }
 
 bool XUser::waitForFocus(quint32 window, int ms)
 {
-    const QDeadlineTimer deadline(ms);
-    do {
-        xcb_get_input_focus_reply_t* f =
-            xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr);
-        xcb_window_t w = f ? f->focus : 0;
-        std::free(f);
-        for (int depth = 0; depth < 32 && w > 1; ++depth) {
-            if (w == window)
-                return true;
-            xcb_query_tree_reply_t* t = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, w), nullptr);
-            w = t && t->parent != m_root ? t->parent : 0;
-            std::free(t);
-        }
-        pause(10);
-    } while (!deadline.hasExpired());
-    return false;
+    return QTest::qWaitFor([&] { return m_x->focusIsIn(window); }, ms);
 }
 
 bool XUser::typeInto(const QString& title, const QString& keys)
@@ -120,40 +84,38 @@ bool XUser::typeInto(const QString& title, const QString& keys)
 
 QRect XUser::clientRect(quint32 window)
 {
-    xcb_get_geometry_reply_t* g =
-        xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr);
-    xcb_translate_coordinates_reply_t* t = xcb_translate_coordinates_reply(
-        m_c, xcb_translate_coordinates(m_c, window, m_root, 0, 0), nullptr);
-    QRect r;
-    if (g && t)
-        r = QRect(t->dst_x, t->dst_y, g->width, g->height);
-    std::free(g);
-    std::free(t);
-    return r;
+    xcb_connection_t* c = m_x->c;
+    Reply<xcb_get_geometry_reply_t> g(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+    Reply<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, window, m_x->root, 0, 0), nullptr));
+    return g && t ? QRect(t->dst_x, t->dst_y, g->width, g->height) : QRect();
+}
+
+void XUser::fake(uint8_t type, uint8_t detail, QPoint p)
+{
+    xcb_test_fake_input(m_x->c, type, detail, XCB_CURRENT_TIME,
+                        type == XCB_MOTION_NOTIFY ? m_x->root : XCB_NONE,
+                        static_cast<int16_t>(p.x()), static_cast<int16_t>(p.y()), 0);
+    m_x->sync();
 }
 
 void XUser::moveTo(QPoint p)
 {
-    xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_root,
-                        static_cast<int16_t>(p.x()), static_cast<int16_t>(p.y()), 0);
-    sync();
-    pause(30);
+    fake(XCB_MOTION_NOTIFY, 0, p);
+    QTest::qWait(30);
 }
 
 void XUser::press(int button)
 {
-    xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, static_cast<uint8_t>(button), XCB_CURRENT_TIME,
-                        XCB_NONE, 0, 0, 0);
-    sync();
-    pause(30);
+    fake(XCB_BUTTON_PRESS, static_cast<uint8_t>(button));
+    QTest::qWait(30);
 }
 
 void XUser::release(int button)
 {
-    xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, static_cast<uint8_t>(button), XCB_CURRENT_TIME,
-                        XCB_NONE, 0, 0, 0);
-    sync();
-    pause(30);
+    fake(XCB_BUTTON_RELEASE, static_cast<uint8_t>(button));
+    QTest::qWait(30);
 }
 
 void XUser::click(int button)
@@ -164,31 +126,21 @@ void XUser::click(int button)
 
 void XUser::key(quint32 keysym, bool down)
 {
-    const xcb_setup_t* setup = xcb_get_setup(m_c);
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
-        m_c, xcb_get_keyboard_mapping(m_c, setup->min_keycode, static_cast<uint8_t>(count)),
-        nullptr);
-    if (!map)
-        return;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
-    for (int i = 0; i < count; ++i) {
-        if (syms[i * map->keysyms_per_keycode] == keysym) {
-            xcb_test_fake_input(m_c, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE,
-                                static_cast<uint8_t>(setup->min_keycode + i), XCB_CURRENT_TIME,
-                                XCB_NONE, 0, 0, 0);
-            break;
+    X11Connection::CoreMap map;
+    const int keys = m_x->readCoreMap(&map) ? int(map.syms.size()) / map.perKeycode : 0;
+    for (int kc = map.first; kc < map.first + keys; ++kc) {
+        if (map.of(static_cast<uint8_t>(kc))[0] == keysym) {
+            fake(down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, static_cast<uint8_t>(kc));
+            return;
         }
     }
-    std::free(map);
-    sync();
 }
 
 void XUser::tap(quint32 keysym)
 {
     key(keysym, true);
     key(keysym, false);
-    pause(20);
+    QTest::qWait(20);
 }
 
 void XUser::chord(quint32 modifier, quint32 keysym)
@@ -212,9 +164,87 @@ void XUser::clickControl(quint32 window, int windowUnits, QRect units, int butto
     click(button);
 }
 
-void XUser::sync()
+bool XUser::setLayout(const QString& layout)
 {
-    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+    return QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout}) == 0;
+}
+
+void XUser::lockGroup(int group)
+{
+    m_x->lockGroup(static_cast<uint32_t>(group));
+    m_x->sync();
+}
+
+void XUser::lockModifiers(int affect, int values)
+{
+    m_x->lockModifiers(static_cast<uint8_t>(affect), static_cast<uint8_t>(values));
+}
+
+int XUser::lockedGroup()
+{
+    Reply<xcb_xkb_get_state_reply_t> s(xcb_xkb_get_state_reply(
+        m_x->c, xcb_xkb_get_state(m_x->c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
+    return s ? s->lockedGroup : -1;
+}
+
+int XUser::lockedModifiers()
+{
+    Reply<xcb_xkb_get_state_reply_t> s(xcb_xkb_get_state_reply(
+        m_x->c, xcb_xkb_get_state(m_x->c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
+    return s ? s->lockedMods : -1;
+}
+
+int XUser::keysDown()
+{
+    Reply<xcb_query_keymap_reply_t> r(
+        xcb_query_keymap_reply(m_x->c, xcb_query_keymap(m_x->c), nullptr));
+    int down = 0;
+    for (int i = 0; r && i < 32; ++i)
+        down += __builtin_popcount(r->keys[i]);
+    return down;
+}
+
+int XUser::spareKeycodes()
+{
+    X11Connection::CoreMap map;
+    const int keys = m_x->readCoreMap(&map) ? int(map.syms.size()) / map.perKeycode : 0;
+    int spare = 0;
+    for (int kc = map.first; kc < map.first + keys; ++kc)
+        spare += X11Connection::isEmpty(map, static_cast<uint8_t>(kc)) ? 1 : 0;
+    return spare;
+}
+
+void XUser::closeWindow(quint32 window)
+{
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = window;
+    ev.type = m_x->ewmh._NET_CLOSE_WINDOW;
+    ev.data.data32[1] = 2; // from a pager or a user's tool
+    xcb_send_event(m_x->c, 0, m_x->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&ev));
+    m_x->sync();
+}
+
+QList<quint32> XUser::rootChildren()
+{
+    const std::vector<xcb_window_t> kids = m_x->children(m_x->root);
+    return QList<quint32>(kids.begin(), kids.end());
+}
+
+void XUser::destroyWindow(quint32 window)
+{
+    xcb_destroy_window(m_x->c, window);
+    m_x->sync();
+}
+
+bool XUser::hasState(quint32 window, const char* state)
+{
+    const QByteArray atoms = m_x->property(window, m_x->ewmh._NET_WM_STATE, XCB_ATOM_ATOM);
+    const auto* held = reinterpret_cast<const quint32*>(atoms.constData());
+    return std::count(held, held + atoms.size() / 4, m_x->intern(state)) > 0;
 }
 
 Receiver::Receiver(QString title, QString geometry, int delay, Kind kind)
@@ -235,13 +265,14 @@ void Receiver::close()
     m_process.waitForFinished(2000);
     // The next window may get the same id; until the window manager has let go of this one, it
     // could mistake the new window for the old one and drop it.
-    X11Desktop desktop;
-    const QDeadlineTimer deadline(3000);
-    for (bool listed = true; listed && !deadline.hasExpired(); pause(10)) {
-        listed = false;
-        for (const CandidateWindow& w : desktop.listWindows())
-            listed = listed || w.id == m_window;
-    }
+    const bool wayland = m_kind == Foot || m_kind == QtWayland;
+    (void)QTest::qWaitFor(
+        [&] {
+            const auto windows = wayland ? waylandWindows() : managedWindows();
+            return std::none_of(windows.begin(), windows.end(),
+                                [&](const CandidateWindow& w) { return w.id == m_window; });
+        },
+        3000);
 }
 
 namespace {
@@ -269,28 +300,31 @@ bool Receiver::start(XUser& user)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
     m_process.setProcessEnvironment(env);
-    if (m_kind != XTerm) {
-        const QString program = m_kind == Slow ? testHelperPath(QStringLiteral("slowreceiver"))
-                                : m_kind == Qt ? testHelperPath(QStringLiteral("qtreceiver"))
-                                               : QStringLiteral("/usr/bin/python3");
-        QStringList args{m_title, out};
-        if (m_kind == Slow)
-            args << QString::number(m_delay);
-        if (m_kind == Gtk)
-            args.prepend(testHelperPath(QStringLiteral("gtkreceiver.py")));
-        m_window = startWithWindow(m_process, program, args, user, m_title);
-        if (m_window)
-            user.waitForFocus(m_window, 2000); // as for an xterm, below
-        return m_window != 0;
+    QString program = testHelperPath(m_kind == Slow ? QStringLiteral("slowreceiver")
+                                                    : QStringLiteral("qtreceiver"));
+    QStringList args{m_title, out};
+    if (m_kind == Slow)
+        args << QString::number(m_delay);
+    if (m_kind == Gtk) {
+        program = QStringLiteral("/usr/bin/python3"); // with the system's GTK bindings
+        args.prepend(testHelperPath(QStringLiteral("gtkreceiver.py")));
     }
-    m_window = startWithWindow(m_process, QStringLiteral("xterm"),
-                               {QStringLiteral("-u8"), QStringLiteral("-xrm"),
-                                QStringLiteral("XTerm*utf8Title: true"), QStringLiteral("-T"),
-                                m_title, QStringLiteral("-geometry"), m_geometry,
-                                QStringLiteral("-e"), testHelperPath(QStringLiteral("ttycapture")),
-                                out, QString::number(m_delay)},
-                               user, m_title);
-    if (!waitUntilReady())
+    if (m_kind == XTerm) {
+        program = QStringLiteral("xterm");
+        args = QStringList{QStringLiteral("-u8"),
+                           QStringLiteral("-xrm"),
+                           QStringLiteral("XTerm*utf8Title: true"),
+                           QStringLiteral("-T"),
+                           m_title,
+                           QStringLiteral("-geometry"),
+                           m_geometry,
+                           QStringLiteral("-e"),
+                           testHelperPath(QStringLiteral("ttycapture")),
+                           out,
+                           QString::number(m_delay)};
+    }
+    m_window = startWithWindow(m_process, program, args, user, m_title);
+    if (m_window == 0 || (m_kind == XTerm && !waitUntilReady()))
         return false;
     // The window manager gives a new window the focus a moment after it appears; a test that
     // activates another window first would otherwise race it.
@@ -301,10 +335,7 @@ bool Receiver::start(XUser& user)
 bool Receiver::waitUntilReady()
 {
     const QString ready = m_dir.filePath(QStringLiteral("received.ready"));
-    const QDeadlineTimer deadline(10000);
-    while (m_window && !QFile::exists(ready) && !deadline.hasExpired())
-        pause(20);
-    if (m_window == 0 || !QFile::exists(ready)) {
+    if (m_window == 0 || !QTest::qWaitFor([&] { return QFile::exists(ready); }, 10000)) {
         qWarning("the terminal \"%s\" was never made raw: %s", qPrintable(m_title),
                  m_process.readAll().constData());
         return false;
@@ -320,76 +351,14 @@ QByteArray Receiver::received() const
 
 QByteArray Receiver::waitFor(const QByteArray& expected, int ms) const
 {
-    const QDeadlineTimer deadline(ms);
-    QByteArray got = received();
-    while (got.size() < expected.size() && !deadline.hasExpired()) {
-        pause(10);
-        got = received();
-    }
-    return got;
+    (void)QTest::qWaitFor([&] { return received().size() >= expected.size(); }, ms);
+    return received();
 }
 
 QByteArray Receiver::settle(int ms) const
 {
-    pause(ms);
+    QTest::qWait(ms);
     return received();
-}
-
-quint32 XUser::atom(const char* name)
-{
-    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
-        m_c, xcb_intern_atom(m_c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
-    const quint32 a = r ? r->atom : 0;
-    std::free(r);
-    return a;
-}
-
-void XUser::closeWindow(quint32 window)
-{
-    xcb_client_message_event_t ev{};
-    ev.response_type = XCB_CLIENT_MESSAGE;
-    ev.format = 32;
-    ev.window = window;
-    ev.type = atom("_NET_CLOSE_WINDOW");
-    ev.data.data32[1] = 2; // from a pager or a user's tool
-    xcb_send_event(m_c, 0, m_root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&ev));
-    sync();
-}
-
-QList<quint32> XUser::rootChildren()
-{
-    QList<quint32> out;
-    xcb_query_tree_reply_t* t = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, m_root), nullptr);
-    if (t) {
-        const xcb_window_t* kids = xcb_query_tree_children(t);
-        out = QList<quint32>(kids, kids + xcb_query_tree_children_length(t));
-    }
-    std::free(t);
-    return out;
-}
-
-void XUser::destroyWindow(quint32 window)
-{
-    xcb_destroy_window(m_c, window);
-    sync();
-}
-
-bool XUser::hasState(quint32 window, const char* state)
-{
-    const quint32 wanted = atom(state);
-    xcb_get_property_reply_t* r = xcb_get_property_reply(
-        m_c, xcb_get_property(m_c, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
-        nullptr);
-    bool found = false;
-    if (r) {
-        const auto* atoms = static_cast<const quint32*>(xcb_get_property_value(r));
-        for (int i = 0; i < xcb_get_property_value_length(r) / 4; ++i)
-            found = found || atoms[i] == wanted;
-    }
-    std::free(r);
-    return found;
 }
 
 KeyflareProgram::KeyflareProgram() : KeyflareProgram(QString())
@@ -472,7 +441,7 @@ QString KeyflareProgram::storedSetting(const QString& key) const
 bool KeyflareProgram::start(XUser& user)
 {
     m_window = startWithWindow(m_process, m_executable, {}, user, QStringLiteral("Keyflare v2.3"));
-    pause(200); // lets the window manager finish placing and focusing it
+    QTest::qWait(200); // lets the window manager finish placing and focusing it
     return m_window != 0;
 }
 
@@ -494,73 +463,4 @@ bool KeyflareProgram::waitForExit(int ms)
 int KeyflareProgram::exitCode() const
 {
     return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-}
-
-bool XUser::setLayout(const QString& layout)
-{
-    return QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout}) == 0;
-}
-
-void XUser::lockGroup(int group)
-{
-    xcb_xkb_latch_lock_state(m_c, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, static_cast<uint8_t>(group), 0,
-                             0, 0);
-    sync();
-}
-
-void XUser::lockModifiers(int affect, int values)
-{
-    xcb_xkb_latch_lock_state(m_c, XCB_XKB_ID_USE_CORE_KBD, static_cast<uint8_t>(affect),
-                             static_cast<uint8_t>(values), 0, 0, 0, 0, 0);
-    sync();
-}
-
-static xcb_xkb_get_state_reply_t* keyboardState(xcb_connection_t* c)
-{
-    return xcb_xkb_get_state_reply(c, xcb_xkb_get_state(c, XCB_XKB_ID_USE_CORE_KBD), nullptr);
-}
-
-int XUser::lockedGroup()
-{
-    xcb_xkb_get_state_reply_t* s = keyboardState(m_c);
-    const int g = s ? s->lockedGroup : -1;
-    std::free(s);
-    return g;
-}
-
-int XUser::lockedModifiers()
-{
-    xcb_xkb_get_state_reply_t* s = keyboardState(m_c);
-    const int m = s ? s->lockedMods : -1;
-    std::free(s);
-    return m;
-}
-
-int XUser::keysDown()
-{
-    xcb_query_keymap_reply_t* r = xcb_query_keymap_reply(m_c, xcb_query_keymap(m_c), nullptr);
-    int down = 0;
-    for (int i = 0; r && i < 32; ++i)
-        down += __builtin_popcount(r->keys[i]);
-    std::free(r);
-    return down;
-}
-
-int XUser::spareKeycodes()
-{
-    const xcb_setup_t* setup = xcb_get_setup(m_c);
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
-        m_c, xcb_get_keyboard_mapping(m_c, setup->min_keycode, static_cast<uint8_t>(count)),
-        nullptr);
-    int spare = 0;
-    const xcb_keysym_t* syms = map ? xcb_get_keyboard_mapping_keysyms(map) : nullptr;
-    for (int i = 0; map && i < count; ++i) {
-        bool empty = true;
-        for (int j = 0; j < map->keysyms_per_keycode; ++j)
-            empty = empty && syms[i * map->keysyms_per_keycode + j] == 0;
-        spare += empty ? 1 : 0;
-    }
-    std::free(map);
-    return spare;
 }

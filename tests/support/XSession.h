@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WindowMatch.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -9,7 +11,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-struct xcb_connection_t;
+struct X11Connection;
 
 // The test's own connection to the X server: finds windows and drives the pointer and keys
 // through XTEST, as a user would.
@@ -18,7 +20,7 @@ class XUser
 public:
     XUser();
     ~XUser();
-    bool ok() const;
+    bool ok() const { return m_ok; }
 
     // The first managed window other than except whose title is exactly title, waiting up to
     // ms; 0 when none.
@@ -67,9 +69,10 @@ public:
     bool hasState(quint32 window, const char* state);
 
 private:
-    quint32 atom(const char* name);
-    xcb_connection_t* m_c = nullptr;
-    quint32 m_root = 0;
+    // Sends one XTEST event: a key or button (detail) going down or up, or the pointer moving to p.
+    void fake(uint8_t type, uint8_t detail, QPoint p = {});
+    std::unique_ptr<X11Connection> m_x;
+    bool m_ok = false;
 };
 
 // A real program that shows a window titled title and records, byte for byte, the text that
@@ -159,6 +162,8 @@ private:
     quint32 m_window = 0;
 };
 
+// The windows the Wayland compositor lists (wlroots or KWin).
+std::vector<CandidateWindow> waylandWindows();
 // The id of the Wayland window titled title, waiting up to ms; 0 when none.
 quint32 waitForWaylandWindow(const QString& title, int ms = 5000);
 
