@@ -23,14 +23,6 @@ constexpr QRect kSelectorDown(EditorGeometry::kNumberFrame.left() +
                                   EditorGeometry::kSelectorInFrame.bottom() - 60,
                               EditorGeometry::kSelectorInFrame.width(), 60);
 
-QByteArray macroSetFile(const QByteArray& firstText)
-{
-    QByteArray out = "[Keyflare 1.07]\r\n";
-    for (int k = 1; k <= 48; ++k)
-        out += "C\r\n" + (k == 1 ? firstText : QByteArray::number(k)) + "\r\n";
-    return out;
-}
-
 void click(KeyflareProgram& app, XUser& user, QRect units)
 {
     app.clickControl(user, units);
@@ -45,13 +37,11 @@ private Q_SLOTS:
     void sendsClickedButtonsToTarget();
     void reportsMissingTargetAndTypesNothing();
     void storesTogglesAndPositionOnClose();
-    void startsOnTopWhenStored();
     void editsAButtonAndSendsIt();
     void keepsTargetTitlesInTheirFile();
     void loadsAPickedMacroSet();
     void grabsATitleByPointing();
     void typedTextStaysTyped();
-    void selectorPressAsksOnce();
     void grabberCancelTakesNothing();
 
 private:
@@ -132,14 +122,16 @@ void TestSending::reportsMissingTargetAndTypesNothing()
 void TestSending::storesTogglesAndPositionOnClose()
 {
     KeyflareProgram app;
-    app.storeSettings({{"Left", "3000"}, {"Top", "1500"}});
+    app.storeSettings({{"Left", "3000"}, {"Top", "1500"}, {"On Top", "1"}});
     QVERIFY(app.start(m_user));
+    QVERIFY(m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
     const QRect before = m_user.clientRect(app.window());
     click(app, m_user, P::kOnTop);
+    QTRY_VERIFY(!m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
     m_user.closeWindow(app.window());
     QVERIFY(app.waitForExit());
     QCOMPARE(app.exitCode(), 0);
-    QCOMPARE(app.storedSetting("On Top"), QStringLiteral("1"));
+    QCOMPARE(app.storedSetting("On Top"), QStringLiteral("0"));
     QCOMPARE(app.storedSetting("CrgReturn"), QStringLiteral("1"));
     QCOMPARE(app.storedSetting("AutoSav"), QStringLiteral("0"));
 
@@ -150,30 +142,28 @@ void TestSending::storesTogglesAndPositionOnClose()
     QCOMPARE(m_user.clientRect(next.window()).topLeft(), before.topLeft());
 }
 
-void TestSending::startsOnTopWhenStored()
-{
-    KeyflareProgram app;
-    app.storeSettings({{"On Top", "1"}});
-    QVERIFY(app.start(m_user));
-    QVERIFY(m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
-    click(app, m_user, P::kOnTop);
-    QTRY_VERIFY(!m_user.hasState(app.window(), "_NET_WM_STATE_ABOVE"));
-}
-
+// The right button opens the editor. A press on its selector with a change pending asks once and
+// moves one button on; a text applied there is what that button sends.
 void TestSending::editsAButtonAndSendsIt()
 {
     Receiver term(uniqueTitle("kf-e2e-edited"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
+    app.putFile("Keyflare.ini", uniqueTitle("kf-e2e-edited").toUtf8() + "\r\n");
     QVERIFY(app.start(m_user));
-    enterTitle(app, uniqueTitle("kf-e2e-edited"));
-
-    app.clickMacroButton(m_user, 3, 3);
+    app.clickMacroButton(m_user, 1, 3);
     const quint32 editor = m_user.waitForWindow(QStringLiteral("Keyflare Button Manager"));
-    QVERIFY(editor != 0);
+    QVERIFY(m_user.waitForFocus(editor));
+    m_user.tap(XKB_KEY_x); // into the caption: a pending change
+
+    m_user.clickControl(editor, EditorGeometry::kWidth, kSelectorDown);
+    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0);
+    QTest::qWait(1200);    // past the selector's auto-repeat delay
+    m_user.tap(XKB_KEY_n); // No: drop the change
+    QVERIFY2(m_user.waitForNoWindow(QStringLiteral("Keyflare"), 1500), "asked only once");
+
     m_user.clickControl(editor, EditorGeometry::kWidth, EditorGeometry::kText);
-    m_user.tap(XKB_KEY_End);
-    m_user.tap(XKB_KEY_BackSpace);
+    m_user.chord(XKB_KEY_Control_L, XKB_KEY_a);
     const QString text = QStringLiteral("Hi {x} 50% +[y]~ (ok)");
     QVERIFY(m_user.typeInto(QStringLiteral("Keyflare Button Manager"), keystrokeString(text)));
     // The access keys: Alt+A applies, Alt+C closes.
@@ -181,8 +171,7 @@ void TestSending::editsAButtonAndSendsIt()
     m_user.chord(XKB_KEY_Alt_L, XKB_KEY_c);
     QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare Button Manager")));
     QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare v2.3")) == app.window());
-
-    app.clickMacroButton(m_user, 3);
+    app.clickMacroButton(m_user, 2);
     const QByteArray expected = text.toUtf8() + "\r";
     QCOMPARE(term.waitFor(expected), expected);
 }
@@ -219,9 +208,9 @@ void TestSending::loadsAPickedMacroSet()
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     app.putFile("Keyflare.ini", uniqueTitle("kf-e2e-sets").toUtf8() + "\r\n");
-    app.putFile("first.mcs", macroSetFile("from the first set"));
+    app.putSet("first", {"from the first set"});
     // Characters outside the layout too: the program borrows keys for them.
-    app.putFile("second.mcs", macroSetFile("50% {second} set — Жж Ωμέγα 中文 😀"));
+    app.putSet("second", {"50% {second} set — Жж Ωμέγα 中文 😀"});
     QVERIFY(app.start(m_user));
 
     click(app, m_user, kSetArrow);
@@ -285,8 +274,8 @@ void TestSending::typedTextStaysTyped()
     QVERIFY(term.start(m_user));
     KeyflareProgram app;
     app.putFile("Keyflare.ini", (prefix + QStringLiteral(" - stale\r\n")).toUtf8());
-    app.putFile("Alpha.mcs", macroSetFile("alpha"));
-    app.putFile("Beta.mcs", macroSetFile("beta"));
+    app.putSet("Alpha", {"alpha"});
+    app.putSet("Beta", {"beta"});
     QVERIFY(app.start(m_user));
 
     click(app, m_user, kSetText);
@@ -301,37 +290,6 @@ void TestSending::typedTextStaysTyped()
     // Still the first set, sent to the window that the typed prefix finds.
     app.clickMacroButton(m_user, 1);
     QCOMPARE(term.waitFor("alpha\r"), QByteArray("alpha\r"));
-}
-
-// A press on the editor's selector with a change pending asks once and moves one button.
-void TestSending::selectorPressAsksOnce()
-{
-    Receiver term(uniqueTitle("kf-e2e-selector"), QStringLiteral("60x8+20+500"));
-    QVERIFY(term.start(m_user));
-    KeyflareProgram app;
-    app.putFile("Keyflare.ini", uniqueTitle("kf-e2e-selector").toUtf8() + "\r\n");
-    QVERIFY(app.start(m_user));
-    app.clickMacroButton(m_user, 1, 3);
-    const quint32 editor = m_user.waitForWindow(QStringLiteral("Keyflare Button Manager"));
-    QVERIFY(m_user.waitForFocus(editor));
-    m_user.tap(XKB_KEY_x); // into the caption: a pending change
-
-    m_user.clickControl(editor, EditorGeometry::kWidth, kSelectorDown);
-    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare")) != 0);
-    QTest::qWait(1200);    // past the selector's auto-repeat delay
-    m_user.tap(XKB_KEY_n); // No: drop the change
-    QVERIFY2(m_user.waitForNoWindow(QStringLiteral("Keyflare"), 1500), "asked only once");
-
-    // The editor stands on button 2: a new text applied there is what button 2 sends.
-    m_user.clickControl(editor, EditorGeometry::kWidth, EditorGeometry::kText);
-    m_user.chord(XKB_KEY_Control_L, XKB_KEY_a);
-    QVERIFY(m_user.typeInto(QStringLiteral("Keyflare Button Manager"), QStringLiteral("two")));
-    m_user.chord(XKB_KEY_Alt_L, XKB_KEY_a);
-    m_user.chord(XKB_KEY_Alt_L, XKB_KEY_c);
-    QVERIFY(m_user.waitForNoWindow(QStringLiteral("Keyflare Button Manager")));
-    QVERIFY(m_user.waitForWindow(QStringLiteral("Keyflare v2.3")) == app.window());
-    app.clickMacroButton(m_user, 2);
-    QCOMPARE(term.waitFor("two\r"), QByteArray("two\r"));
 }
 
 // Pointing at the grabber's own "Cancel" keeps the title shown; Enter on a focused "Cancel"

@@ -3,7 +3,6 @@
 #include "PanelFixture.h"
 #include "TargetTitles.h"
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -15,7 +14,6 @@ private Q_SLOTS:
     void takesTheTitle_data();
     void takesTheTitle();
     void timerFollowsThePointer();
-    void opensWhereThePanelStands();
     void saysWhyNothingCanBeGrabbed();
 };
 
@@ -81,37 +79,6 @@ void TestForm2::timerFollowsThePointer()
     QTest::mouseClick(grabber.Command2, Qt::LeftButton);
     QVERIFY(titles.entries().isEmpty());
     QCOMPARE(grabber.result(), int(QDialog::Rejected));
-}
-
-void TestForm2::opensWhereThePanelStands()
-{
-    Panel p;
-    Sender& s = p.start();
-    s.move(120, 80);
-    s.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&s));
-    const QPoint panel = s.pos();
-    QPoint grabberAt;
-    bool panelHidden = false;
-    s.setGrabberOpener([&] {
-        QTimer::singleShot(50, [&] {
-            auto* g = qobject_cast<Form2*>(QApplication::activeModalWidget());
-            QVERIFY(g);
-            grabberAt = g->pos();
-            panelHidden = !s.isVisible();
-            g->Text1->setText("Grabbed");
-            g->Command1_Click();
-        });
-        Form2::open(s.targetTitles(), s.platform(), &s);
-    });
-    s.Command4_Click();
-    QCOMPARE(grabberAt, panel);
-    QVERIFY(panelHidden);
-    QVERIFY(s.isVisible());
-    QCOMPARE(s.pos(), panel);
-    // A title taken becomes the target, and the list counts as changed.
-    QCOMPARE(s.ProgTitle->currentText(), QStringLiteral("Grabbed"));
-    QVERIFY(s.titleListChanged());
 }
 
 // Where the desktop reaches no other window, the grabber does not open: a message says why.

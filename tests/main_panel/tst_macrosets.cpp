@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRadioButton>
 
 namespace {
 QString question(const QString& name)
@@ -49,7 +48,6 @@ class TestMacroSets : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void loadsFirstSetAtStartUp();
     void changedFlagTable_data();
     void changedFlagTable();
     void autoSaveUsesTheName_data();
@@ -60,27 +58,12 @@ private Q_SLOTS:
     void failedSaveLosesNothing_data();
     void failedSaveLosesNothing();
     void deletesSets();
-    void pickingShowsFirstButtonSet();
     void namesMatchFilesWithoutCase_data();
     void namesMatchFilesWithoutCase();
     void pickDuringLoadWaitsForIt();
     void saveKeepsItsSnapshot();
     void vanishedFilesLoadDefaults();
 };
-
-void TestMacroSets::loadsFirstSetAtStartUp()
-{
-    Panel p;
-    p.put("zeta.mcs", macroSetBytes("from zeta"));
-    p.put("alpha.mcs", macroSetBytes("from alpha"));
-    Sender& s = p.start();
-    QCOMPARE(p.catalogue(), QStringList({"ALPHA", "zeta"}));
-    QCOMPARE(s.Combo1->currentText(), QStringLiteral("ALPHA"));
-    QCOMPARE(s.text(0), QStringLiteral("from alpha"));
-    QCOMPARE(s.caption(47), QStringLiteral("C48"));
-    QCOMPARE(s.macroSetChanged(), 0);
-    QVERIFY(p.fake.messages.isEmpty());
-}
 
 void TestMacroSets::changedFlagTable_data()
 {
@@ -274,23 +257,6 @@ void TestMacroSets::deletesSets()
     s.Combo1->setEditText("typed");
     QTest::keyClick(s.Combo1, Qt::Key_D, Qt::ControlModifier);
     QCOMPARE(p.fake.messages.size(), 2);
-}
-
-void TestMacroSets::pickingShowsFirstButtonSet()
-{
-    Panel p;
-    p.put("alpha.mcs", macroSetBytes("A"));
-    p.put("beta.mcs", macroSetBytes("B"));
-    Sender& s = p.start();
-    s.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&s));
-    s.Option2->click();
-    QVERIFY(s.Command1[0]->isHidden());
-    s.Combo1->setCurrentIndex(1);
-    Q_EMIT s.Combo1->picked(1);
-    QCOMPARE(s.text(0), QStringLiteral("B"));
-    QVERIFY(!s.Command1[0]->isHidden());
-    QVERIFY(s.Command1[24]->isHidden());
 }
 
 void TestMacroSets::namesMatchFilesWithoutCase_data()

@@ -31,7 +31,6 @@ private Q_SLOTS:
     void reportsFailedSend();
     void ignoresReleasesWhileBusy();
     void sendsOnRealMouseRelease();
-    void leavesTopmostBandOnClose();
     void offersKeyboardAndScreenReaderAccess();
     void savesTitlesAtClosing_data();
     void savesTitlesAtClosing();
@@ -58,8 +57,6 @@ void TestSender::restoresStoredSettings_data()
         << QList<bool>{false, false, false} << QPoint(0, 10);
     QTest::newRow("off every screen")
         << QStringList{"Left=-150000", "Top=-150000"} << QList<bool>{false, true, false} << corner;
-    QTest::newRow("far right") << QStringList{"Left=3000000", "Top=0"}
-                               << QList<bool>{false, true, false} << corner;
 }
 
 void TestSender::restoresStoredSettings()
@@ -261,22 +258,6 @@ void TestSender::sendsOnRealMouseRelease()
     QTest::mouseClick(five, Qt::RightButton);
     QCOMPARE(p.fake.injected, QStringList({"5", "5"}));
     QCOMPARE(edited, QList<int>{4});
-}
-
-void TestSender::leavesTopmostBandOnClose()
-{
-    Panel p;
-    p.fake.settings = {{"On Top", "1"}};
-    Sender& s = p.start();
-    p.fake.topmostCalls.clear();
-    s.setMacroSetChanged(1);
-    p.fake.answers = {Dialogs::No};
-    QVERIFY(s.Form_QueryUnload());
-    QVERIFY(p.fake.topmostCalls.isEmpty()); // only an unchanged set leaves the band
-    s.setMacroSetChanged(0);
-    QVERIFY(s.Form_QueryUnload());
-    QCOMPARE(p.fake.topmostCalls.size(), 1);
-    QVERIFY(!p.fake.topmostCalls.first().second);
 }
 
 void TestSender::offersKeyboardAndScreenReaderAccess()

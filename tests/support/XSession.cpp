@@ -404,14 +404,19 @@ void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
         f.write(bytes);
 }
 
-void KeyflareProgram::putTargetAndSet(const QString& target, const QStringList& texts)
+void KeyflareProgram::putSet(const QString& name, const QStringList& texts)
 {
-    putFile(QStringLiteral("Keyflare.ini"), target.toUtf8() + "\r\n");
     QByteArray set = "[Keyflare 1.07]\r\n";
     for (int k = 0; k < 48; ++k)
         set +=
             "C\r\n" + (k < texts.size() ? texts[k].toUtf8() : QByteArray::number(k + 1)) + "\r\n";
-    putFile(QStringLiteral("Set.mcs"), set);
+    putFile(name + QStringLiteral(".mcs"), set);
+}
+
+void KeyflareProgram::putTargetAndSet(const QString& target, const QStringList& texts)
+{
+    putFile(QStringLiteral("Keyflare.ini"), target.toUtf8() + "\r\n");
+    putSet(QStringLiteral("Set"), texts);
 }
 
 QByteArray KeyflareProgram::file(const QString& name) const

@@ -137,6 +137,8 @@ public:
     void storeSettings(const QMap<QString, QString>& values);
     QString storedSetting(const QString& key) const;
     void putFile(const QString& name, const QByteArray& bytes);
+    // A macro set whose first buttons hold texts, the others their numbers.
+    void putSet(const QString& name, const QStringList& texts);
     // A title list that holds target, and one macro set whose first buttons hold texts.
     void putTargetAndSet(const QString& target, const QStringList& texts);
     QByteArray file(const QString& name) const;
