@@ -74,6 +74,12 @@ std::vector<CandidateWindow> KWinDesktop::listWindows()
     std::vector<CandidateWindow> out;
     if (!isAllowed() || !m_k->roundtrip())
         return out;
+    // A window announced in that round trip sends its title only in answer to our request for
+    // it, which one more round trip brings: a program started just before a send is found too.
+    const bool announced = std::any_of(m_k->windows.begin(), m_k->windows.end(),
+                                       [](const auto& w) { return !w->ready && !w->gone; });
+    if (announced && !m_k->roundtrip())
+        return out;
     std::vector<const PlasmaWindow*> open;
     for (const auto& w : m_k->windows) {
         if (!w->gone && w->ready)
