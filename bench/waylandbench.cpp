@@ -53,7 +53,7 @@ int main(int argc, char* argv[])
     const bool kwin = qgetenv("XDG_CURRENT_DESKTOP") == "KDE";
     WaylandUser user;
     const QString title = QStringLiteral("kf bench receiver");
-    Receiver term(title, QString(), 0, kwin ? Receiver::QtWayland : Receiver::Foot);
+    Receiver term(title, QString(), 0, kwin ? Receiver::TextEdit : Receiver::Terminal);
     KeyflareProgram keyflare;
     const QString texts[] = {benchText(false), kAnyText};
     keyflare.putFile(QStringLiteral("Keyflare.ini"), title.toUtf8() + "\r\n");

@@ -66,7 +66,7 @@ void TestPlasma::initTestCase()
 void TestPlasma::registersItselfThenSends()
 {
     const QString title = uniqueTitle("kf-plasma-target");
-    Receiver edit(title, QString(), 0, Receiver::QtWayland);
+    Receiver edit(title, QString(), 0, Receiver::TextEdit);
     QVERIFY(edit.startOnWayland());
     KeyflareProgram app;
     app.putTargetAndSet(title, {QStringLiteral("Hello, Plasma! 42 {x}"), kAnyText});
@@ -85,7 +85,7 @@ void TestPlasma::registersItselfThenSends()
 void TestPlasma::reportsMissingTargetAndTypesNothing()
 {
     const QString title = uniqueTitle("kf-plasma-bystander");
-    Receiver bystander(title, QString(), 0, Receiver::QtWayland);
+    Receiver bystander(title, QString(), 0, Receiver::TextEdit);
     QVERIFY(bystander.startOnWayland());
     KeyflareProgram app;
     app.putTargetAndSet(uniqueTitle("kf-plasma-missing"), {QStringLiteral("never typed")});
@@ -99,7 +99,7 @@ void TestPlasma::reportsMissingTargetAndTypesNothing()
 void TestPlasma::grabsATitleByPointing()
 {
     const QString title = uniqueTitle("kf-plasma-pointed Жёлтый");
-    Receiver edit(title, QString(), 0, Receiver::QtWayland);
+    Receiver edit(title, QString(), 0, Receiver::TextEdit);
     QVERIFY(edit.startOnWayland());
     KeyflareProgram app;
     app.putTargetAndSet(QString(), {QStringLiteral("grabbed")});

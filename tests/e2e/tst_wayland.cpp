@@ -55,7 +55,7 @@ void TestWayland::sendsClickedButtonsToTarget()
     QProcess::execute(QStringLiteral("swaymsg"),
                       {QStringLiteral("input type:keyboard xkb_layout ") + layout});
     const QString title = uniqueTitle("kf-wayland-target") + " " + layout;
-    Receiver term(title, QString(), 0, Receiver::Foot);
+    Receiver term(title, QString(), 0, Receiver::Terminal);
     QVERIFY(term.startOnWayland());
     KeyflareProgram app;
     app.putTargetAndSet(title, {kAnyText, QStringLiteral("+5 {ä}")});
@@ -74,7 +74,7 @@ void TestWayland::sendsClickedButtonsToTarget()
 
 void TestWayland::reportsMissingTargetAndTypesNothing()
 {
-    Receiver bystander(uniqueTitle("kf-wayland-bystander"), QString(), 0, Receiver::Foot);
+    Receiver bystander(uniqueTitle("kf-wayland-bystander"), QString(), 0, Receiver::Terminal);
     QVERIFY(bystander.startOnWayland());
     KeyflareProgram app;
     app.putTargetAndSet(uniqueTitle("kf-wayland-missing"), {QStringLiteral("never typed")});
@@ -92,8 +92,8 @@ void TestWayland::reportsMissingTargetAndTypesNothing()
 // made active, here by a click; back in the grabber, Enter takes its title.
 void TestWayland::grabsTheTitleOfTheWindowMadeActive()
 {
-    Receiver wanted(uniqueTitle("kf-wayland-wanted Жёлтый"), QString(), 0, Receiver::Foot);
-    Receiver other(uniqueTitle("kf-wayland-other"), QString(), 0, Receiver::Foot);
+    Receiver wanted(uniqueTitle("kf-wayland-wanted Жёлтый"), QString(), 0, Receiver::Terminal);
+    Receiver other(uniqueTitle("kf-wayland-other"), QString(), 0, Receiver::Terminal);
     QVERIFY(wanted.startOnWayland());
     QVERIFY(other.startOnWayland());
     KeyflareProgram app;

@@ -94,7 +94,7 @@ void TestTyping::typesAnyTextIntoEveryReceiver_data()
     QTest::addColumn<int>("group");
     QTest::addColumn<bool>("locks"); // Caps Lock and Num Lock on
     QTest::addColumn<QString>("text");
-    const int xterm = Receiver::XTerm, gtk = Receiver::Gtk, qt = Receiver::Qt;
+    const int xterm = Receiver::Terminal, gtk = Receiver::Gtk, qt = Receiver::TextEdit;
     // Every character a keyboard types, those many layouts reach only through AltGr or dead
     // keys, and some they lack.
     const QString every = printableAscii() + QStringLiteral("\t@€{^`~ ") +
@@ -181,7 +181,7 @@ void TestTyping::typesTextAfterText_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("delay");
     QTest::addColumn<bool>("waits"); // for each text to arrive before sending the next
-    QTest::newRow("xterm") << int(Receiver::XTerm) << 0 << true;
+    QTest::newRow("xterm") << int(Receiver::Terminal) << 0 << true;
     QTest::newRow("slow receiver, still reading the text before")
         << int(Receiver::Slow) << 2 << false;
 }

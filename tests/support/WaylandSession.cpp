@@ -34,7 +34,8 @@ bool Receiver::startOnWayland()
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    if (m_kind == Foot)
+    m_wayland = true;
+    if (m_kind == Terminal)
         m_process.start(QStringLiteral("foot"),
                         {QStringLiteral("--title=") + m_title,
                          testHelperPath(QStringLiteral("ttycapture")), out});
@@ -46,7 +47,7 @@ bool Receiver::startOnWayland()
                  m_process.readAll().constData());
         return false;
     }
-    return m_kind != Foot || waitUntilReady();
+    return m_kind != Terminal || waitUntilReady();
 }
 
 bool KeyflareProgram::startOnWayland(const QString& firstWindow)

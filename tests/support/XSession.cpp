@@ -265,10 +265,9 @@ void Receiver::close()
     m_process.waitForFinished(2000);
     // The next window may get the same id; until the window manager has let go of this one, it
     // could mistake the new window for the old one and drop it.
-    const bool wayland = m_kind == Foot || m_kind == QtWayland;
     (void)QTest::qWaitFor(
         [&] {
-            const auto windows = wayland ? waylandWindows() : managedWindows();
+            const auto windows = m_wayland ? waylandWindows() : managedWindows();
             return std::none_of(windows.begin(), windows.end(),
                                 [&](const CandidateWindow& w) { return w.id == m_window; });
         },
@@ -309,7 +308,7 @@ bool Receiver::start(XUser& user)
         program = QStringLiteral("/usr/bin/python3"); // with the system's GTK bindings
         args.prepend(testHelperPath(QStringLiteral("gtkreceiver.py")));
     }
-    if (m_kind == XTerm) {
+    if (m_kind == Terminal) {
         program = QStringLiteral("xterm");
         args = QStringList{QStringLiteral("-u8"),
                            QStringLiteral("-xrm"),
@@ -324,12 +323,20 @@ bool Receiver::start(XUser& user)
                            QString::number(m_delay)};
     }
     m_window = startWithWindow(m_process, program, args, user, m_title);
-    if (m_window == 0 || (m_kind == XTerm && !waitUntilReady()))
+    if (m_window == 0 || (m_kind == Terminal && !waitUntilReady()))
         return false;
     // The window manager gives a new window the focus a moment after it appears; a test that
     // activates another window first would otherwise race it.
     user.waitForFocus(m_window, 2000);
     return true;
+}
+
+bool Receiver::start()
+{
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return startOnWayland();
+    XUser user;
+    return start(user);
 }
 
 bool Receiver::waitUntilReady()

@@ -76,30 +76,30 @@ private:
 };
 
 // A real program that shows a window titled title and records, byte for byte, the text that
-// reaches it: an xterm whose terminal is read raw, a deliberately slow X client, a GTK 3 entry or
-// a Qt 6 text edit (the last two record their whole text).
+// reaches it: a terminal read raw (xterm on X11, foot on Wayland), a deliberately slow X client,
+// a GTK 3 entry (X11) or a Qt 6 text edit (the last two record their whole text).
 class Receiver
 {
 public:
     enum Kind
     {
-        XTerm,
+        Terminal,
         Slow,
         Gtk,
-        Qt,
-        Foot,     // on Wayland: a terminal read raw, like the xterm
-        QtWayland // on Wayland: the Qt 6 text edit
+        TextEdit
     };
     // geometry: an X geometry in characters and pixels (xterm); delay: how long the receiver
     // takes for each byte (xterm, microseconds) or each key event (slow client, milliseconds).
     explicit Receiver(QString title, QString geometry = QStringLiteral("80x10+20+600"),
-                      int delay = 0, Kind kind = XTerm);
+                      int delay = 0, Kind kind = Terminal);
     ~Receiver();
 
     // Starts the program and waits until its window exists and it is ready to read.
     bool start(XUser& user);
     // The same in a Wayland session (WaylandSession.cpp).
     bool startOnWayland();
+    // The same in whichever session the test runs in.
+    bool start();
     // Ends the program and waits until its window is gone.
     void close();
     quint32 window() const { return m_window; }
@@ -117,6 +117,7 @@ private:
     QString m_geometry;
     int m_delay;
     Kind m_kind;
+    bool m_wayland = false;
     QTemporaryDir m_dir;
     QProcess m_process;
     quint32 m_window = 0;
