@@ -2,25 +2,13 @@
 
 #include "DropDownComboBox.h"
 #include "Sender.h"
+#include "TestFiles.h"
 #include "fake/FakeDesktop.h"
 
 #include <QCheckBox>
 #include <QFile>
 #include <QTest>
 #include <memory>
-
-inline void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // A macro-set file whose 48 captions are "C1".. and texts "1".., the first text given.
 inline QByteArray macroSetBytes(const QByteArray& firstText)
