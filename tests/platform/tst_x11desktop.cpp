@@ -58,9 +58,7 @@ void TestX11Desktop::survivesALostXServer()
         if (display.isEmpty() && server.waitForReadyRead(10000))
             display = QLatin1Char(':') + QString::fromLatin1(server.readLine().trimmed());
         X11Desktop probe(display);
-        for (int i = 0; i < 400 && !display.isEmpty() && !probe.isConnected(); ++i)
-            QTest::qWait(25);
-        return !display.isEmpty() && probe.isConnected();
+        return !display.isEmpty() && QTest::qWaitFor([&] { return probe.isConnected(); }, 10000);
     };
     // While no server runs there, a lock file of ours keeps X servers that others start from
     // taking the display (they skip a display locked by a living process).
