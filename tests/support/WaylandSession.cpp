@@ -13,17 +13,7 @@ std::vector<CandidateWindow> waylandWindows()
 
 quint32 waitForWaylandWindow(const QString& title, int ms)
 {
-    quint32 found = 0;
-    (void)QTest::qWaitFor(
-        [&] {
-            for (const CandidateWindow& w : waylandWindows()) {
-                if (found == 0 && w.title == title)
-                    found = static_cast<quint32>(w.id);
-            }
-            return found != 0;
-        },
-        ms);
-    return found;
+    return waitForListed(waylandWindows, title, ms);
 }
 
 bool Receiver::startOnWayland()

@@ -41,12 +41,13 @@ XUser::XUser() : m_x(std::make_unique<X11Connection>())
 
 XUser::~XUser() = default;
 
-quint32 XUser::waitForWindow(const QString& title, int ms, quint32 except)
+quint32 waitForListed(const std::function<std::vector<CandidateWindow>()>& list,
+                      const QString& title, int ms, quint32 except)
 {
     quint32 found = 0;
     (void)QTest::qWaitFor(
         [&] {
-            for (const CandidateWindow& w : managedWindows()) {
+            for (const CandidateWindow& w : list()) {
                 if (found == 0 && w.title == title && w.id != except)
                     found = static_cast<quint32>(w.id);
             }
@@ -54,6 +55,11 @@ quint32 XUser::waitForWindow(const QString& title, int ms, quint32 except)
         },
         ms);
     return found;
+}
+
+quint32 XUser::waitForWindow(const QString& title, int ms, quint32 except)
+{
+    return waitForListed(managedWindows, title, ms, except);
 }
 
 bool XUser::waitForNoWindow(const QString& title, int ms)

@@ -9,6 +9,7 @@
 #include <QRect>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 struct X11Connection;
@@ -165,6 +166,10 @@ private:
     quint32 m_window = 0;
 };
 
+// The id of the first window that list() gives titled title, other than except, waiting up to ms;
+// 0 when none.
+quint32 waitForListed(const std::function<std::vector<CandidateWindow>()>& list,
+                      const QString& title, int ms, quint32 except = 0);
 // The windows the Wayland compositor lists (wlroots or KWin).
 std::vector<CandidateWindow> waylandWindows();
 // The id of the Wayland window titled title, waiting up to ms; 0 when none.
