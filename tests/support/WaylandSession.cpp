@@ -37,6 +37,15 @@ bool Receiver::startOnWayland()
                  m_process.readAll().constData());
         return false;
     }
+    // The compositor makes a new window active a moment after listing it; a test that activates
+    // another window first would otherwise race it, as on X11. The window made active last comes
+    // last in the list.
+    (void)QTest::qWaitFor(
+        [&] {
+            const auto windows = waylandWindows();
+            return !windows.empty() && windows.back().id == m_window;
+        },
+        2000);
     return m_kind != Terminal || waitUntilReady();
 }
 
