@@ -46,3 +46,9 @@ double median(std::vector<double> v)
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
 }
+
+int benchRuns()
+{
+    const int runs = qEnvironmentVariableIntValue("KEYFLARE_BENCH_RUNS");
+    return runs > 0 ? runs : 5;
+}

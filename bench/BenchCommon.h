@@ -24,3 +24,5 @@ struct Run
 Run finish(const Receiver& term, qsizetype offset, const QByteArray& expected,
            const QElapsedTimer& clock);
 double median(std::vector<double> v);
+// How many times each case runs: KEYFLARE_BENCH_RUNS, or 5.
+int benchRuns();

@@ -135,9 +135,7 @@ int clickToLastCharacter(XUser& user, int runs)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const int runs = qEnvironmentVariableIntValue("KEYFLARE_BENCH_RUNS") > 0
-                         ? qEnvironmentVariableIntValue("KEYFLARE_BENCH_RUNS")
-                         : 5;
+    const int runs = benchRuns();
     XUser user;
     if (!user.ok()) {
         std::fprintf(stderr, "needs an X server: run bench/run.sh\n");

@@ -47,9 +47,7 @@ Run wtype(Receiver& term, const QString& title, const QString& text)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const int runs = qEnvironmentVariableIntValue("KEYFLARE_BENCH_RUNS") > 0
-                         ? qEnvironmentVariableIntValue("KEYFLARE_BENCH_RUNS")
-                         : 5;
+    const int runs = benchRuns();
     const bool kwin = qgetenv("XDG_CURRENT_DESKTOP") == "KDE";
     WaylandUser user;
     const QString title = QStringLiteral("kf bench receiver");
