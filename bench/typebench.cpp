@@ -51,7 +51,7 @@ bool measureLayout(XUser& user, const QString& text, const QString& layoutName, 
     const QString layout = QStringLiteral("%1 (group %2)").arg(layoutName).arg(group + 1);
     const QString title = QStringLiteral("kf bench %1").arg(layout);
     Receiver term(title, QStringLiteral("120x20+20+300"));
-    if (!term.start(user) && !term.start(user)) {
+    if (!term.start() && !term.start()) {
         std::fprintf(stderr, "cannot start xterm\n");
         return false;
     }
@@ -98,7 +98,7 @@ int clickToLastCharacter(XUser& user, int runs)
     for (int k = 1; k <= 48; ++k)
         set += "C\r\n" + (k <= 2 ? texts[k - 1].toUtf8() : QByteArray::number(k)) + "\r\n";
     app.putFile(QStringLiteral("Bench.mcs"), set);
-    if (!term.start(user) || !app.start(user)) {
+    if (!term.start() || !app.start()) {
         std::fprintf(stderr, "cannot start xterm or Keyflare\n");
         return 1;
     }
@@ -108,7 +108,7 @@ int clickToLastCharacter(XUser& user, int runs)
         std::vector<double> times;
         bool exact = true;
         for (int r = 0; r < runs; ++r) {
-            user.moveTo(user.controlCentre(app.window(), PanelGeometry::kWidth,
+            user.moveTo(user.controlCentre(QStringLiteral("Keyflare v2.3"), PanelGeometry::kWidth,
                                            PanelGeometry::macroButton(b)));
             user.press(1);
             const qsizetype offset = term.received().size();

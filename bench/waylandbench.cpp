@@ -19,11 +19,8 @@ namespace {
 
 Run clickButton(WaylandUser& user, Receiver& term, int index, const QByteArray& expected)
 {
-    const QRect panel = user.windowRect(QStringLiteral("Keyflare v2.3"));
-    const QRect button = PanelGeometry::macroButton(index);
-    const double scale = panel.width() / double(PanelGeometry::kWidth);
-    user.moveTo(panel.topLeft() + QPoint(qRound((button.center().x()) * scale),
-                                         qRound((button.center().y()) * scale)));
+    user.moveTo(user.controlCentre(QStringLiteral("Keyflare v2.3"), PanelGeometry::kWidth,
+                                   PanelGeometry::macroButton(index)));
     const qsizetype offset = term.received().size();
     QElapsedTimer clock;
     clock.start();
@@ -59,18 +56,7 @@ int main(int argc, char* argv[])
     for (int k = 1; k <= 48; ++k)
         set += "C\r\n" + (k <= 2 ? texts[k - 1].toUtf8() : QByteArray::number(k)) + "\r\n";
     keyflare.putFile(QStringLiteral("Bench.mcs"), set);
-    bool started = user.ok() && term.startOnWayland();
-    if (started && kwin) {
-        // A new copy registers itself with Plasma first, and says so.
-        KWinDesktop keyboard{QString()};
-        started = keyflare.startOnWayland(QStringLiteral("Keyflare")) &&
-                  keyboard.inject(keyboard.activate(QStringLiteral("Keyflare")),
-                                  QStringLiteral("{ENTER}")) == Typing::Done &&
-                  waitForWaylandWindow(QStringLiteral("Keyflare v2.3")) != 0;
-        QThread::msleep(300);
-    } else if (started) {
-        started = keyflare.startOnWayland();
-    }
+    const bool started = user.ok() && term.start() && keyflare.start();
     if (!started) {
         std::fprintf(stderr, "needs a compositor, its receiver and Keyflare: run bench/run.sh\n");
         return 1;

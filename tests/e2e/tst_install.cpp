@@ -55,13 +55,13 @@ void TestInstall::installedProgramUsesTheDataFolder()
         QSKIP("needs an X server: run through ./test.sh");
     const QString title = QStringLiteral("kf-installed-%1").arg(QCoreApplication::applicationPid());
     Receiver term(title, QStringLiteral("60x8+20+500"));
-    QVERIFY(term.start(m_user));
+    QVERIFY(term.start());
     KeyflareProgram app(m_root.filePath("usr/bin/keyflare"));
     app.putFile("Keyflare.ini", title.toUtf8() + "\r\n"); // in the per-user data folder
-    QVERIFY(app.start(m_user));
+    QVERIFY(app.start());
     app.clickMacroButton(m_user, 1);
     QCOMPARE(term.waitFor("1\r"), QByteArray("1\r"));
-    m_user.closeWindow(app.window());
+    QVERIFY(app.close());
     QVERIFY(app.waitForExit());
     QCOMPARE(QDir(m_root.filePath("usr/bin")).entryList(QDir::Files), QStringList{"keyflare"});
 }

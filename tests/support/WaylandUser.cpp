@@ -2,6 +2,7 @@
 #include "fake-input-client-protocol.h"
 #include "kwin/KWinDesktop.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
+#include "wlroots/WlrootsDesktop.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -59,6 +60,12 @@ QRect findRect(const QJsonObject& node, const QString& title)
     return {};
 }
 } // namespace
+
+std::vector<CandidateWindow> waylandWindows()
+{
+    WlrootsDesktop wlroots{QString()};
+    return wlroots.isSupported() ? wlroots.listWindows() : KWinDesktop{QString()}.listWindows();
+}
 
 WaylandUser::WaylandUser()
 {
@@ -126,18 +133,28 @@ void WaylandUser::moveTo(QPoint p)
     QThread::msleep(30);
 }
 
-void WaylandUser::click()
+void WaylandUser::press(int button)
 {
-    for (const auto state : {WL_POINTER_BUTTON_STATE_PRESSED, WL_POINTER_BUTTON_STATE_RELEASED}) {
-        if (m_fakeInput) {
-            org_kde_kwin_fake_input_button(m_fakeInput, BTN_LEFT, state);
-        } else {
-            zwlr_virtual_pointer_v1_button(m_pointer, m_time += 10, BTN_LEFT, state);
-            zwlr_virtual_pointer_v1_frame(m_pointer);
-        }
-        wl_display_roundtrip(m_display);
-    }
+    this->button(button, true);
+}
+
+void WaylandUser::release(int button)
+{
+    this->button(button, false);
     QCoreApplication::processEvents();
+}
+
+void WaylandUser::button(int button, bool down)
+{
+    const uint32_t code = button == 2 ? BTN_MIDDLE : button == 3 ? BTN_RIGHT : BTN_LEFT;
+    const auto state = down ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED;
+    if (m_fakeInput) {
+        org_kde_kwin_fake_input_button(m_fakeInput, code, state);
+    } else {
+        zwlr_virtual_pointer_v1_button(m_pointer, m_time += 10, code, state);
+        zwlr_virtual_pointer_v1_frame(m_pointer);
+    }
+    wl_display_roundtrip(m_display);
 }
 
 void WaylandUser::tapKey(int code)
@@ -145,13 +162,4 @@ void WaylandUser::tapKey(int code)
     for (const auto state : {WL_KEYBOARD_KEY_STATE_PRESSED, WL_KEYBOARD_KEY_STATE_RELEASED})
         org_kde_kwin_fake_input_keyboard_key(m_fakeInput, static_cast<uint32_t>(code), state);
     wl_display_roundtrip(m_display);
-}
-
-void WaylandUser::clickControl(const QString& title, int windowUnits, QRect units)
-{
-    const QRect r = windowRect(title);
-    const double scale = r.width() / double(windowUnits);
-    moveTo(r.topLeft() + QPoint(qRound((units.left() + units.width() / 2) * scale),
-                                qRound((units.top() + units.height() / 2) * scale)));
-    click();
 }

@@ -1,6 +1,8 @@
 #include "XSession.h"
 
+#include "DesktopPlatform.h"
 #include "PanelGeometry.h"
+#include "WaylandSession.h"
 #include "x11/X11Connection.h"
 #include "x11/X11Desktop.h"
 
@@ -16,30 +18,21 @@
 #include <xcb/xtest.h>
 
 namespace {
-// The managed windows' ids and titles, as the backend lists them.
-std::vector<CandidateWindow> managedWindows()
-{
-    return X11Desktop().listWindows();
-}
+const QString kPanel = QStringLiteral("Keyflare v2.3");
 } // namespace
 
-QString uniqueTitle(const QString& base)
+Session session()
 {
-    return QStringLiteral("%1 %2").arg(base).arg(QCoreApplication::applicationPid());
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return Session::X11;
+    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+    return desktop == "KDE" ? Session::KWin : desktop == "sway" ? Session::Sway : Session::Weston;
 }
 
-QString testHelperPath(const QString& name)
+std::vector<CandidateWindow> sessionWindows()
 {
-    return QStringLiteral(KEYFLARE_TEST_HELPERS_DIR "/") + name;
+    return session() == Session::X11 ? X11Desktop().listWindows() : waylandWindows();
 }
-
-XUser::XUser() : m_x(std::make_unique<X11Connection>())
-{
-    QString error;
-    m_ok = m_x->open(QByteArray(), &error);
-}
-
-XUser::~XUser() = default;
 
 quint32 waitForListed(const std::function<std::vector<CandidateWindow>()>& list,
                       const QString& title, int ms, quint32 except)
@@ -57,21 +50,60 @@ quint32 waitForListed(const std::function<std::vector<CandidateWindow>()>& list,
     return found;
 }
 
-quint32 XUser::waitForWindow(const QString& title, int ms, quint32 except)
+quint32 waitForWindow(const QString& title, int ms, quint32 except)
 {
-    return waitForListed(managedWindows, title, ms, except);
+    return waitForListed(sessionWindows, title, ms, except);
 }
 
-bool XUser::waitForNoWindow(const QString& title, int ms)
+bool waitForNoWindow(const QString& title, int ms)
 {
-    return QTest::qWaitFor(
-        [&] {
-            const auto windows = managedWindows();
-            return std::none_of(windows.begin(), windows.end(),
-                                [&](const CandidateWindow& w) { return w.title == title; });
-        },
-        ms);
+    return QTest::qWaitFor([&] { return waitForWindow(title, 0) == 0; }, ms);
 }
+
+QString uniqueTitle(const QString& base)
+{
+    return QStringLiteral("%1 %2").arg(base).arg(QCoreApplication::applicationPid());
+}
+
+QString testHelperPath(const QString& name)
+{
+    return QStringLiteral(KEYFLARE_TEST_HELPERS_DIR "/") + name;
+}
+
+void Hand::click(int button)
+{
+    press(button);
+    release(button);
+}
+
+QPoint Hand::controlCentre(const QString& title, int windowUnits, QRect units)
+{
+    const QRect r = windowRect(title);
+    const double scale = r.width() / double(windowUnits);
+    return r.topLeft() + QPoint(qRound((units.left() + units.width() / 2) * scale),
+                                qRound((units.top() + units.height() / 2) * scale));
+}
+
+void Hand::clickControl(const QString& title, int windowUnits, QRect units, int button)
+{
+    moveTo(controlCentre(title, windowUnits, units));
+    click(button);
+}
+
+std::unique_ptr<Hand> Hand::forSession()
+{
+    if (session() == Session::X11)
+        return std::make_unique<XUser>();
+    return std::make_unique<WaylandUser>();
+}
+
+XUser::XUser() : m_x(std::make_unique<X11Connection>())
+{
+    QString error;
+    m_ok = m_x->open(QByteArray(), &error);
+}
+
+XUser::~XUser() = default;
 
 bool XUser::waitForFocus(quint32 window, int ms)
 {
@@ -86,6 +118,11 @@ bool XUser::typeInto(const QString& title, const QString& keys)
         qWarning("typing into \"%s\" failed: %s", qPrintable(title),
                  qPrintable(typist.lastError()));
     return result == Typing::Done;
+}
+
+QRect XUser::windowRect(const QString& title)
+{
+    return clientRect(waitForWindow(title));
 }
 
 QRect XUser::clientRect(quint32 window)
@@ -124,12 +161,6 @@ void XUser::release(int button)
     QTest::qWait(30);
 }
 
-void XUser::click(int button)
-{
-    press(button);
-    release(button);
-}
-
 void XUser::key(quint32 keysym, bool down)
 {
     X11Connection::CoreMap map;
@@ -156,20 +187,6 @@ void XUser::chord(quint32 modifier, quint32 keysym)
     key(modifier, false);
 }
 
-QPoint XUser::controlCentre(quint32 window, int windowUnits, QRect units)
-{
-    const QRect r = clientRect(window);
-    const double scale = r.width() / double(windowUnits);
-    return r.topLeft() + QPoint(qRound((units.left() + units.width() / 2) * scale),
-                                qRound((units.top() + units.height() / 2) * scale));
-}
-
-void XUser::clickControl(quint32 window, int windowUnits, QRect units, int button)
-{
-    moveTo(controlCentre(window, windowUnits, units));
-    click(button);
-}
-
 bool XUser::setLayout(const QString& layout)
 {
     return QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout}) == 0;
@@ -186,18 +203,11 @@ void XUser::lockModifiers(int affect, int values)
     m_x->lockModifiers(static_cast<uint8_t>(affect), static_cast<uint8_t>(values));
 }
 
-int XUser::lockedGroup()
+QPair<int, int> XUser::locks()
 {
     Reply<xcb_xkb_get_state_reply_t> s(xcb_xkb_get_state_reply(
         m_x->c, xcb_xkb_get_state(m_x->c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
-    return s ? s->lockedGroup : -1;
-}
-
-int XUser::lockedModifiers()
-{
-    Reply<xcb_xkb_get_state_reply_t> s(xcb_xkb_get_state_reply(
-        m_x->c, xcb_xkb_get_state(m_x->c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
-    return s ? s->lockedMods : -1;
+    return s ? qMakePair(int(s->lockedGroup), int(s->lockedMods)) : qMakePair(-1, -1);
 }
 
 int XUser::keysDown()
@@ -271,50 +281,36 @@ void Receiver::close()
     m_process.waitForFinished(2000);
     // The next window may get the same id; until the window manager has let go of this one, it
     // could mistake the new window for the old one and drop it.
-    (void)QTest::qWaitFor(
-        [&] {
-            const auto windows = m_wayland ? waylandWindows() : managedWindows();
-            return std::none_of(windows.begin(), windows.end(),
-                                [&](const CandidateWindow& w) { return w.id == m_window; });
-        },
-        3000);
+    (void)waitForNoWindow(m_title, 3000);
 }
 
-namespace {
-// Starts a program and waits for its window; when either fails, says why, with the program's own
-// output, so that a failure on a busy machine explains itself.
-quint32 startWithWindow(QProcess& process, const QString& program, const QStringList& args,
-                        XUser& user, const QString& title)
+bool Receiver::start()
 {
-    if (process.processChannelMode() == QProcess::SeparateChannels)
-        process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, args);
-    const quint32 window = process.waitForStarted(5000) ? user.waitForWindow(title, 10000) : 0;
-    if (window == 0)
-        qWarning("%s did not show \"%s\": %s\n%s", qPrintable(program), qPrintable(title),
-                 qPrintable(process.errorString()), process.readAll().constData());
-    return window;
-}
-} // namespace
-
-bool Receiver::start(XUser& user)
-{
+    const bool x11 = session() == Session::X11;
     const QString out = m_dir.filePath(QStringLiteral("received"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("x11"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+               x11 ? QStringLiteral("xcb") : QStringLiteral("wayland"));
+    env.insert(QStringLiteral("GDK_BACKEND"),
+               x11 ? QStringLiteral("x11") : QStringLiteral("wayland"));
     m_process.setProcessEnvironment(env);
-    QString program = testHelperPath(m_kind == Slow ? QStringLiteral("slowreceiver")
-                                                    : QStringLiteral("qtreceiver"));
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    // A terminal reads raw, and appends every byte to the file as it comes: "\r" for Enter, "\t"
+    // for Tab, UTF-8 for the rest. The ready file says that nothing typed from then on is cooked.
+    const QStringList capture{QStringLiteral("sh"), QStringLiteral("-c"),
+                              QStringLiteral("stty raw -echo -iexten cs8 && touch \"$0.ready\" && "
+                                             "exec cat >>\"$0\""),
+                              out};
+    QString program = testHelperPath(QStringLiteral("qtreceiver"));
     QStringList args{m_title, out};
-    if (m_kind == Slow)
+    if (m_kind == Slow) {
+        program = testHelperPath(QStringLiteral("slowreceiver"));
         args << QString::number(m_delay);
-    if (m_kind == Gtk) {
+    } else if (m_kind == Gtk) {
         program = QStringLiteral("/usr/bin/python3"); // with the system's GTK bindings
         args.prepend(testHelperPath(QStringLiteral("gtkreceiver.py")));
-    }
-    if (m_kind == Terminal) {
+    } else if (m_kind == Terminal && x11) {
         program = QStringLiteral("xterm");
         args = QStringList{QStringLiteral("-u8"),
                            QStringLiteral("-xrm"),
@@ -323,36 +319,36 @@ bool Receiver::start(XUser& user)
                            m_title,
                            QStringLiteral("-geometry"),
                            m_geometry,
-                           QStringLiteral("-e"),
-                           testHelperPath(QStringLiteral("ttycapture")),
-                           out,
-                           QString::number(m_delay)};
+                           QStringLiteral("-e")} +
+               capture;
+    } else if (m_kind == Terminal) {
+        program = QStringLiteral("foot");
+        args = QStringList{QStringLiteral("--title=") + m_title} + capture;
     }
-    m_window = startWithWindow(m_process, program, args, user, m_title);
-    if (m_window == 0 || (m_kind == Terminal && !waitUntilReady()))
-        return false;
-    // The window manager gives a new window the focus a moment after it appears; a test that
-    // activates another window first would otherwise race it.
-    user.waitForFocus(m_window, 2000);
-    return true;
-}
-
-bool Receiver::start()
-{
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        return startOnWayland();
-    XUser user;
-    return start(user);
-}
-
-bool Receiver::waitUntilReady()
-{
-    const QString ready = m_dir.filePath(QStringLiteral("received.ready"));
-    if (m_window == 0 || !QTest::qWaitFor([&] { return QFile::exists(ready); }, 10000)) {
-        qWarning("the terminal \"%s\" was never made raw: %s", qPrintable(m_title),
+    m_process.start(program, args);
+    m_window = m_process.waitForStarted(5000) ? waitForWindow(m_title, 10000) : 0;
+    const QString ready = out + QStringLiteral(".ready");
+    if (m_window == 0 ||
+        (m_kind == Terminal && !QTest::qWaitFor([&] { return QFile::exists(ready); }, 10000))) {
+        // Says why, with the program's own output, so that a failure on a busy machine explains
+        // itself.
+        qWarning("%s did not show \"%s\" ready to read: %s\n%s", qPrintable(program),
+                 qPrintable(m_title), qPrintable(m_process.errorString()),
                  m_process.readAll().constData());
         return false;
     }
+    // The desktop makes a new window active a moment after it appears; a test that activates
+    // another window first would otherwise race it. On Wayland the window made active last
+    // comes last in the list.
+    if (x11)
+        XUser().waitForFocus(m_window, 2000);
+    else
+        (void)QTest::qWaitFor(
+            [&] {
+                const auto windows = sessionWindows();
+                return !windows.empty() && windows.back().id == m_window;
+            },
+            2000);
     return true;
 }
 
@@ -396,7 +392,8 @@ KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
     // with the desktop there (KDE Plasma), where the desktop looks.
     if (!installedExecutable.isEmpty())
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+               session() == Session::X11 ? QStringLiteral("xcb") : QStringLiteral("wayland"));
     env.remove(QStringLiteral("QT_SCALE_FACTOR"));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -456,26 +453,60 @@ QString KeyflareProgram::storedSetting(const QString& key) const
     return s.value(QStringLiteral("Settings/") + key).toString();
 }
 
-bool KeyflareProgram::start(XUser& user)
+bool KeyflareProgram::start()
 {
-    m_window = startWithWindow(m_process, m_executable, {}, user, QStringLiteral("Keyflare v2.3"));
-    QTest::qWait(200); // lets the window manager finish placing and focusing it
+    m_process.start(m_executable, {});
+    // Under KDE Plasma a new portable copy first says that it has registered itself.
+    const bool started = m_process.waitForStarted(5000) &&
+                         (session() != Session::KWin || pressEnterIn(QStringLiteral("Keyflare")));
+    m_window = started ? waitForWindow(kPanel, 10000) : 0;
+    if (m_window == 0)
+        qWarning("Keyflare did not show its panel: %s", qPrintable(m_process.errorString()));
+    QTest::qWait(300); // listed is not yet ready for a click: the desktop still places it
     return m_window != 0;
 }
 
-void KeyflareProgram::clickControl(XUser& user, QRect units, int button)
+void KeyflareProgram::clickControl(Hand& hand, QRect units, int button)
 {
-    user.clickControl(m_window, PanelGeometry::kWidth, units, button);
+    // A panel just shown may not take the activation yet.
+    (void)QTest::qWaitFor([&] { return desktop().activation.activate(kPanel) != 0; }, 5000);
+    hand.clickControl(kPanel, PanelGeometry::kWidth, units, button);
 }
 
-void KeyflareProgram::clickMacroButton(XUser& user, int number, int button)
+void KeyflareProgram::clickMacroButton(Hand& hand, int number, int button)
 {
-    clickControl(user, PanelGeometry::macroButton(number - 1), button);
+    clickControl(hand, PanelGeometry::macroButton(number - 1), button);
+}
+
+bool KeyflareProgram::pressEnterIn(const QString& title)
+{
+    if (waitForWindow(title, 10000) == 0)
+        return false;
+    Platform keyboard = desktop();
+    return keyboard.keys.inject(keyboard.activation.activate(title), QStringLiteral("{ENTER}")) ==
+           Typing::Done;
+}
+
+Platform KeyflareProgram::desktop()
+{
+    if (!m_desktop)
+        m_desktop = std::make_unique<DesktopPlatform>(QDir::tempPath());
+    return m_desktop->platform();
+}
+
+bool KeyflareProgram::close()
+{
+    if (session() == Session::X11)
+        XUser().closeWindow(m_window);
+    else if (session() == Session::Sway)
+        QProcess::execute(QStringLiteral("swaymsg"),
+                          {QStringLiteral("[title=\"^Keyflare v2.3$\"] kill")});
+    return session() == Session::X11 || session() == Session::Sway;
 }
 
 bool KeyflareProgram::waitForExit(int ms)
 {
-    return m_process.waitForFinished(ms);
+    return QTest::qWaitFor([&] { return !isRunning(); }, ms);
 }
 
 int KeyflareProgram::exitCode() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DesktopServices.h"
 #include "WindowMatch.h"
 
 #include <QByteArray>
@@ -13,49 +14,83 @@
 #include <memory>
 
 struct X11Connection;
+class DesktopPlatform;
 
-// The test's own connection to the X server: finds windows and drives the pointer and keys
-// through XTEST, as a user would.
-class XUser
+// The desktop the test runs in: an X server, or a Wayland compositor (weston lets no program
+// reach another's windows).
+enum class Session
+{
+    X11,
+    Sway,
+    KWin,
+    Weston
+};
+Session session();
+
+// The windows the desktop lists, bottom to top (the active one last on Wayland).
+std::vector<CandidateWindow> sessionWindows();
+// The id of the first window that list() gives titled title, other than except, waiting up to ms;
+// 0 when none.
+quint32 waitForListed(const std::function<std::vector<CandidateWindow>()>& list,
+                      const QString& title, int ms, quint32 except = 0);
+quint32 waitForWindow(const QString& title, int ms = 5000, quint32 except = 0);
+// True once no window has that title any more.
+bool waitForNoWindow(const QString& title, int ms = 5000);
+
+// The test's hand on the desktop, as a user's: a pointer that moves and clicks, and the places
+// of windows as the desktop reports them.
+class Hand
+{
+public:
+    virtual ~Hand() = default;
+    virtual bool ok() const = 0;
+    // The inside of the window titled title, in screen coordinates; empty when none.
+    virtual QRect windowRect(const QString& title) = 0;
+    virtual void moveTo(QPoint p) = 0;
+    // A pointer button going down or up: 1 is the left one, 2 the middle, 3 the right.
+    virtual void press(int button) = 0;
+    virtual void release(int button) = 0;
+    void click(int button = 1);
+    // The middle of a control given by its layout rectangle (1/1440 inch) in the window titled
+    // title, whose inside is windowUnits wide: windows scale their layout to fit their font.
+    QPoint controlCentre(const QString& title, int windowUnits, QRect units);
+    void clickControl(const QString& title, int windowUnits, QRect units, int button = 1);
+    // The hand for the session the test runs in.
+    static std::unique_ptr<Hand> forSession();
+};
+
+// The test's own connection to the X server: the pointer and keys through XTEST, the keyboard
+// layout and its locks.
+class XUser : public Hand
 {
 public:
     XUser();
-    ~XUser();
-    bool ok() const { return m_ok; }
+    ~XUser() override;
+    bool ok() const override { return m_ok; }
 
-    // The first managed window other than except whose title is exactly title, waiting up to
-    // ms; 0 when none.
-    quint32 waitForWindow(const QString& title, int ms = 5000, quint32 except = 0);
+    QRect windowRect(const QString& title) override;
+    void moveTo(QPoint p) override;
+    void press(int button) override;
+    void release(int button) override;
     // Waits until the keyboard focus is in window (or one of its children); false after ms.
     bool waitForFocus(quint32 window, int ms = 5000);
-    // True once no window has that title any more.
-    bool waitForNoWindow(const QString& title, int ms = 5000);
     // Types a keystroke string into the window titled title, as a user at the keyboard would.
     bool typeInto(const QString& title, const QString& keys);
     // The window's inside (client area) in screen coordinates.
     QRect clientRect(quint32 window);
 
-    void moveTo(QPoint p);
-    void click(int button = 1);
-    void press(int button);
-    void release(int button);
     // Presses or releases the key that types keysym on the current map (e.g. XK_Shift_L).
     void key(quint32 keysym, bool down);
     void tap(quint32 keysym);
     // Taps keysym while modifier (e.g. Alt_L, Control_L) is held.
     void chord(quint32 modifier, quint32 keysym);
-    // The middle of a control given by its layout rectangle (1/1440 inch) in a window whose
-    // client area is windowUnits wide, on the screen: windows scale their layout to fit their font.
-    QPoint controlCentre(quint32 window, int windowUnits, QRect units);
-    void clickControl(quint32 window, int windowUnits, QRect units, int button = 1);
-    void sync();
     // Sets the keyboard layout, as a user switching layouts would ("us", "de", "us,de", ...).
     bool setLayout(const QString& layout);
     // Locks a group of a multi-group layout, and the lock modifiers (Caps Lock is 2, Num Lock 16).
     void lockGroup(int group);
     void lockModifiers(int affect, int values);
-    int lockedGroup();
-    int lockedModifiers();
+    // The locked group and the locked modifiers.
+    QPair<int, int> locks();
     // How many keys are down now.
     int keysDown();
     // How many keycodes have no symbol at all (spare keycodes).
@@ -89,17 +124,14 @@ public:
         Gtk,
         TextEdit
     };
-    // geometry: an X geometry in characters and pixels (xterm); delay: how long the receiver
-    // takes for each byte (xterm, microseconds) or each key event (slow client, milliseconds).
+    // geometry: an X geometry in characters and pixels (xterm); delay: how long the slow client
+    // takes for each key event, in milliseconds.
     explicit Receiver(QString title, QString geometry = QStringLiteral("80x10+20+600"),
                       int delay = 0, Kind kind = Terminal);
     ~Receiver();
 
-    // Starts the program and waits until its window exists and it is ready to read.
-    bool start(XUser& user);
-    // The same in a Wayland session (WaylandSession.cpp).
-    bool startOnWayland();
-    // The same in whichever session the test runs in.
+    // Starts the program in the test's session and waits until its window exists, is active and
+    // is ready to read.
     bool start();
     // Ends the program and waits until its window is gone.
     void close();
@@ -112,13 +144,10 @@ public:
     QByteArray settle(int ms = 300) const;
 
 private:
-    bool waitUntilReady();
-
     QString m_title;
     QString m_geometry;
     int m_delay;
     Kind m_kind;
-    bool m_wayland = false;
     QTemporaryDir m_dir;
     QProcess m_process;
     quint32 m_window = 0;
@@ -145,35 +174,33 @@ public:
     void putTargetAndSet(const QString& target, const QStringList& texts);
     QByteArray file(const QString& name) const;
 
-    bool start(XUser& user);
-    // The same in a Wayland session (WaylandSession.cpp); firstWindow: the title of the window
-    // it shows first.
-    bool startOnWayland(const QString& firstWindow = QStringLiteral("Keyflare v2.3"));
+    // Starts the program in the test's session and waits until its panel is ready for a click.
+    bool start();
     quint32 window() const { return m_window; }
-    // Clicks the middle of a control given by its layout rectangle.
-    void clickControl(XUser& user, QRect units, int button = 1);
+    // Brings the panel to the front, as a user would, and clicks the middle of a control given
+    // by its layout rectangle.
+    void clickControl(Hand& hand, QRect units, int button = 1);
     // Clicks macro button number (1 to 48); its button set must be shown.
-    void clickMacroButton(XUser& user, int number, int button = 1);
+    void clickMacroButton(Hand& hand, int number, int button = 1);
+    // Presses Enter in the program's window titled title (a message box, the grabber).
+    bool pressEnterIn(const QString& title);
+    // Closes the panel as its close box would; false where the test cannot.
+    bool close();
     bool waitForExit(int ms = 10000);
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     int exitCode() const;
 
 private:
+    // Keyflare's own services, which find and activate the program's windows for the test.
+    Platform desktop();
+
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_executable;
     QString m_folder;
     quint32 m_window = 0;
+    std::unique_ptr<DesktopPlatform> m_desktop;
 };
-
-// The id of the first window that list() gives titled title, other than except, waiting up to ms;
-// 0 when none.
-quint32 waitForListed(const std::function<std::vector<CandidateWindow>()>& list,
-                      const QString& title, int ms, quint32 except = 0);
-// The windows the Wayland compositor lists (wlroots or KWin).
-std::vector<CandidateWindow> waylandWindows();
-// The id of the Wayland window titled title, waiting up to ms; 0 when none.
-quint32 waitForWaylandWindow(const QString& title, int ms = 5000);
 
 // A window title no other test run shares: base and this process's id.
 QString uniqueTitle(const QString& base);
