@@ -50,8 +50,6 @@ class TestMacroSets : public QObject
 private Q_SLOTS:
     void changedFlagTable_data();
     void changedFlagTable();
-    void autoSaveUsesTheName_data();
-    void autoSaveUsesTheName();
     void saveTrimsTheName();
     void refusesNames_data();
     void refusesNames();
@@ -73,29 +71,29 @@ void TestMacroSets::changedFlagTable_data()
     QTest::addColumn<QString>("nameGiven"); // answer to the name prompt; "-" when not asked
     QTest::addColumn<int>("flagAfter");
     QTest::addColumn<bool>("saved");
+    QTest::addColumn<bool>("autoSave"); // ticked, with the name "mine" in the box unless asked
+    const auto row = [](const char* tag, int command, int flagBefore, const QList<int>& answers,
+                        const QString& nameGiven, int flagAfter, bool saved,
+                        bool autoSave = false) {
+        QTest::newRow(tag) << command << flagBefore << answers << nameGiven << flagAfter << saved
+                           << autoSave;
+    };
     const int yes = Dialogs::Yes, no = Dialogs::No;
-    QTest::newRow("list opened, unchanged: no question")
-        << int(DropDown) << 0 << QList<int>{} << "-" << 0 << false;
-    QTest::newRow("list opened, No clears the flag")
-        << int(DropDown) << 1 << QList<int>{no} << "-" << 0 << false;
-    QTest::newRow("list opened, Yes saves")
-        << int(DropDown) << 1 << QList<int>{yes} << "mine" << 0 << true;
-    QTest::newRow("list opened, prompt left empty still clears")
-        << int(DropDown) << 1 << QList<int>{yes} << "" << 0 << false;
-    QTest::newRow("Clear, No: unchanged") << int(Clear) << 1 << QList<int>{no} << "-" << 1 << false;
-    QTest::newRow("Clear, Yes, No to saving")
-        << int(Clear) << 1 << QList<int>{yes, no} << "-" << 0 << false;
-    QTest::newRow("Clear, Yes, Yes to saving")
-        << int(Clear) << 1 << QList<int>{yes, yes} << "mine" << 0 << true;
-    QTest::newRow("Clear unchanged asks only to clear")
-        << int(Clear) << 0 << QList<int>{yes} << "-" << 0 << false;
-    QTest::newRow("closing, Yes with the prompt left empty still closes")
-        << int(Close) << 1 << QList<int>{yes} << "" << 1 << false;
-    QTest::newRow("closing, No") << int(Close) << 1 << QList<int>{no} << "-" << 1 << false;
-    QTest::newRow("closing, Yes saves")
-        << int(Close) << 1 << QList<int>{yes} << "mine" << 0 << true;
-    QTest::newRow("closing, Cancel keeps everything")
-        << int(Close) << 1 << QList<int>{int(Dialogs::Cancel)} << "-" << 1 << false;
+    row("list opened, unchanged: no question", DropDown, 0, {}, "-", 0, false);
+    row("list opened, No clears the flag", DropDown, 1, {no}, "-", 0, false);
+    row("list opened, Yes saves", DropDown, 1, {yes}, "mine", 0, true);
+    row("list opened, prompt left empty still clears", DropDown, 1, {yes}, "", 0, false);
+    row("Clear, No: unchanged", Clear, 1, {no}, "-", 1, false);
+    row("Clear, Yes, No to saving", Clear, 1, {yes, no}, "-", 0, false);
+    row("Clear, Yes, Yes to saving", Clear, 1, {yes, yes}, "mine", 0, true);
+    row("Clear unchanged asks only to clear", Clear, 0, {yes}, "-", 0, false);
+    row("closing, Yes with the prompt left empty still closes", Close, 1, {yes}, "", 1, false);
+    row("closing, No", Close, 1, {no}, "-", 1, false);
+    row("closing, Yes saves", Close, 1, {yes}, "mine", 0, true);
+    row("closing, Cancel keeps everything", Close, 1, {int(Dialogs::Cancel)}, "-", 1, false);
+    row("closing with AutoSave and a name: saved silently", Close, 1, {}, "-", 0, true, true);
+    row("closing with AutoSave, no name: the prompt still asks", Close, 1, {}, "mine", 0, true,
+        true);
 }
 
 void TestMacroSets::changedFlagTable()
@@ -106,8 +104,12 @@ void TestMacroSets::changedFlagTable()
     QFETCH(QString, nameGiven);
     QFETCH(int, flagAfter);
     QFETCH(bool, saved);
+    QFETCH(bool, autoSave);
     Panel p;
     Sender& s = p.start();
+    s.AutoSave->setChecked(autoSave);
+    if (autoSave && nameGiven == "-")
+        s.Combo1->setEditText("mine");
     s.setText(0, QStringLiteral("edited"));
     s.setMacroSetChanged(flagBefore);
     p.fake.answers = answers;
@@ -126,30 +128,6 @@ void TestMacroSets::changedFlagTable()
     if (flagBefore == 1 && !answers.isEmpty() && (command != Clear || answers[0] == Dialogs::Yes))
         QVERIFY(p.fake.messages.contains(question(QString())));
     QVERIFY2(p.fake.unexpected.isEmpty(), qPrintable(p.fake.unexpected.join('|')));
-}
-
-void TestMacroSets::autoSaveUsesTheName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("with a name: silent") << "work";
-    QTest::newRow("without a name: the prompt still asks") << "";
-}
-
-void TestMacroSets::autoSaveUsesTheName()
-{
-    QFETCH(QString, name);
-    Panel p;
-    Sender& s = p.start();
-    s.AutoSave->setChecked(true);
-    s.Combo1->setEditText(name);
-    s.setText(0, QStringLiteral("auto"));
-    s.setMacroSetChanged(1);
-    p.fake.inputAnswers = {"asked"};
-    QVERIFY(s.Form_QueryUnload());
-    QVERIFY(p.fake.messages.isEmpty());
-    QCOMPARE(p.fake.inputPrompts.size(), name.isEmpty() ? 1 : 0);
-    const QString saved = name.isEmpty() ? QStringLiteral("asked") : name;
-    QCOMPARE(MacroSetFile::read(p.file(saved + ".mcs")).first().text, QStringLiteral("auto"));
 }
 
 void TestMacroSets::saveTrimsTheName()

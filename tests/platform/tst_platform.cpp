@@ -45,21 +45,17 @@ void TestPlatform::parsesKeystrokeStrings_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("strokes"); // "-" when refused
-    QTest::newRow("key names in any case") << "a{ENTER}{tab}"
-                                           << "a<E><T>";
-    QTest::newRow("the TAB character is the Tab key") << "a\tb"
-                                                      << "a<T>b";
-    QTest::newRow("bare plus") << "a+b"
-                               << "-";
-    QTest::newRow("bare brace") << "{"
-                                << "-";
-    QTest::newRow("unterminated") << "{ENTER"
-                                  << "-";
-    QTest::newRow("unknown key") << "{F5}"
-                                 << "-";
-    QTest::newRow("bare closing") << "}"
-                                  << "-";
-    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) << "-";
+    const auto row = [](const char* tag, const QString& keys, const QString& strokes) {
+        QTest::newRow(tag) << keys << strokes;
+    };
+    row("key names in any case", "a{ENTER}{tab}", "a<E><T>");
+    row("the TAB character is the Tab key", "a\tb", "a<T>b");
+    row("bare plus", "a+b", "-");
+    row("bare brace", "{", "-");
+    row("unterminated", "{ENTER", "-");
+    row("unknown key", "{F5}", "-");
+    row("bare closing", "}", "-");
+    row("lone surrogate", QString(QChar(0xD800)), "-");
 }
 
 void TestPlatform::parsesKeystrokeStrings()
@@ -146,14 +142,14 @@ void TestPlatform::choosesProgramFolder_data()
     QTest::addColumn<QString>("installedBinDir");
     QTest::addColumn<QString>("expected");
     const QString tmp = QDir::tempPath();
-    QTest::newRow("portable copy") << tmp << "/usr/local/bin" << tmp + "/";
-    QTest::newRow("installed copy") << tmp << tmp << "/home/u/.local/share/Keyflare/";
-    QTest::newRow("system folder") << "/usr/bin"
-                                   << "/opt/kf/bin"
-                                   << "/home/u/.local/share/Keyflare/";
-    QTest::newRow("root folder keeps one slash") << "/"
-                                                 << "/usr/bin"
-                                                 << "/";
+    const auto row = [](const char* tag, const QString& exeDir, const QString& installed,
+                        const QString& expected) {
+        QTest::newRow(tag) << exeDir << installed << expected;
+    };
+    row("portable copy", tmp, "/usr/local/bin", tmp + "/");
+    row("installed copy", tmp, tmp, "/home/u/.local/share/Keyflare/");
+    row("system folder", "/usr/bin", "/opt/kf/bin", "/home/u/.local/share/Keyflare/");
+    row("root folder keeps one slash", "/", "/usr/bin", "/");
 }
 
 void TestPlatform::choosesProgramFolder()

@@ -28,8 +28,6 @@ private Q_SLOTS:
     void decodesAndEncodes();
     void readsTitleList_data();
     void readsTitleList();
-    void writesTitleList_data();
-    void writesTitleList();
     void failedWritesKeepTheOldFile();
     void writesDefaultMacroSetByteForByte();
     void readsMacroSetLayouts_data();
@@ -98,27 +96,6 @@ void TestStorage::readsTitleList()
     QCOMPARE(TitleList::read(path), titles);
 }
 
-void TestStorage::writesTitleList_data()
-{
-    QTest::addColumn<QStringList>("titles");
-    QTest::addColumn<QByteArray>("file");
-    QTest::newRow("empty list, empty file") << QStringList{} << QByteArray();
-    QTest::newRow("CR LF after every line, Windows-1252")
-        << QStringList{"a", "Café"} << QByteArray("a\r\nCaf\xe9\r\n");
-}
-
-void TestStorage::writesTitleList()
-{
-    QFETCH(QStringList, titles);
-    QFETCH(QByteArray, file);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(TitleList::fileName());
-    writeFile(path, "old contents that are longer\r\n");
-    QString error;
-    QVERIFY(TitleList::write(path, titles, &error));
-    QCOMPARE(readFile(path), file);
-}
-
 // A write that cannot happen (a read-only folder, a full disk) says why and leaves the old file.
 void TestStorage::failedWritesKeepTheOldFile()
 {
@@ -155,56 +132,46 @@ void TestStorage::readsMacroSetLayouts_data()
 {
     QTest::addColumn<QByteArray>("file"); // "<none>": no file
     QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("caption"); // of the last record read
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("last"); // the caption and text of the last record read
     QByteArray full = "[Keyflare 1.07]\r\n";
     for (int k = 1; k <= 48; ++k)
         full += "C" + QByteArray::number(k) + "\r\nT" + QByteArray::number(k) + "\r\n";
-    QTest::newRow("no file") << QByteArray("<none>") << 0 << ""
-                             << "";
-    QTest::newRow("header only") << QByteArray("[Keyflare 1.07]\r\n") << 0 << ""
-                                 << "";
-    QTest::newRow("captioned, extra lines never read") << full + "more\r\n"
-                                                       << 48 << "C48"
-                                                       << "T48";
+    const QStringList last{"C48", "T48"};
+    const QByteArray x300(300, 'x');
+    QTest::newRow("no file") << QByteArray("<none>") << 0 << QStringList{};
+    QTest::newRow("header only") << QByteArray("[Keyflare 1.07]\r\n") << 0 << QStringList{};
+    QTest::newRow("captioned, extra lines never read") << full + "more\r\n" << 48 << last;
     QTest::newRow("ends after the caption of button 10")
-        << full.left(full.indexOf("C10\r\n") + 5) << 9 << "C9"
-        << "T9";
-    QTest::newRow("last line without CR LF") << full.chopped(2) << 48 << "C48"
-                                             << "T48";
-    QTest::newRow("LF line ends") << QByteArray(full).replace("\r\n", "\n") << 48 << "C48"
-                                  << "T48";
-    QTest::newRow("header after a byte-order mark") << "\xef\xbb\xbf" + full << 48 << "C48"
-                                                    << "T48";
+        << full.left(full.indexOf("C10\r\n") + 5) << 9 << QStringList{"C9", "T9"};
+    QTest::newRow("last line without CR LF") << full.chopped(2) << 48 << last;
+    QTest::newRow("LF line ends") << QByteArray(full).replace("\r\n", "\n") << 48 << last;
+    QTest::newRow("header after a byte-order mark") << "\xef\xbb\xbf" + full << 48 << last;
     QTest::newRow("header with a blank is text-only")
-        << QByteArray("[Keyflare 1.07] \r\nsecond\r\n") << 2 << "second..."
-        << "second";
-    QTest::newRow("text-only empty line") << QByteArray("\r\nx\r\n") << 2 << "x..."
-                                          << "x";
-    QTest::newRow("text-only stops at 48") << QByteArray("line\r\n").repeated(60) << 48 << "line..."
-                                           << "line";
+        << QByteArray("[Keyflare 1.07] \r\nsecond\r\n") << 2 << QStringList{"second...", "second"};
+    QTest::newRow("text-only empty line")
+        << QByteArray("\r\nx\r\n") << 2 << QStringList{"x...", "x"};
+    QTest::newRow("text-only stops at 48")
+        << QByteArray("line\r\n").repeated(60) << 48 << QStringList{"line...", "line"};
     QTest::newRow("over-long lines loaded whole")
-        << "[Keyflare 1.07]\r\n" + QByteArray(300, 'x') + "\r\n" + QByteArray(300, 'x') + "\r\n"
-        << 1 << QString(300, 'x') << QString(300, 'x');
+        << "[Keyflare 1.07]\r\n" + x300 + "\r\n" + x300 + "\r\n"
+        << 1 << QStringList{QString(300, 'x'), QString(300, 'x')};
     QTest::newRow("10 MB on one line")
-        << QByteArray(10 << 20, 'x') << 1 << QString(13, 'x') + "..." << QString(10 << 20, 'x');
+        << QByteArray(10 << 20, 'x') << 1
+        << QStringList{QString(13, 'x') + "...", QString(10 << 20, 'x')};
 }
 
 void TestStorage::readsMacroSetLayouts()
 {
     QFETCH(QByteArray, file);
     QFETCH(int, count);
-    QFETCH(QString, caption);
-    QFETCH(QString, text);
+    QFETCH(QStringList, last);
     QTemporaryDir dir;
     if (file != "<none>")
         writeFile(dir.filePath("m.mcs"), file);
     const QVector<MacroSlot> slots = MacroSetFile::read(dir.filePath("m.mcs"));
     QCOMPARE(slots.size(), count);
-    if (count > 0) {
-        QCOMPARE(slots.last().caption, caption);
-        QCOMPARE(slots.last().text, text);
-    }
+    if (count > 0)
+        QCOMPARE(QStringList({slots.last().caption, slots.last().text}), last);
 }
 
 void TestStorage::listsCatalogue()
