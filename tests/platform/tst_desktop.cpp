@@ -10,7 +10,6 @@
 #include "x11/X11Desktop.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTest>
 #include <QThread>
 #include <linux/input-event-codes.h>
@@ -130,24 +129,19 @@ void TestDesktop::typesAnyText_data()
     }
     if (session() != Session::X11)
         return;
-    QTest::newRow("xterm, every character, us") << term << 0 << "us" << 0 << false << every;
     QTest::newRow("xterm, every character, de") << term << 0 << "de" << 0 << false << every;
     QTest::newRow("xterm, every character, fr") << term << 0 << "fr" << 0 << false << every;
     QTest::newRow("xterm, every character, us,de with de locked, locks")
         << term << 0 << "us,de" << 1 << true << every;
-    QTest::newRow("xterm, us") << term << 0 << "us" << 0 << false << kAnyText;
     QTest::newRow("xterm, de, locks") << term << 0 << "de" << 0 << true << kAnyText;
-    QTest::newRow("slow receiver, 5 ms a key") << slow << 5 << "us" << 0 << false << kAnyText;
     QTest::newRow("GTK 3, de, locks") << gtk << 0 << "de" << 0 << true << kAnyText;
     QTest::newRow("GTK 3, us,de with de locked") << gtk << 0 << "us,de" << 1 << false << kAnyText;
     QTest::newRow("Qt 6, de, locks") << qt << 0 << "de" << 0 << true << kAnyText;
     QTest::newRow("Qt 6, us,de with de locked") << qt << 0 << "us,de" << 1 << false << kAnyText;
-    QTest::newRow("xterm, 231 distinct") << term << 0 << "us" << 0 << false << wide;
     QTest::newRow("xterm, 231 distinct, de, locks") << term << 0 << "de" << 0 << true << wide;
     QTest::newRow("Qt 6, 231 distinct, us,de with de locked")
         << qt << 0 << "us,de" << 1 << false << wide;
     QTest::newRow("slow receiver, 231 distinct") << slow << 5 << "us" << 0 << false << wide;
-    QTest::newRow("GTK 3, more than fits at once") << gtk << 0 << "us" << 0 << false << longer;
     QTest::newRow("Qt 6, more than fits at once") << qt << 0 << "us" << 0 << false << longer;
     QTest::newRow("GTK 3, more than fits at once, locks")
         << gtk << 0 << "de" << 0 << true << longer;
@@ -326,57 +320,24 @@ void TestDesktop::typesNothingIntoAClosedWindow()
         QCOMPARE(x().keysDown(), 0);
 }
 
+// The X server goes away under the backend: nothing is reached, and nothing breaks.
 void TestDesktop::survivesALostXServer()
 {
     X11Desktop nowhere(QStringLiteral(":6553"));
     QVERIFY(!nowhere.activate(QStringLiteral("anything")));
     QVERIFY(nowhere.lastError().contains(QStringLiteral("connect")));
 
-    // A server of our own, which we stop under the backend's feet and start again on the same
-    // display. The first picks a free display itself; each ends cleanly, leaving no lock behind.
-    QString display;
-    const auto startServer = [&](QProcess& server) {
-        // -noreset: the server would otherwise reset, and refuse connections a moment, when the
-        // probe below disconnects.
-        QStringList args{QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                         QStringLiteral("-noreset")};
-        args << (display.isEmpty() ? QStringList{QStringLiteral("-displayfd"), QStringLiteral("1")}
-                                   : QStringList{display});
-        server.start(QStringLiteral("Xvfb"), args);
-        if (display.isEmpty() && server.waitForReadyRead(10000))
-            display = QLatin1Char(':') + QString::fromLatin1(server.readLine().trimmed());
-        X11Desktop probe(display);
-        return !display.isEmpty() && QTest::qWaitFor([&] { return probe.isConnected(); }, 10000);
-    };
-    // While no server runs there, a lock file of ours keeps X servers that others start from
-    // taking the display (they skip a display locked by a living process).
-    QFile lock;
-    const auto stopServer = [&](QProcess& server) {
-        server.terminate();
-        server.waitForFinished(5000);
-        lock.setFileName(QStringLiteral("/tmp/.X%1-lock").arg(display.mid(1)));
-        if (lock.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            lock.write(QByteArray::number(QCoreApplication::applicationPid()).rightJustified(10) +
-                       "\n");
-        lock.close();
-    };
-    QProcess server;
-    if (!startServer(server))
-        QSKIP("cannot start a second X server here");
-    X11Desktop desktop(display);
-    QVERIFY(desktop.isConnected());
-    stopServer(server);
+    QProcess server; // a server of our own, on a display it picks itself
+    server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QVERIFY2(server.waitForReadyRead(10000), "a second X server starts");
+    X11Desktop desktop(QLatin1Char(':') + QString::fromLatin1(server.readLine().trimmed()));
+    QVERIFY(QTest::qWaitFor([&] { return desktop.isConnected(); }, 10000));
+    server.terminate();
+    QVERIFY(server.waitForFinished(5000));
     QVERIFY(!desktop.activate(QStringLiteral("anything")));
     QCOMPARE(desktop.inject(1, QStringLiteral("abc")), Typing::Unavailable);
     QVERIFY(desktop.windowUnderPointer().id == 0);
-
-    QProcess again;
-    lock.remove();
-    QVERIFY(startServer(again));
-    // A broken connection is replaced on the next use.
-    QVERIFY2(desktop.isConnected(), qPrintable(desktop.lastError()));
-    stopServer(again);
-    lock.remove();
 }
 
 // The backend stamps activation requests with a server time, which it learns from an event on a

@@ -1,12 +1,10 @@
-// The platform's pure logic: keystroke strings, window matching, checking a change of the key
-// map, titles in COMPOUND_TEXT, and where the program keeps its files. Which key types which
-// character is proven where it counts, by typing into real programs.
+// The platform's pure logic: keystroke strings, window matching, titles in COMPOUND_TEXT, and
+// where the program keeps its files. Which key types which character is proven where it counts,
+// by typing into real programs.
 #include "DesktopServices.h"
 #include "KeystrokeString.h"
 #include "WindowMatch.h"
 #include "x11/CompoundText.h"
-#include "x11/KeyPacking.h"
-#include "x11/X11Connection.h"
 
 #include <QDir>
 #include <QTest>
@@ -32,8 +30,6 @@ private Q_SLOTS:
     void parsesKeystrokeStrings();
     void choosesTargetWindow_data();
     void choosesTargetWindow();
-    void detectsAMapChangeNotTaken_data();
-    void detectsAMapChangeNotTaken();
     void decodesCompoundText_data();
     void decodesCompoundText();
     void choosesProgramFolder_data();
@@ -106,34 +102,6 @@ void TestPlatform::choosesTargetWindow()
     for (CandidateWindow& w : windows)
         w.ownWindow = true;
     QCOMPARE(chooseTargetWindow(windows, target), 0u);
-}
-
-void TestPlatform::detectsAMapChangeNotTaken_data()
-{
-    QTest::addColumn<QList<uint>>("held"); // what the server reports for the keycode
-    QTest::addColumn<bool>("taken");
-    const uint zhe = 0x6d6, ZHE = 0x6f6, omega = 0x7f9; // Cyrillic_zhe, Cyrillic_ZHE, Greek_omega
-    QTest::newRow("as sent") << QList<uint>{zhe, ZHE, omega, omega, 0, 0, 0, 0} << true;
-    QTest::newRow("a repeated symbol kept once")
-        << QList<uint>{zhe, ZHE, omega, 0, 0, 0, 0, 0} << true;
-    QTest::newRow("groups it does not use, filled")
-        << QList<uint>{zhe, ZHE, omega, omega, zhe, ZHE, omega, omega} << true;
-    QTest::newRow("refused: still empty") << QList<uint>{0, 0, 0, 0, 0, 0, 0, 0} << false;
-    QTest::newRow("another program's change")
-        << QList<uint>{zhe, omega, omega, omega, 0, 0, 0, 0} << false;
-}
-
-// A change of the map counts only when the server holds it afterwards.
-void TestPlatform::detectsAMapChangeNotTaken()
-{
-    QFETCH(QList<uint>, held);
-    QFETCH(bool, taken);
-    X11Connection::CoreMap map;
-    map.first = 8;
-    map.perKeycode = KeyPacking::kColumns;
-    map.syms.assign(held.begin(), held.end());
-    const KeyPacking::Row sent{0x6d6, 0x6f6, 0x7f9, 0x7f9, 0, 0, 0, 0};
-    QCOMPARE(X11Connection::rowHolds(map, 8, sent), taken);
 }
 
 void TestPlatform::choosesProgramFolder_data()
