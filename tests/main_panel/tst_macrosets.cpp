@@ -133,7 +133,7 @@ void TestMacroSets::changedFlagTable()
 void TestMacroSets::saveTrimsTheName()
 {
     Panel p;
-    p.put("other.mcs", macroSetBytes("x"));
+    p.put("other.mcs", macroSetBytes({"x"}));
     Sender& s = p.start();
     s.setMacroSetChanged(1);
     s.Combo1->setEditText("  offered  ");
@@ -188,7 +188,7 @@ void TestMacroSets::failedSaveLosesNothing()
     QFETCH(int, command);
     QFETCH(QList<int>, answers);
     ReadOnlyFolder folder;
-    const QByteArray old = macroSetBytes("old");
+    const QByteArray old = macroSetBytes({"old"});
     folder.put("set.mcs", old);
     if (!folder.lock())
         QSKIP("cannot make a read-only folder here");
@@ -212,8 +212,8 @@ void TestMacroSets::failedSaveLosesNothing()
 void TestMacroSets::deletesSets()
 {
     Panel p;
-    p.put("alpha.mcs", macroSetBytes("A"));
-    p.put("beta.mcs", macroSetBytes("B"));
+    p.put("alpha.mcs", macroSetBytes({"A"}));
+    p.put("beta.mcs", macroSetBytes({"B"}));
     Sender& s = p.start();
     s.setText(5, QStringLiteral("unsaved"));
     s.setMacroSetChanged(1);
@@ -253,7 +253,7 @@ void TestMacroSets::namesMatchFilesWithoutCase()
     QFETCH(QString, name);
     QFETCH(QString, listed);
     Panel p;
-    p.put(name + ".mcs", macroSetBytes("set text"));
+    p.put(name + ".mcs", macroSetBytes({"set text"}));
     Sender& s = p.start();
     QCOMPARE(p.catalogue(), QStringList{listed});
     QCOMPARE(s.text(0), QStringLiteral("set text"));
@@ -269,8 +269,8 @@ void TestMacroSets::namesMatchFilesWithoutCase()
 void TestMacroSets::pickDuringLoadWaitsForIt()
 {
     Panel p;
-    p.put("alpha.mcs", macroSetBytes("A"));
-    p.put("beta.mcs", macroSetBytes("B"));
+    p.put("alpha.mcs", macroSetBytes({"A"}));
+    p.put("beta.mcs", macroSetBytes({"B"}));
     Sender& s = p.start();
     int yields = 0;
     p.fake.onYield = [&] {
@@ -294,7 +294,7 @@ void TestMacroSets::pickDuringLoadWaitsForIt()
 void TestMacroSets::saveKeepsItsSnapshot()
 {
     Panel p;
-    p.put("other.mcs", macroSetBytes("other"));
+    p.put("other.mcs", macroSetBytes({"other"}));
     Sender& s = p.start();
     s.Combo1->setEditText("snap");
     s.AutoSave->setChecked(true);
@@ -321,8 +321,8 @@ void TestMacroSets::saveKeepsItsSnapshot()
 void TestMacroSets::vanishedFilesLoadDefaults()
 {
     Panel p;
-    p.put("alpha.mcs", macroSetBytes("A"));
-    p.put("beta.mcs", macroSetBytes("B"));
+    p.put("alpha.mcs", macroSetBytes({"A"}));
+    p.put("beta.mcs", macroSetBytes({"B"}));
     Sender& s = p.start();
     // Replaced by a folder after the list was read: the buttons keep their defaults, silently;
     // a save says why it failed.

@@ -10,16 +10,6 @@
 #include <QTest>
 #include <memory>
 
-// A macro-set file whose 48 captions are "C1".. and texts "1".., the first text given.
-inline QByteArray macroSetBytes(const QByteArray& firstText)
-{
-    QByteArray out = "[Keyflare 1.07]\r\n";
-    for (int k = 1; k <= 48; ++k)
-        out += "C" + QByteArray::number(k) + "\r\n" + (k == 1 ? firstText : QByteArray::number(k)) +
-               "\r\n";
-    return out;
-}
-
 // The main panel on the recording fake, in a program folder of its own.
 struct Panel
 {

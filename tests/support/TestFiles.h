@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QStringList>
 #include <QTest>
 
 inline void writeFile(const QString& path, const QByteArray& bytes)
@@ -15,4 +16,14 @@ inline QByteArray readFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A macro-set file whose 48 captions are "C1".. and texts "1"..; texts replace the first ones.
+inline QByteArray macroSetBytes(const QStringList& texts)
+{
+    QByteArray out = "[Keyflare 1.07]\r\n";
+    for (int k = 0; k < 48; ++k)
+        out += "C" + QByteArray::number(k + 1) + "\r\n" +
+               (k < texts.size() ? texts[k].toUtf8() : QByteArray::number(k + 1)) + "\r\n";
+    return out;
 }

@@ -2,6 +2,7 @@
 
 #include "DesktopPlatform.h"
 #include "PanelGeometry.h"
+#include "TestFiles.h"
 #include "WaylandSession.h"
 #include "x11/X11Connection.h"
 #include "x11/X11Desktop.h"
@@ -409,18 +410,12 @@ KeyflareProgram::~KeyflareProgram()
 
 void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
 {
-    QFile f(m_folder + name);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(bytes);
+    writeFile(m_folder + name, bytes);
 }
 
 void KeyflareProgram::putSet(const QString& name, const QStringList& texts)
 {
-    QByteArray set = "[Keyflare 1.07]\r\n";
-    for (int k = 0; k < 48; ++k)
-        set +=
-            "C\r\n" + (k < texts.size() ? texts[k].toUtf8() : QByteArray::number(k + 1)) + "\r\n";
-    putFile(name + QStringLiteral(".mcs"), set);
+    putFile(name + QStringLiteral(".mcs"), macroSetBytes(texts));
 }
 
 void KeyflareProgram::putTargetAndSet(const QString& target, const QStringList& texts)
@@ -431,8 +426,7 @@ void KeyflareProgram::putTargetAndSet(const QString& target, const QStringList& 
 
 QByteArray KeyflareProgram::file(const QString& name) const
 {
-    QFile f(m_folder + name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    return readFile(m_folder + name);
 }
 
 static QString settingsPath(const QTemporaryDir& dir)
