@@ -50,7 +50,6 @@ class TestMacroSets : public QObject
 private Q_SLOTS:
     void changedFlagTable_data();
     void changedFlagTable();
-    void saveTrimsTheName();
     void refusesNames_data();
     void refusesNames();
     void failedSaveLosesNothing_data();
@@ -81,7 +80,7 @@ void TestMacroSets::changedFlagTable_data()
     const int yes = Dialogs::Yes, no = Dialogs::No;
     row("list opened, unchanged: no question", DropDown, 0, {}, "-", 0, false);
     row("list opened, No clears the flag", DropDown, 1, {no}, "-", 0, false);
-    row("list opened, Yes saves", DropDown, 1, {yes}, "mine", 0, true);
+    row("list opened, Yes saves under the name trimmed", DropDown, 1, {yes}, "  mine ", 0, true);
     row("list opened, prompt left empty still clears", DropDown, 1, {yes}, "", 0, false);
     row("Clear, No: unchanged", Clear, 1, {no}, "-", 1, false);
     row("Clear, Yes, No to saving", Clear, 1, {yes, no}, "-", 0, false);
@@ -128,21 +127,6 @@ void TestMacroSets::changedFlagTable()
     if (flagBefore == 1 && !answers.isEmpty() && (command != Clear || answers[0] == Dialogs::Yes))
         QVERIFY(p.fake.messages.contains(question(QString())));
     QVERIFY2(p.fake.unexpected.isEmpty(), qPrintable(p.fake.unexpected.join('|')));
-}
-
-void TestMacroSets::saveTrimsTheName()
-{
-    Panel p;
-    p.put("other.mcs", macroSetBytes({"x"}));
-    Sender& s = p.start();
-    s.setMacroSetChanged(1);
-    s.Combo1->setEditText("  offered  ");
-    p.fake.inputAnswers = {"  My Set  "};
-    QCOMPARE(s.Command2_Click(), Sender::SaveResult::Saved);
-    QCOMPARE(p.fake.inputPrompts, QStringList{"\r\n\r\n\r\nEnter a name for this Macro-Set."});
-    QCOMPARE(p.catalogue(), QStringList({"MY SET", "other"}));
-    QCOMPARE(s.Combo1->currentText(), QStringLiteral("My Set"));
-    QCOMPARE(s.macroSetChanged(), 0);
 }
 
 void TestMacroSets::refusesNames_data()
@@ -217,9 +201,11 @@ void TestMacroSets::deletesSets()
     Sender& s = p.start();
     s.setText(5, QStringLiteral("unsaved"));
     s.setMacroSetChanged(1);
+    p.ctrlD(s.Combo1, 1, Dialogs::No);
+    QCOMPARE(files(p.file("")), QStringList({"alpha.mcs", "beta.mcs"}));
     p.ctrlD(s.Combo1, 1, Dialogs::Yes);
-    QCOMPARE(p.fake.messages, QStringList{"DELETE macro set > beta < ?"});
-    QCOMPARE(p.fake.styles, QList<int>{Dialogs::YesNo | Dialogs::Question});
+    QCOMPARE(p.fake.messages, QStringList(2, "DELETE macro set > beta < ?"));
+    QCOMPARE(p.fake.styles.last(), Dialogs::YesNo | Dialogs::Question);
     QCOMPARE(files(p.file("")), QStringList{"alpha.mcs"});
     QCOMPARE(p.catalogue(), QStringList{"ALPHA"});
     QCOMPARE(s.text(0), QStringLiteral("A")); // the first set is loaded
@@ -234,7 +220,8 @@ void TestMacroSets::deletesSets()
     // Nothing selected (a typed name): nothing asked.
     s.Combo1->setEditText("typed");
     QTest::keyClick(s.Combo1, Qt::Key_D, Qt::ControlModifier);
-    QCOMPARE(p.fake.messages.size(), 2);
+    QCOMPARE(p.fake.messages.size(), 3);
+    QCOMPARE(s.Combo1->currentText(), QStringLiteral("typed")); // Ctrl+D itself is swallowed
 }
 
 void TestMacroSets::namesMatchFilesWithoutCase_data()

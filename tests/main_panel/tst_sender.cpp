@@ -4,10 +4,7 @@
 #include "ReadOnlyFolder.h"
 
 #include <QAccessible>
-#include <QApplication>
 #include <QGuiApplication>
-#include <QLineEdit>
-#include <QRadioButton>
 #include <QScreen>
 
 Q_DECLARE_METATYPE(Typing)
@@ -27,12 +24,10 @@ private Q_SLOTS:
     void reportsFailedSend_data();
     void reportsFailedSend();
     void ignoresReleasesWhileBusy();
-    void sendsOnRealMouseRelease();
     void namesEveryControlForScreenReaders();
     void savesTitlesAtClosing_data();
     void savesTitlesAtClosing();
     void readOnlyFolderKeepsWindowOpen();
-    void ctrlDNeedsASelection();
 };
 
 // Only the value 1 ticks a box, a position off every screen moves to the corner of the first,
@@ -112,12 +107,6 @@ void TestSender::reportsFailedSend_data()
         << true << 0 << Typing::Unavailable << "Unable to communicate with Notes ";
     QTest::newRow("focus lost at Enter")
         << true << 1 << Typing::FocusLost << "Typing into Notes  stopped: another window took";
-    QTest::newRow("modifier held") << true << 0 << Typing::ModifiersHeld
-                                   << "Nothing was typed into Notes : a Shift, Ctrl or Alt";
-    QTest::newRow("untypable") << true << 0 << Typing::Untypable
-                               << "Nothing was typed into Notes : the text holds characters";
-    QTest::newRow("earlier text still being read")
-        << true << 0 << Typing::Busy << "Nothing was typed into Notes : the window that received";
     // A desktop that lets no program reach other windows says so, whatever the title.
     QTest::newRow("desktop reaches no window")
         << true << -1 << Typing::Done << "This desktop lets no program type";
@@ -181,26 +170,6 @@ void TestSender::ignoresReleasesWhileBusy()
     QCOMPARE(p.fake.injected, QStringList({"original", "{ENTER}"}));
     QCOMPARE(editorOpened, 0);
     QCOMPARE(s.text(0), QStringLiteral("1")); // cleared meanwhile
-}
-
-void TestSender::sendsOnRealMouseRelease()
-{
-    Panel p;
-    p.fake.windowTitles = {QStringLiteral("Notes")};
-    Sender& s = p.start();
-    s.ProgTitle->setEditText(QStringLiteral("Notes"));
-    s.CarageRt->setChecked(false);
-    s.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&s));
-    MacroButton* five = s.Command1[4];
-    QTest::mouseClick(five, Qt::LeftButton);
-    // Moving off the button before letting go still sends.
-    QTest::mousePress(five, Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseRelease(five, Qt::LeftButton, {}, QPoint(-40, 60));
-    // The keyboard sends nothing.
-    QTest::keyClick(five, Qt::Key_Space);
-    QTest::keyClick(five, Qt::Key_Return);
-    QCOMPARE(p.fake.injected, QStringList({"5", "5"}));
 }
 
 void TestSender::namesEveryControlForScreenReaders()
@@ -293,23 +262,6 @@ void TestSender::readOnlyFolderKeepsWindowOpen()
     QCOMPARE(p.fake.styles.last(), int(Dialogs::OkOnly | Dialogs::Exclamation));
     QCOMPARE(readFile(folder.path() + "Keyflare.ini"), QByteArray("A\r\nB\r\n"));
     QVERIFY(s.titleListChanged()); // still unsaved: the next close asks again
-}
-
-void TestSender::ctrlDNeedsASelection()
-{
-    Panel p;
-    p.put("Keyflare.ini", "A\r\nB\r\n");
-    Sender& s = p.start();
-    QLineEdit* edit = s.ProgTitle->lineEdit();
-    edit->setText(QStringLiteral("typed"));
-    QTest::keyClick(s.ProgTitle, Qt::Key_D, Qt::ControlModifier);
-    QVERIFY(p.fake.messages.isEmpty());
-    QTest::keyClicks(s.ProgTitle, QStringLiteral("xy"));
-    QCOMPARE(edit->text(), QStringLiteral("typedxy")); // Ctrl+D itself is swallowed
-    p.ctrlD(s.ProgTitle, 1, Dialogs::No);
-    QCOMPARE(p.fake.messages, QStringList{QStringLiteral("Are you sure you want to remove B?")});
-    QCOMPARE(p.fake.styles, QList<int>{Dialogs::YesNo | Dialogs::Question});
-    QCOMPARE(s.ProgTitle->count(), 2);
 }
 
 QTEST_MAIN(TestSender)
