@@ -10,7 +10,6 @@
 #include "XSession.h"
 
 #include <QTest>
-#include <xkbcommon/xkbcommon-keysyms.h>
 
 namespace {
 namespace P = PanelGeometry;
@@ -210,21 +209,21 @@ void TestSending::editsAButtonAndSendsIt()
     app.clickMacroButton(x(), 1, 3);
     const QString editor = QStringLiteral("Keyflare Button Manager");
     QVERIFY(x().waitForFocus(waitForWindow(editor)));
-    x().tap(XKB_KEY_x); // into the caption: a pending change
+    x().keys(QStringLiteral("x")); // into the caption: a pending change
 
     x().clickControl(editor, EditorGeometry::kWidth, kSelectorDown);
     QVERIFY(waitForWindow(QStringLiteral("Keyflare")) != 0);
-    QTest::qWait(1200); // past the selector's auto-repeat delay
-    x().tap(XKB_KEY_n); // No: drop the change
+    QTest::qWait(1200);            // past the selector's auto-repeat delay
+    x().keys(QStringLiteral("n")); // No: drop the change
     QVERIFY2(waitForNoWindow(QStringLiteral("Keyflare"), 1500), "asked only once");
 
     x().clickControl(editor, EditorGeometry::kWidth, EditorGeometry::kText);
-    x().chord(XKB_KEY_Control_L, XKB_KEY_a);
+    x().keys(QStringLiteral("ctrl+a"));
     const QString text = QStringLiteral("Hi {x} 50% +[y]~ (ok)");
     QVERIFY(x().typeInto(editor, keystrokeString(text)));
     // The access keys: Alt+A applies, Alt+C closes.
-    x().chord(XKB_KEY_Alt_L, XKB_KEY_a);
-    x().chord(XKB_KEY_Alt_L, XKB_KEY_c);
+    x().keys(QStringLiteral("alt+a"));
+    x().keys(QStringLiteral("alt+c"));
     QVERIFY(waitForNoWindow(editor));
     QVERIFY(waitForWindow(kPanel) == app.window());
     app.clickMacroButton(x(), 2);
@@ -249,7 +248,7 @@ void TestSending::keepsTargetTitlesInTheirFile()
 
     // Ctrl+D removes the title shown, after a question answered Yes.
     app.clickControl(x(), P::kTitleBox);
-    x().chord(XKB_KEY_Control_L, XKB_KEY_d);
+    x().keys(QStringLiteral("ctrl+d"));
     QVERIFY(app.pressEnterIn(QStringLiteral("Keyflare")));
     QVERIFY(waitForNoWindow(QStringLiteral("Keyflare")));
 
@@ -278,20 +277,20 @@ void TestSending::typedTextStaysTypedAndPickedSetLoads()
     QVERIFY(app.start());
 
     app.clickControl(x(), kSetText);
-    x().chord(XKB_KEY_Control_L, XKB_KEY_a);
+    x().keys(QStringLiteral("ctrl+a"));
     QVERIFY(x().typeInto(kPanel, QStringLiteral("Be")));
-    x().tap(XKB_KEY_Tab);
+    x().keys(QStringLiteral("Tab"));
     app.clickControl(x(), P::kTitleBox);
-    x().chord(XKB_KEY_Control_L, XKB_KEY_a);
+    x().keys(QStringLiteral("ctrl+a"));
     QVERIFY(x().typeInto(kPanel, prefix));
-    x().tap(XKB_KEY_Tab);
+    x().keys(QStringLiteral("Tab"));
     // Still the first set, sent to the window that the typed prefix finds.
     app.clickMacroButton(x(), 1);
     QCOMPARE(term.waitFor("alpha\r"), QByteArray("alpha\r"));
 
     app.clickControl(x(), kSetArrow);
-    x().tap(XKB_KEY_Down);
-    x().tap(XKB_KEY_Return);
+    x().keys(QStringLiteral("Down"));
+    x().keys(QStringLiteral("Return"));
     // The pick loads the set, letting events through on the way; a click meanwhile would send
     // what stands on the button at that moment.
     QTest::qWait(500);

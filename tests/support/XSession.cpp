@@ -16,7 +16,6 @@
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
-#include <xcb/xtest.h>
 
 namespace {
 const QString kPanel = QStringLiteral("Keyflare v2.3");
@@ -136,56 +135,36 @@ QRect XUser::clientRect(quint32 window)
     return g && t ? QRect(t->dst_x, t->dst_y, g->width, g->height) : QRect();
 }
 
-void XUser::fake(uint8_t type, uint8_t detail, QPoint p)
+bool XUser::xdotool(const QStringList& args)
 {
-    xcb_test_fake_input(m_x->c, type, detail, XCB_CURRENT_TIME,
-                        type == XCB_MOTION_NOTIFY ? m_x->root : XCB_NONE,
-                        static_cast<int16_t>(p.x()), static_cast<int16_t>(p.y()), 0);
-    m_x->sync();
+    const bool done = QProcess::execute(QStringLiteral("xdotool"), args) == 0;
+    QTest::qWait(30);
+    return done;
 }
 
 void XUser::moveTo(QPoint p)
 {
-    fake(XCB_MOTION_NOTIFY, 0, p);
-    QTest::qWait(30);
+    xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
 }
 
 void XUser::press(int button)
 {
-    fake(XCB_BUTTON_PRESS, static_cast<uint8_t>(button));
-    QTest::qWait(30);
+    xdotool({QStringLiteral("mousedown"), QString::number(button)});
 }
 
 void XUser::release(int button)
 {
-    fake(XCB_BUTTON_RELEASE, static_cast<uint8_t>(button));
-    QTest::qWait(30);
+    xdotool({QStringLiteral("mouseup"), QString::number(button)});
 }
 
-void XUser::key(quint32 keysym, bool down)
+void XUser::keys(const QString& keys)
 {
-    X11Connection::CoreMap map;
-    const int keys = m_x->readCoreMap(&map) ? int(map.syms.size()) / map.perKeycode : 0;
-    for (int kc = map.first; kc < map.first + keys; ++kc) {
-        if (map.of(static_cast<uint8_t>(kc))[0] == keysym) {
-            fake(down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, static_cast<uint8_t>(kc));
-            return;
-        }
-    }
+    xdotool({QStringLiteral("key"), keys});
 }
 
-void XUser::tap(quint32 keysym)
+void XUser::key(const QString& key, bool down)
 {
-    key(keysym, true);
-    key(keysym, false);
-    QTest::qWait(20);
-}
-
-void XUser::chord(quint32 modifier, quint32 keysym)
-{
-    key(modifier, true);
-    tap(keysym);
-    key(modifier, false);
+    xdotool({down ? QStringLiteral("keydown") : QStringLiteral("keyup"), key});
 }
 
 bool XUser::setLayout(const QString& layout)

@@ -59,8 +59,8 @@ public:
     static std::unique_ptr<Hand> forSession();
 };
 
-// The test's own connection to the X server: the pointer and keys through XTEST, the keyboard
-// layout and its locks.
+// The test's own hand on the X server: the pointer and keys (through xdotool), the keyboard
+// layout and its locks, the windows as the window manager keeps them.
 class XUser : public Hand
 {
 public:
@@ -79,11 +79,9 @@ public:
     // The window's inside (client area) in screen coordinates.
     QRect clientRect(quint32 window);
 
-    // Presses or releases the key that types keysym on the current map (e.g. XK_Shift_L).
-    void key(quint32 keysym, bool down);
-    void tap(quint32 keysym);
-    // Taps keysym while modifier (e.g. Alt_L, Control_L) is held.
-    void chord(quint32 modifier, quint32 keysym);
+    // Taps keys as xdotool names them ("x", "Down", "ctrl+a"), or presses or releases one.
+    void keys(const QString& keys);
+    void key(const QString& key, bool down);
     // Sets the keyboard layout, as a user switching layouts would ("us", "de", "us,de", ...).
     bool setLayout(const QString& layout);
     // Locks a group of a multi-group layout, and the lock modifiers (Caps Lock is 2, Num Lock 16).
@@ -105,8 +103,7 @@ public:
     bool hasState(quint32 window, const char* state);
 
 private:
-    // Sends one XTEST event: a key or button (detail) going down or up, or the pointer moving to p.
-    void fake(uint8_t type, uint8_t detail, QPoint p = {});
+    bool xdotool(const QStringList& args);
     std::unique_ptr<X11Connection> m_x;
     bool m_ok = false;
 };
