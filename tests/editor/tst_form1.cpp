@@ -33,7 +33,6 @@ private Q_SLOTS:
     void anyEditAsksOnSwitch();
     void appliesWhatDiffersAndStepsOn_data();
     void appliesWhatDiffersAndStepsOn();
-    void autoSaveAppliesSilently();
     void closeResolvesPendingChange_data();
     void closeResolvesPendingChange();
     void keysAndButtons();
@@ -56,6 +55,7 @@ void TestForm1::init()
     for (int i = 0; i < MacroSet::kButtonCount; ++i)
         m_set.resetButton(i);
     m_set.setChanged(0);
+    m_fake.answers.clear();
     m_fake.messages.clear();
     m_fake.styles.clear();
     m_fake.topmostCalls.clear();
@@ -164,39 +164,26 @@ void TestForm1::appliesWhatDiffersAndStepsOn()
     QVERIFY(m_fake.messages.isEmpty());
 }
 
-void TestForm1::autoSaveAppliesSilently()
-{
-    Form1* e = open(4, true);
-    QTest::keyClicks(e->Text2, QStringLiteral("a"));
-    e->VScroll1->setValue(3);
-    QCOMPARE(m_set.text(4), QStringLiteral("5a"));
-    QTest::keyClicks(e->Text2, QStringLiteral("b"));
-    e->close();
-    QCOMPARE(m_set.text(3), QStringLiteral("4b"));
-    QVERIFY(m_fake.messages.isEmpty());
-    QCOMPARE(m_set.changed(), 1);
-    QVERIFY(m_panel.isVisible());
-}
-
 void TestForm1::closeResolvesPendingChange_data()
 {
     QTest::addColumn<int>("answer");
     QTest::addColumn<QString>("text");
     QTest::newRow("Yes applies") << int(Dialogs::Yes) << "5z";
     QTest::newRow("No drops") << int(Dialogs::No) << "5";
+    QTest::newRow("AutoSave applies without asking") << 0 << "5z";
 }
 
 void TestForm1::closeResolvesPendingChange()
 {
     QFETCH(int, answer);
     QFETCH(QString, text);
-    Form1* e = open(4);
+    Form1* e = open(4, answer == 0);
     e->move(300, 200);
     QTest::keyClicks(e->Text2, QStringLiteral("z"));
     m_fake.answers = {answer};
     m_fake.topmostCalls.clear();
     QTest::mouseClick(e->Command4, Qt::LeftButton);
-    QCOMPARE(m_fake.messages, QStringList{kQuestion5});
+    QCOMPARE(m_fake.messages, answer ? QStringList{kQuestion5} : QStringList{});
     QCOMPARE(m_set.text(4), text);
     QVERIFY(m_panel.isVisible());
     QCOMPARE(m_panel.pos(), QPoint(40, 30));
