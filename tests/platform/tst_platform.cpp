@@ -69,23 +69,19 @@ void TestPlatform::choosesTargetWindow_data()
     QTest::addColumn<QStringList>("titles"); // bottom to top; ids are 1, 2, ...
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("expected");
-    const QStringList editors = {QStringLiteral("notes - Editor"), QStringLiteral("Notes"),
-                                 QStringLiteral("NOTES")};
-    QTest::newRow("exact beats case") << editors << QStringLiteral("Notes") << 2;
-    QTest::newRow("case beats prefix") << editors << QStringLiteral("notes") << 3;
-    QTest::newRow("prefix") << editors << QStringLiteral("notes - ed") << 1;
-    QTest::newRow("topmost of equals")
-        << QStringList{QStringLiteral("xterm"), QStringLiteral("xterm")} << QStringLiteral("xterm")
-        << 2;
-    QTest::newRow("pattern characters are literal")
-        << QStringList{QStringLiteral("Report (1) [draft].txt"), QStringLiteral("Report 1 d.txt")}
-        << QStringLiteral("Report (1) [draft]") << 1;
-    QTest::newRow("dot is no wildcard")
-        << QStringList{QStringLiteral("aXb")} << QStringLiteral("a.b") << 0;
-    QTest::newRow("no match") << editors << QStringLiteral("Mail") << 0;
-    QTest::newRow("empty target") << editors << QString() << 0;
-    QTest::newRow("non-ASCII case")
-        << QStringList{QStringLiteral("ÉTÉ Übersicht")} << QStringLiteral("été über") << 1;
+    const auto row = [](const char* tag, const QStringList& titles, const QString& target,
+                        int expected) { QTest::newRow(tag) << titles << target << expected; };
+    const QStringList editors = {"notes - Editor", "Notes", "NOTES"};
+    row("exact beats case", editors, "Notes", 2);
+    row("case beats prefix", editors, "notes", 3);
+    row("prefix", editors, "notes - ed", 1);
+    row("topmost of equals", {"xterm", "xterm"}, "xterm", 2);
+    row("pattern characters are literal", {"Report (1) [draft].txt", "Report 1 d.txt"},
+        "Report (1) [draft]", 1);
+    row("dot is no wildcard", {"aXb"}, "a.b", 0);
+    row("no match", editors, "Mail", 0);
+    row("empty target", editors, "", 0);
+    row("non-ASCII case", {"ÉTÉ Übersicht"}, "été über", 1);
 }
 
 void TestPlatform::choosesTargetWindow()
