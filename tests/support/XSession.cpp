@@ -34,25 +34,19 @@ std::vector<CandidateWindow> sessionWindows()
     return session() == Session::X11 ? X11Desktop().listWindows() : waylandWindows();
 }
 
-quint32 waitForListed(const std::function<std::vector<CandidateWindow>()>& list,
-                      const QString& title, int ms, quint32 except)
+quint32 waitForWindow(const QString& title, int ms)
 {
     quint32 found = 0;
     (void)QTest::qWaitFor(
         [&] {
-            for (const CandidateWindow& w : list()) {
-                if (found == 0 && w.title == title && w.id != except)
+            for (const CandidateWindow& w : sessionWindows()) {
+                if (found == 0 && w.title == title)
                     found = static_cast<quint32>(w.id);
             }
             return found != 0;
         },
         ms);
     return found;
-}
-
-quint32 waitForWindow(const QString& title, int ms, quint32 except)
-{
-    return waitForListed(sessionWindows, title, ms, except);
 }
 
 bool waitForNoWindow(const QString& title, int ms)
@@ -292,14 +286,10 @@ bool Receiver::start()
         args.prepend(testHelperPath(QStringLiteral("gtkreceiver.py")));
     } else if (m_kind == Terminal && x11) {
         program = QStringLiteral("xterm");
-        args = QStringList{QStringLiteral("-u8"),
-                           QStringLiteral("-xrm"),
-                           QStringLiteral("XTerm*utf8Title: true"),
-                           QStringLiteral("-T"),
-                           m_title,
-                           QStringLiteral("-geometry"),
-                           m_geometry,
-                           QStringLiteral("-e")} +
+        args = QStringList{QStringLiteral("-T"), m_title} +
+               QStringLiteral("-u8 -xrm XTerm*utf8Title:true -geometry %1 -e")
+                   .arg(m_geometry)
+                   .split(QLatin1Char(' ')) +
                capture;
     } else if (m_kind == Terminal) {
         program = QStringLiteral("foot");

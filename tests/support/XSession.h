@@ -10,7 +10,6 @@
 #include <QRect>
 #include <QString>
 #include <QTemporaryDir>
-#include <functional>
 #include <memory>
 
 struct X11Connection;
@@ -29,11 +28,8 @@ Session session();
 
 // The windows the desktop lists, bottom to top (the active one last on Wayland).
 std::vector<CandidateWindow> sessionWindows();
-// The id of the first window that list() gives titled title, other than except, waiting up to ms;
-// 0 when none.
-quint32 waitForListed(const std::function<std::vector<CandidateWindow>()>& list,
-                      const QString& title, int ms, quint32 except = 0);
-quint32 waitForWindow(const QString& title, int ms = 5000, quint32 except = 0);
+// The id of the first window titled title, waiting up to ms; 0 when none.
+quint32 waitForWindow(const QString& title, int ms = 5000);
 // True once no window has that title any more.
 bool waitForNoWindow(const QString& title, int ms = 5000);
 
