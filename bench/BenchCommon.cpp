@@ -1,6 +1,6 @@
 #include "BenchCommon.h"
 
-#include "XSession.h"
+#include "Receiver.h"
 
 #include <QElapsedTimer>
 #include <QThread>

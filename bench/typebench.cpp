@@ -1,10 +1,12 @@
 // Typing speed and exactness of Keyflare's injection against xdotool, on one X server, into a
 // real xterm, for several keyboard layouts. Prints one row per layout and tool.
 #include "BenchCommon.h"
+#include "KeyflareProgram.h"
 #include "KeystrokeString.h"
 #include "PanelGeometry.h"
+#include "Receiver.h"
 #include "TestTexts.h"
-#include "XSession.h"
+#include "XUser.h"
 #include "x11/X11Desktop.h"
 
 #include <QCoreApplication>

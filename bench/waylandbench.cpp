@@ -2,10 +2,11 @@
 // character received. On a wlroots compositor (a headless sway) into foot, against wtype typing
 // the same text; under KWin (which wtype cannot type into) into a Qt text edit, on its own.
 #include "BenchCommon.h"
+#include "KeyflareProgram.h"
 #include "PanelGeometry.h"
+#include "Receiver.h"
 #include "TestTexts.h"
-#include "WaylandSession.h"
-#include "XSession.h"
+#include "WaylandUser.h"
 #include "kwin/KWinDesktop.h"
 #include "wlroots/WlrootsDesktop.h"
 

@@ -1,6 +1,8 @@
 // The Debian package, unpacked into a folder of its own: its files, its desktop entry, and the
 // installed program, which keeps its files in the per-user data folder and sends as it should.
-#include "XSession.h"
+#include "KeyflareProgram.h"
+#include "Receiver.h"
+#include "XUser.h"
 
 #include <QDir>
 #include <QTest>

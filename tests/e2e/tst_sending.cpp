@@ -4,10 +4,12 @@
 // KWin, where foot shows no window, a Qt text edit), or a message says why nothing was typed. The
 // keyboard's part in the editor, the title list and the set box is played through XTEST.
 #include "EditorGeometry.h"
+#include "KeyflareProgram.h"
 #include "KeystrokeString.h"
 #include "PanelGeometry.h"
+#include "Receiver.h"
 #include "TestTexts.h"
-#include "XSession.h"
+#include "XUser.h"
 
 #include <QTest>
 

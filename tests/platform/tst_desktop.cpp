@@ -5,8 +5,10 @@
 // desktop allows none of it, and then the platform says so.
 #include "DesktopPlatform.h"
 #include "KeystrokeString.h"
+#include "Receiver.h"
 #include "TestTexts.h"
-#include "WaylandSession.h"
+#include "WaylandUser.h"
+#include "XUser.h"
 #include "x11/X11Desktop.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "WaylandSession.h"
+#include "WaylandUser.h"
+
 #include "fake-input-client-protocol.h"
 #include "kwin/KWinDesktop.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
-#include "wlroots/WlrootsDesktop.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -60,12 +60,6 @@ QRect findRect(const QJsonObject& node, const QString& title)
     return {};
 }
 } // namespace
-
-std::vector<CandidateWindow> waylandWindows()
-{
-    WlrootsDesktop wlroots{QString()};
-    return wlroots.isSupported() ? wlroots.listWindows() : KWinDesktop{QString()}.listWindows();
-}
 
 WaylandUser::WaylandUser()
 {

@@ -1,13 +1,10 @@
 #pragma once
 
-#include "XSession.h"
+#include "Session.h"
 
 struct wl_display;
 struct zwlr_virtual_pointer_v1;
 struct org_kde_kwin_fake_input;
-
-// The windows the Wayland compositor lists (wlroots or KWin), the one made active last last.
-std::vector<CandidateWindow> waylandWindows();
 
 // The test's hand on a Wayland desktop: a virtual pointer on wlroots compositors, kept for the
 // whole test, since a headless seat has a pointer only while one exists; fake input on KWin.

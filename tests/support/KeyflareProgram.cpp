@@ -1,0 +1,152 @@
+#include "KeyflareProgram.h"
+
+#include "DesktopPlatform.h"
+#include "PanelGeometry.h"
+#include "TestFiles.h"
+#include "XUser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <qtestsupport_core.h>
+
+namespace {
+const QString kPanel = QStringLiteral("Keyflare v2.3");
+} // namespace
+
+KeyflareProgram::KeyflareProgram() : KeyflareProgram(QString())
+{
+}
+
+KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
+{
+    if (installedExecutable.isEmpty()) {
+        m_folder = m_dir.filePath(QStringLiteral("bin")) + QLatin1Char('/');
+        m_executable = m_folder + QStringLiteral("keyflare");
+        QDir(m_dir.path()).mkpath(QStringLiteral("bin"));
+        QFile::copy(QStringLiteral(KEYFLARE_BINARY), m_executable);
+    } else {
+        m_executable = installedExecutable;
+        m_folder = m_dir.filePath(QStringLiteral("data/Keyflare")) + QLatin1Char('/');
+        QDir(m_dir.path()).mkpath(QStringLiteral("data/Keyflare"));
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    // An installed copy keeps its files in the data folder; a portable one only registers itself
+    // with the desktop there (KDE Plasma), where the desktop looks.
+    if (!installedExecutable.isEmpty())
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+               session() == Session::X11 ? QStringLiteral("xcb") : QStringLiteral("wayland"));
+    env.remove(QStringLiteral("QT_SCALE_FACTOR"));
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+}
+
+KeyflareProgram::~KeyflareProgram()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
+{
+    writeFile(m_folder + name, bytes);
+}
+
+void KeyflareProgram::putSet(const QString& name, const QStringList& texts)
+{
+    putFile(name + QStringLiteral(".mcs"), macroSetBytes(texts));
+}
+
+void KeyflareProgram::putTargetAndSet(const QString& target, const QStringList& texts)
+{
+    putFile(QStringLiteral("Keyflare.ini"), target.toUtf8() + "\r\n");
+    putSet(QStringLiteral("Set"), texts);
+}
+
+QByteArray KeyflareProgram::file(const QString& name) const
+{
+    return readFile(m_folder + name);
+}
+
+static QString settingsPath(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("config/Keyflare/Keyflare.conf"));
+}
+
+void KeyflareProgram::storeSettings(const QMap<QString, QString>& values)
+{
+    QSettings s(settingsPath(m_dir), QSettings::IniFormat);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        s.setValue(QStringLiteral("Settings/") + it.key(), it.value());
+}
+
+QString KeyflareProgram::storedSetting(const QString& key) const
+{
+    QSettings s(settingsPath(m_dir), QSettings::IniFormat);
+    return s.value(QStringLiteral("Settings/") + key).toString();
+}
+
+bool KeyflareProgram::start()
+{
+    m_process.start(m_executable, {});
+    // Under KDE Plasma a new portable copy first says that it has registered itself.
+    const bool started = m_process.waitForStarted(5000) &&
+                         (session() != Session::KWin || pressEnterIn(QStringLiteral("Keyflare")));
+    m_window = started ? waitForWindow(kPanel, 10000) : 0;
+    if (m_window == 0)
+        qWarning("Keyflare did not show its panel: %s", qPrintable(m_process.errorString()));
+    QTest::qWait(300); // listed is not yet ready for a click: the desktop still places it
+    return m_window != 0;
+}
+
+void KeyflareProgram::clickControl(Hand& hand, QRect units, int button)
+{
+    // A panel just shown may not take the activation yet.
+    (void)QTest::qWaitFor([&] { return desktop().activation.activate(kPanel) != 0; }, 5000);
+    hand.clickControl(kPanel, PanelGeometry::kWidth, units, button);
+}
+
+void KeyflareProgram::clickMacroButton(Hand& hand, int number, int button)
+{
+    clickControl(hand, PanelGeometry::macroButton(number - 1), button);
+}
+
+bool KeyflareProgram::pressEnterIn(const QString& title)
+{
+    if (waitForWindow(title, 10000) == 0)
+        return false;
+    Platform keyboard = desktop();
+    return keyboard.keys.inject(keyboard.activation.activate(title), QStringLiteral("{ENTER}")) ==
+           Typing::Done;
+}
+
+Platform KeyflareProgram::desktop()
+{
+    if (!m_desktop)
+        m_desktop = std::make_unique<DesktopPlatform>(QDir::tempPath());
+    return m_desktop->platform();
+}
+
+bool KeyflareProgram::close()
+{
+    if (session() == Session::X11)
+        XUser().closeWindow(m_window);
+    else if (session() == Session::Sway)
+        QProcess::execute(QStringLiteral("swaymsg"),
+                          {QStringLiteral("[title=\"^Keyflare v2.3$\"] kill")});
+    return session() == Session::X11 || session() == Session::Sway;
+}
+
+bool KeyflareProgram::waitForExit(int ms)
+{
+    return QTest::qWaitFor([&] { return !isRunning(); }, ms);
+}
+
+int KeyflareProgram::exitCode() const
+{
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}

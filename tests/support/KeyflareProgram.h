@@ -1,0 +1,60 @@
+#pragma once
+
+#include "DesktopServices.h"
+#include "Session.h"
+
+#include <QMap>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class DesktopPlatform;
+
+// The real Keyflare program, run as a portable copy in a folder of its own, with its own
+// settings store, so that nothing a test does reaches the user's files.
+class KeyflareProgram
+{
+public:
+    KeyflareProgram();
+    // An installed copy (from the package, unpacked anywhere); its files are kept in the per-user
+    // data folder, where putFile() and file() then work.
+    explicit KeyflareProgram(const QString& installedExecutable);
+    ~KeyflareProgram();
+
+    // Stores settings before the start, as an earlier run would have.
+    void storeSettings(const QMap<QString, QString>& values);
+    QString storedSetting(const QString& key) const;
+    void putFile(const QString& name, const QByteArray& bytes);
+    // A macro set whose first buttons hold texts, the others their numbers.
+    void putSet(const QString& name, const QStringList& texts);
+    // A title list that holds target, and one macro set whose first buttons hold texts.
+    void putTargetAndSet(const QString& target, const QStringList& texts);
+    QByteArray file(const QString& name) const;
+
+    // Starts the program in the test's session and waits until its panel is ready for a click.
+    bool start();
+    quint32 window() const { return m_window; }
+    // Brings the panel to the front, as a user would, and clicks the middle of a control given
+    // by its layout rectangle.
+    void clickControl(Hand& hand, QRect units, int button = 1);
+    // Clicks macro button number (1 to 48); its button set must be shown.
+    void clickMacroButton(Hand& hand, int number, int button = 1);
+    // Presses Enter in the program's window titled title (a message box, the grabber).
+    bool pressEnterIn(const QString& title);
+    // Closes the panel as its close box would; false where the test cannot.
+    bool close();
+    bool waitForExit(int ms = 10000);
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    int exitCode() const;
+
+private:
+    // Keyflare's own services, which find and activate the program's windows for the test.
+    Platform desktop();
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_executable;
+    QString m_folder;
+    quint32 m_window = 0;
+    std::unique_ptr<DesktopPlatform> m_desktop;
+};

@@ -1,0 +1,110 @@
+#include "Receiver.h"
+
+#include "Session.h"
+#include "XUser.h"
+
+#include <QFile>
+#include <qtestsupport_core.h>
+
+Receiver::Receiver(QString title, QString geometry, int delay, Kind kind)
+    : m_title(std::move(title)), m_geometry(std::move(geometry)), m_delay(delay), m_kind(kind)
+{
+}
+
+Receiver::~Receiver()
+{
+    close();
+}
+
+void Receiver::close()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.kill();
+    m_process.waitForFinished(2000);
+    // The next window may get the same id; until the window manager has let go of this one, it
+    // could mistake the new window for the old one and drop it.
+    (void)waitForNoWindow(m_title, 3000);
+}
+
+bool Receiver::start()
+{
+    const bool x11 = session() == Session::X11;
+    const QString out = m_dir.filePath(QStringLiteral("received"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+               x11 ? QStringLiteral("xcb") : QStringLiteral("wayland"));
+    env.insert(QStringLiteral("GDK_BACKEND"),
+               x11 ? QStringLiteral("x11") : QStringLiteral("wayland"));
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    // A terminal reads raw, and appends every byte to the file as it comes: "\r" for Enter, "\t"
+    // for Tab, UTF-8 for the rest. The ready file says that nothing typed from then on is cooked.
+    const QStringList capture{QStringLiteral("sh"), QStringLiteral("-c"),
+                              QStringLiteral("stty raw -echo -iexten cs8 && touch \"$0.ready\" && "
+                                             "exec cat >>\"$0\""),
+                              out};
+    QString program = testHelperPath(QStringLiteral("qtreceiver"));
+    QStringList args{m_title, out};
+    if (m_kind == Slow) {
+        program = testHelperPath(QStringLiteral("slowreceiver"));
+        args << QString::number(m_delay);
+    } else if (m_kind == Gtk) {
+        program = QStringLiteral("/usr/bin/python3"); // with the system's GTK bindings
+        args.prepend(testHelperPath(QStringLiteral("gtkreceiver.py")));
+    } else if (m_kind == Terminal && x11) {
+        program = QStringLiteral("xterm");
+        args = QStringList{QStringLiteral("-T"), m_title} +
+               QStringLiteral("-u8 -xrm XTerm*utf8Title:true -geometry %1 -e")
+                   .arg(m_geometry)
+                   .split(QLatin1Char(' ')) +
+               capture;
+    } else if (m_kind == Terminal) {
+        program = QStringLiteral("foot");
+        args = QStringList{QStringLiteral("--title=") + m_title} + capture;
+    }
+    m_process.start(program, args);
+    m_window = m_process.waitForStarted(5000) ? waitForWindow(m_title, 10000) : 0;
+    const QString ready = out + QStringLiteral(".ready");
+    if (m_window == 0 ||
+        (m_kind == Terminal && !QTest::qWaitFor([&] { return QFile::exists(ready); }, 10000))) {
+        // Says why, with the program's own output, so that a failure on a busy machine explains
+        // itself.
+        qWarning("%s did not show \"%s\" ready to read: %s\n%s", qPrintable(program),
+                 qPrintable(m_title), qPrintable(m_process.errorString()),
+                 m_process.readAll().constData());
+        return false;
+    }
+    // The desktop makes a new window active a moment after it appears; a test that activates
+    // another window first would otherwise race it. On Wayland the window made active last
+    // comes last in the list.
+    if (x11)
+        XUser().waitForFocus(m_window, 2000);
+    else
+        (void)QTest::qWaitFor(
+            [&] {
+                const auto windows = sessionWindows();
+                return !windows.empty() && windows.back().id == m_window;
+            },
+            2000);
+    return true;
+}
+
+QByteArray Receiver::received() const
+{
+    QFile f(m_dir.filePath(QStringLiteral("received")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray Receiver::waitFor(const QByteArray& expected, int ms) const
+{
+    (void)QTest::qWaitFor([&] { return received().size() >= expected.size(); }, ms);
+    return received();
+}
+
+QByteArray Receiver::settle(int ms) const
+{
+    QTest::qWait(ms);
+    return received();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A real program that shows a window titled title and records, byte for byte, the text that
+// reaches it: a terminal read raw (xterm on X11, foot on Wayland), a deliberately slow X client,
+// a GTK 3 entry (X11) or a Qt 6 text edit (the last two record their whole text).
+class Receiver
+{
+public:
+    enum Kind
+    {
+        Terminal,
+        Slow,
+        Gtk,
+        TextEdit
+    };
+    // geometry: an X geometry in characters and pixels (xterm); delay: how long the slow client
+    // takes for each key event, in milliseconds.
+    explicit Receiver(QString title, QString geometry = QStringLiteral("80x10+20+600"),
+                      int delay = 0, Kind kind = Terminal);
+    ~Receiver();
+
+    // Starts the program in the test's session and waits until its window exists, is active and
+    // is ready to read.
+    bool start();
+    // Ends the program and waits until its window is gone.
+    void close();
+    quint32 window() const { return m_window; }
+    QString title() const { return m_title; }
+    QByteArray received() const;
+    // Waits until at least expected.size() bytes arrived (or ms passed); returns what arrived.
+    QByteArray waitFor(const QByteArray& expected, int ms = 15000) const;
+    // Waits ms more and returns what arrived: for checking that nothing (more) came.
+    QByteArray settle(int ms = 300) const;
+
+private:
+    QString m_title;
+    QString m_geometry;
+    int m_delay;
+    Kind m_kind;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint32 m_window = 0;
+};

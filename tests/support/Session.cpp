@@ -1,0 +1,89 @@
+#include "Session.h"
+
+#include "WaylandUser.h"
+#include "XUser.h"
+#include "kwin/KWinDesktop.h"
+#include "wlroots/WlrootsDesktop.h"
+#include "x11/X11Desktop.h"
+
+#include <QCoreApplication>
+#include <qtestsupport_core.h>
+
+namespace {
+// The windows the Wayland compositor lists (wlroots or KWin), the one made active last last.
+std::vector<CandidateWindow> waylandWindows()
+{
+    WlrootsDesktop wlroots{QString()};
+    return wlroots.isSupported() ? wlroots.listWindows() : KWinDesktop{QString()}.listWindows();
+}
+} // namespace
+
+Session session()
+{
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return Session::X11;
+    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+    return desktop == "KDE" ? Session::KWin : desktop == "sway" ? Session::Sway : Session::Weston;
+}
+
+std::vector<CandidateWindow> sessionWindows()
+{
+    return session() == Session::X11 ? X11Desktop().listWindows() : waylandWindows();
+}
+
+quint32 waitForWindow(const QString& title, int ms)
+{
+    quint32 found = 0;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const CandidateWindow& w : sessionWindows()) {
+                if (found == 0 && w.title == title)
+                    found = static_cast<quint32>(w.id);
+            }
+            return found != 0;
+        },
+        ms);
+    return found;
+}
+
+bool waitForNoWindow(const QString& title, int ms)
+{
+    return QTest::qWaitFor([&] { return waitForWindow(title, 0) == 0; }, ms);
+}
+
+QString uniqueTitle(const QString& base)
+{
+    return QStringLiteral("%1 %2").arg(base).arg(QCoreApplication::applicationPid());
+}
+
+QString testHelperPath(const QString& name)
+{
+    return QStringLiteral(KEYFLARE_TEST_HELPERS_DIR "/") + name;
+}
+
+void Hand::click(int button)
+{
+    press(button);
+    release(button);
+}
+
+QPoint Hand::controlCentre(const QString& title, int windowUnits, QRect units)
+{
+    const QRect r = windowRect(title);
+    const double scale = r.width() / double(windowUnits);
+    return r.topLeft() + QPoint(qRound((units.left() + units.width() / 2) * scale),
+                                qRound((units.top() + units.height() / 2) * scale));
+}
+
+void Hand::clickControl(const QString& title, int windowUnits, QRect units, int button)
+{
+    moveTo(controlCentre(title, windowUnits, units));
+    click(button);
+}
+
+std::unique_ptr<Hand> Hand::forSession()
+{
+    if (session() == Session::X11)
+        return std::make_unique<XUser>();
+    return std::make_unique<WaylandUser>();
+}

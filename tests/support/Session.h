@@ -1,0 +1,55 @@
+#pragma once
+
+#include "WindowMatch.h"
+
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <memory>
+#include <vector>
+
+// The desktop the test runs in: an X server, or a Wayland compositor (weston lets no program
+// reach another's windows).
+enum class Session
+{
+    X11,
+    Sway,
+    KWin,
+    Weston
+};
+Session session();
+
+// The windows the desktop lists, bottom to top (the active one last on Wayland).
+std::vector<CandidateWindow> sessionWindows();
+// The id of the first window titled title, waiting up to ms; 0 when none.
+quint32 waitForWindow(const QString& title, int ms = 5000);
+// True once no window has that title any more.
+bool waitForNoWindow(const QString& title, int ms = 5000);
+
+// The test's hand on the desktop, as a user's: a pointer that moves and clicks, and the places
+// of windows as the desktop reports them.
+class Hand
+{
+public:
+    virtual ~Hand() = default;
+    virtual bool ok() const = 0;
+    // The inside of the window titled title, in screen coordinates; empty when none.
+    virtual QRect windowRect(const QString& title) = 0;
+    virtual void moveTo(QPoint p) = 0;
+    // A pointer button going down or up: 1 is the left one, 2 the middle, 3 the right.
+    virtual void press(int button) = 0;
+    virtual void release(int button) = 0;
+    void click(int button = 1);
+    // The middle of a control given by its layout rectangle (1/1440 inch) in the window titled
+    // title, whose inside is windowUnits wide: windows scale their layout to fit their font.
+    QPoint controlCentre(const QString& title, int windowUnits, QRect units);
+    void clickControl(const QString& title, int windowUnits, QRect units, int button = 1);
+    // The hand for the session the test runs in.
+    static std::unique_ptr<Hand> forSession();
+};
+
+// A window title no other test run shares: base and this process's id.
+QString uniqueTitle(const QString& base);
+
+// The path of a helper built beside the tests.
+QString testHelperPath(const QString& name);

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Session.h"
+
+#include <QList>
+#include <QPair>
+#include <QStringList>
+
+struct X11Connection;
+
+// The test's own hand on the X server: the pointer and keys (through xdotool), the keyboard
+// layout and its locks, the windows as the window manager keeps them.
+class XUser : public Hand
+{
+public:
+    XUser();
+    ~XUser() override;
+    bool ok() const override { return m_ok; }
+
+    QRect windowRect(const QString& title) override;
+    void moveTo(QPoint p) override;
+    void press(int button) override;
+    void release(int button) override;
+    // Waits until the keyboard focus is in window (or one of its children); false after ms.
+    bool waitForFocus(quint32 window, int ms = 5000);
+    // Types a keystroke string into the window titled title, as a user at the keyboard would.
+    bool typeInto(const QString& title, const QString& keys);
+    // The window's inside (client area) in screen coordinates.
+    QRect clientRect(quint32 window);
+
+    // Taps keys as xdotool names them ("x", "Down", "ctrl+a"), or presses or releases one.
+    void keys(const QString& keys);
+    void key(const QString& key, bool down);
+    // Sets the keyboard layout, as a user switching layouts would ("us", "de", "us,de", ...).
+    bool setLayout(const QString& layout);
+    // Locks a group of a multi-group layout, and the lock modifiers (Caps Lock is 2, Num Lock 16).
+    void lockGroup(int group);
+    void lockModifiers(int affect, int values);
+    // The locked group and the locked modifiers.
+    QPair<int, int> locks();
+    // How many keys are down now.
+    int keysDown();
+    // How many keycodes have no symbol at all (spare keycodes).
+    int spareKeycodes();
+    // Asks the window manager to close the window, as its close box does.
+    void closeWindow(quint32 window);
+    // The windows directly below the root, bottom to top.
+    QList<quint32> rootChildren();
+    // Destroys any client's window, as a misbehaving program on the same server may.
+    void destroyWindow(quint32 window);
+    // True when the window manager lists state (e.g. "_NET_WM_STATE_ABOVE") for the window.
+    bool hasState(quint32 window, const char* state);
+
+private:
+    bool xdotool(const QStringList& args);
+    std::unique_ptr<X11Connection> m_x;
+    bool m_ok = false;
+};
