@@ -112,11 +112,11 @@ int clickToLastCharacter(XUser& user, int runs)
         for (int r = 0; r < runs; ++r) {
             user.moveTo(user.controlCentre(QStringLiteral("Keyflare v2.3"), PanelGeometry::kWidth,
                                            PanelGeometry::macroButton(b)));
-            user.press(1);
+            user.button(1, true);
             const qsizetype offset = term.received().size();
             QElapsedTimer clock;
             clock.start();
-            user.release(1);
+            user.button(1, false);
             const Run run = finish(term, offset, expected, clock);
             exact = exact && run.exact;
             times.push_back(run.ms);

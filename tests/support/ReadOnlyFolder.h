@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,12 +29,7 @@ public:
     QString path() const { return m_dir.path() + QLatin1Char('/'); }
 
     // Writes a file into the folder; call before lock() or fill().
-    void put(const QString& name, const QByteArray& bytes)
-    {
-        QFile f(path() + name);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(bytes);
-    }
+    void put(const QString& name, const QByteArray& bytes) { writeFile(path() + name, bytes); }
 
     // Makes the folder read-only. False when this machine cannot (the test should skip).
     bool lock()

@@ -63,8 +63,8 @@ QString testHelperPath(const QString& name)
 
 void Hand::click(int button)
 {
-    press(button);
-    release(button);
+    this->button(button, true);
+    this->button(button, false);
 }
 
 QPoint Hand::controlCentre(const QString& title, int windowUnits, QRect units)

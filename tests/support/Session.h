@@ -37,8 +37,7 @@ public:
     virtual QRect windowRect(const QString& title) = 0;
     virtual void moveTo(QPoint p) = 0;
     // A pointer button going down or up: 1 is the left one, 2 the middle, 3 the right.
-    virtual void press(int button) = 0;
-    virtual void release(int button) = 0;
+    virtual void button(int button, bool down) = 0;
     void click(int button = 1);
     // The middle of a control given by its layout rectangle (1/1440 inch) in the window titled
     // title, whose inside is windowUnits wide: windows scale their layout to fit their font.

@@ -116,26 +116,14 @@ void WaylandUser::moveTo(QPoint p)
     if (m_fakeInput) {
         org_kde_kwin_fake_input_pointer_motion_absolute(m_fakeInput, wl_fixed_from_int(p.x()),
                                                         wl_fixed_from_int(p.y()));
-        wl_display_roundtrip(m_display);
-        QThread::msleep(30);
-        return;
+    } else {
+        zwlr_virtual_pointer_v1_motion_absolute(m_pointer, m_time += 10,
+                                                static_cast<uint32_t>(p.x()),
+                                                static_cast<uint32_t>(p.y()), kWidth, kHeight);
+        zwlr_virtual_pointer_v1_frame(m_pointer);
     }
-    zwlr_virtual_pointer_v1_motion_absolute(m_pointer, m_time += 10, static_cast<uint32_t>(p.x()),
-                                            static_cast<uint32_t>(p.y()), kWidth, kHeight);
-    zwlr_virtual_pointer_v1_frame(m_pointer);
     wl_display_roundtrip(m_display);
     QThread::msleep(30);
-}
-
-void WaylandUser::press(int button)
-{
-    this->button(button, true);
-}
-
-void WaylandUser::release(int button)
-{
-    this->button(button, false);
-    QCoreApplication::processEvents();
 }
 
 void WaylandUser::button(int button, bool down)
@@ -149,6 +137,8 @@ void WaylandUser::button(int button, bool down)
         zwlr_virtual_pointer_v1_frame(m_pointer);
     }
     wl_display_roundtrip(m_display);
+    if (!down)
+        QCoreApplication::processEvents();
 }
 
 void WaylandUser::tapKey(int code)

@@ -17,14 +17,11 @@ public:
 
     QRect windowRect(const QString& title) override;
     void moveTo(QPoint p) override;
-    void press(int button) override;
-    void release(int button) override;
+    void button(int button, bool down) override;
     // Presses and releases the key of evdev code (KWin only), as Caps Lock on a keyboard.
     void tapKey(int code);
 
 private:
-    void button(int button, bool down);
-
     wl_display* m_display = nullptr;
     zwlr_virtual_pointer_v1* m_pointer = nullptr;
     org_kde_kwin_fake_input* m_fakeInput = nullptr;

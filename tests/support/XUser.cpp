@@ -60,14 +60,10 @@ void XUser::moveTo(QPoint p)
     xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
 }
 
-void XUser::press(int button)
+void XUser::button(int button, bool down)
 {
-    xdotool({QStringLiteral("mousedown"), QString::number(button)});
-}
-
-void XUser::release(int button)
-{
-    xdotool({QStringLiteral("mouseup"), QString::number(button)});
+    xdotool(
+        {down ? QStringLiteral("mousedown") : QStringLiteral("mouseup"), QString::number(button)});
 }
 
 void XUser::keys(const QString& keys)
