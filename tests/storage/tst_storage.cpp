@@ -1,24 +1,13 @@
-// The files Keyflare keeps: encodings, line ends, the title list and the macro-set layouts, and
-// writes that fail. Round trips and junk input are the fuzzers' part.
+// The files Keyflare keeps: encodings, line ends, the title list and the macro-set layouts.
+// Round trips and junk input are the fuzzers' part; writes that fail, the panel's tests'.
 #include "MacroSetCatalogue.h"
 #include "MacroSetFile.h"
-#include "ReadOnlyFolder.h"
 #include "TestFiles.h"
 #include "TextFile.h"
 #include "TitleList.h"
 
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-QVector<MacroSlot> defaults()
-{
-    QVector<MacroSlot> out;
-    for (int k = 1; k <= 48; ++k)
-        out.append({QStringLiteral("Number %1").arg(k), QString::number(k)});
-    return out;
-}
-} // namespace
 
 class TestStorage : public QObject
 {
@@ -28,8 +17,6 @@ private Q_SLOTS:
     void decodesAndEncodes();
     void readsTitleList_data();
     void readsTitleList();
-    void failedWritesKeepTheOldFile();
-    void writesDefaultMacroSetByteForByte();
     void readsMacroSetLayouts_data();
     void readsMacroSetLayouts();
     void listsCatalogue();
@@ -93,38 +80,6 @@ void TestStorage::readsTitleList()
     if (file != "<none>")
         writeFile(path, file);
     QCOMPARE(TitleList::read(path), titles);
-}
-
-// A write that cannot happen (a read-only folder, a full disk) says why and leaves the old file.
-void TestStorage::failedWritesKeepTheOldFile()
-{
-    const QByteArray old = "[Keyflare 1.07]\r\nold\r\nold\r\n";
-    for (bool full : {false, true}) {
-        ReadOnlyFolder folder;
-        folder.put("set.mcs", old);
-        if (!(full ? folder.fill() : folder.lock())) {
-            qWarning("cannot make a %s folder here: skipped", full ? "full" : "read-only");
-            continue;
-        }
-        QVector<MacroSlot> big = defaults();
-        for (MacroSlot& slot : big)
-            slot.text = QString(240, 'x');
-        QString error;
-        QVERIFY(!MacroSetFile::write(folder.path() + "set.mcs", big, &error));
-        QVERIFY(!error.isEmpty());
-        QCOMPARE(readFile(folder.path() + "set.mcs"), old);
-    }
-}
-
-void TestStorage::writesDefaultMacroSetByteForByte()
-{
-    QTemporaryDir dir;
-    QByteArray expected = "[Keyflare 1.07]\r\n";
-    for (int k = 1; k <= 48; ++k)
-        expected += "Number " + QByteArray::number(k) + "\r\n" + QByteArray::number(k) + "\r\n";
-    QString error;
-    QVERIFY(MacroSetFile::write(dir.filePath("d.mcs"), defaults(), &error));
-    QCOMPARE(readFile(dir.filePath("d.mcs")), expected);
 }
 
 void TestStorage::readsMacroSetLayouts_data()

@@ -18,12 +18,13 @@ inline QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-// A macro-set file whose 48 captions are "C1".. and texts "1"..; texts replace the first ones.
-inline QByteArray macroSetBytes(const QStringList& texts)
+// A macro-set file whose 48 captions are caption followed by the button's number, and texts
+// "1"..; texts replace the first ones.
+inline QByteArray macroSetBytes(const QStringList& texts, const QByteArray& caption = "C")
 {
     QByteArray out = "[Keyflare 1.07]\r\n";
     for (int k = 0; k < 48; ++k)
-        out += "C" + QByteArray::number(k + 1) + "\r\n" +
+        out += caption + QByteArray::number(k + 1) + "\r\n" +
                (k < texts.size() ? texts[k].toUtf8() : QByteArray::number(k + 1)) + "\r\n";
     return out;
 }
