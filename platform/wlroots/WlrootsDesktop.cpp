@@ -74,8 +74,11 @@ WindowId WlrootsDesktop::activate(const QString& title)
             m_lastError = QStringLiteral("no window is titled \"%1\"").arg(title);
         return 0;
     }
-    // The first key goes out only once the compositor says the window is active.
+    // The first key goes out only once the compositor says the window is active. The request
+    // leaves at once: kept in the buffer while the window is active already, it would go out with
+    // the next round trip and take the focus back from a window the user has chosen since.
     zwlr_foreign_toplevel_handle_v1_activate(target->handle, m_w->seat);
+    wl_display_flush(m_w->display);
     const QDeadlineTimer deadline(kActivationWaitMs);
     while (!target->activated && !target->closed && !deadline.hasExpired()) {
         if (!m_w->dispatch(static_cast<int>(deadline.remainingTime())))
