@@ -41,8 +41,7 @@ private Q_SLOTS:
     void storesSettingsOnClose();
     void grabsATitle();
     void editsAButtonAndSendsIt();
-    void keepsTargetTitlesInTheirFile();
-    void typedTextStaysTypedAndPickedSetLoads();
+    void keepsTitlesAndTypedTextStaysTyped();
 
 private:
     bool onX11() const { return session() == Session::X11; }
@@ -233,37 +232,11 @@ void TestSending::editsAButtonAndSendsIt()
     QCOMPARE(term.waitFor(expected), expected);
 }
 
-void TestSending::keepsTargetTitlesInTheirFile()
-{
-    if (!onX11())
-        QSKIP("the keyboard's part is played on X11");
-    Receiver term(uniqueTitle("kf-e2e-listed"), QStringLiteral("60x8+20+500"));
-    QVERIFY(term.start());
-    KeyflareProgram app;
-    const QByteArray listed = uniqueTitle("kf-e2e-listed").toUtf8();
-    app.putFile("Keyflare.ini", "  " + listed + "  \r\n\r\nSecond title\r\n");
-    QVERIFY(app.start());
-
-    // The first title is the target from the start.
-    app.clickMacroButton(x(), 7);
-    QCOMPARE(term.waitFor("7\r"), QByteArray("7\r"));
-
-    // Ctrl+D removes the title shown, after a question answered Yes.
-    app.clickControl(x(), P::kTitleBox);
-    x().keys(QStringLiteral("ctrl+d"));
-    QVERIFY(app.pressEnterIn(QStringLiteral("Keyflare")));
-    QVERIFY(waitForNoWindow(QStringLiteral("Keyflare")));
-
-    // Closing asks whether to save the changed list: Yes.
-    QVERIFY(app.close());
-    QVERIFY(app.pressEnterIn(QStringLiteral("Keyflare")));
-    QVERIFY(app.waitForExit());
-    QCOMPARE(app.file("Keyflare.ini"), QByteArray("Second title\r\n"));
-}
-
-// Typing into the two combo boxes and leaving them neither loads a set nor completes a title;
-// a set picked from the list is loaded.
-void TestSending::typedTextStaysTypedAndPickedSetLoads()
+// The first title in the list, trimmed, is the target from the start; Ctrl+D removes the title
+// shown after a question. Typing into the two combo boxes and leaving them neither loads a set
+// nor completes a title; a set picked from the list is loaded. Closing asks whether to save the
+// changed list.
+void TestSending::keepsTitlesAndTypedTextStaysTyped()
 {
     if (!onX11())
         QSKIP("the keyboard's part is played on X11");
@@ -271,12 +244,21 @@ void TestSending::typedTextStaysTypedAndPickedSetLoads()
     Receiver term(prefix + QStringLiteral(" - now"), QStringLiteral("60x8+20+500"));
     QVERIFY(term.start());
     KeyflareProgram app;
-    app.putFile("Keyflare.ini", (prefix + QStringLiteral(" - stale\r\n")).toUtf8());
+    app.putFile("Keyflare.ini",
+                ("  " + term.title() + "  \r\n\r\n" + prefix + " - stale\r\n").toUtf8());
     app.putSet("Alpha", {"alpha"});
     // Characters outside the layout too: the program borrows keys for them.
     const QString beta = QStringLiteral("50% {second} set — Жж Ωμέγα 中文 😀");
     app.putSet("Beta", {beta});
     QVERIFY(app.start());
+    app.clickMacroButton(x(), 7);
+    QByteArray expected = "7\r";
+    QCOMPARE(term.waitFor(expected), expected);
+
+    app.clickControl(x(), P::kTitleBox);
+    x().keys(QStringLiteral("ctrl+d"));
+    QVERIFY(app.pressEnterIn(QStringLiteral("Keyflare")));
+    QVERIFY(waitForNoWindow(QStringLiteral("Keyflare")));
 
     app.clickControl(x(), kSetText);
     x().keys(QStringLiteral("ctrl+a"));
@@ -288,7 +270,8 @@ void TestSending::typedTextStaysTypedAndPickedSetLoads()
     x().keys(QStringLiteral("Tab"));
     // Still the first set, sent to the window that the typed prefix finds.
     app.clickMacroButton(x(), 1);
-    QCOMPARE(term.waitFor("alpha\r"), QByteArray("alpha\r"));
+    expected += "alpha\r";
+    QCOMPARE(term.waitFor(expected), expected);
 
     app.clickControl(x(), kSetArrow);
     x().keys(QStringLiteral("Down"));
@@ -297,8 +280,13 @@ void TestSending::typedTextStaysTypedAndPickedSetLoads()
     // what stands on the button at that moment.
     QTest::qWait(500);
     app.clickMacroButton(x(), 1);
-    const QByteArray expected = "alpha\r" + beta.toUtf8() + "\r";
+    expected += beta.toUtf8() + "\r";
     QCOMPARE(term.waitFor(expected), expected);
+
+    QVERIFY(app.close());
+    QVERIFY(app.pressEnterIn(QStringLiteral("Keyflare"))); // Yes, save the changed list
+    QVERIFY(app.waitForExit());
+    QCOMPARE(app.file("Keyflare.ini"), (prefix + " - stale\r\n").toUtf8());
 }
 
 QTEST_GUILESS_MAIN(TestSending)
