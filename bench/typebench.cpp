@@ -48,7 +48,7 @@ Run xdotool(Receiver& term, const QString& title, const QString& text, bool noDe
 // One layout's rows: Keyflare and xdotool typing text into an xterm.
 bool measureLayout(XUser& user, const QString& text, const QString& layoutName, int group, int runs)
 {
-    user.setLayout(layoutName);
+    setKeyboardLayout(layoutName);
     user.lockGroup(group);
     const QString layout = QStringLiteral("%1 (group %2)").arg(layoutName).arg(group + 1);
     const QString title = QStringLiteral("kf bench %1").arg(layout);
@@ -158,7 +158,7 @@ int main(int argc, char* argv[])
                 return 1;
         }
     }
-    user.setLayout(QStringLiteral("us"));
+    setKeyboardLayout(QStringLiteral("us"));
     user.lockGroup(0);
     return clickToLastCharacter(user, runs);
 }

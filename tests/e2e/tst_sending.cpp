@@ -46,17 +46,6 @@ private Q_SLOTS:
 private:
     bool onX11() const { return session() == Session::X11; }
     XUser& x() { return static_cast<XUser&>(*m_hand); }
-    void setLayout(const QString& layout)
-    {
-        if (onX11())
-            x().setLayout(layout);
-        else if (session() == Session::Sway)
-            QProcess::execute(QStringLiteral("swaymsg"),
-                              {QStringLiteral("input type:keyboard xkb_layout ") + layout});
-    }
-    // What the receiver shows, and what it records for Enter.
-    Receiver::Kind m_kind = session() == Session::KWin ? Receiver::TextEdit : Receiver::Terminal;
-    QByteArray m_enter = session() == Session::KWin ? "\n" : "\r";
     std::unique_ptr<Hand> m_hand = Hand::forSession();
 };
 
@@ -69,7 +58,7 @@ void TestSending::initTestCase()
 
 void TestSending::cleanup()
 {
-    setLayout(QStringLiteral("us"));
+    setKeyboardLayout(QStringLiteral("us"));
 }
 
 void TestSending::sendsClickedButtonsToTarget_data()
@@ -83,9 +72,9 @@ void TestSending::sendsClickedButtonsToTarget_data()
 void TestSending::sendsClickedButtonsToTarget()
 {
     QFETCH(QString, layout);
-    setLayout(layout);
+    setKeyboardLayout(layout);
     const QString title = uniqueTitle("kf-e2e-target") + " " + layout;
-    Receiver target(title, QStringLiteral("60x8+20+500"), 0, m_kind);
+    Receiver target(title, QStringLiteral("60x8+20+500"));
     QVERIFY(target.start());
     KeyflareProgram app;
     app.putTargetAndSet(title, {kAnyText, QStringLiteral("+5 {ä}")});
@@ -93,7 +82,7 @@ void TestSending::sendsClickedButtonsToTarget()
 
     // "+Return" is ticked on a first start.
     app.clickMacroButton(*m_hand, 1);
-    QByteArray expected = kAnyText.toUtf8() + m_enter;
+    QByteArray expected = kAnyText.toUtf8() + target.enter();
     QCOMPARE(target.waitFor(expected), expected);
     // Without "+Return", the text alone.
     app.clickControl(*m_hand, P::kReturn);
@@ -110,7 +99,7 @@ void TestSending::sendsClickedButtonsToTarget()
 
 void TestSending::reportsMissingTargetAndTypesNothing()
 {
-    Receiver bystander(uniqueTitle("kf-e2e-bystander"), QStringLiteral("60x8+20+500"), 0, m_kind);
+    Receiver bystander(uniqueTitle("kf-e2e-bystander"), QStringLiteral("60x8+20+500"));
     QVERIFY(bystander.start());
     KeyflareProgram app;
     app.putTargetAndSet(uniqueTitle("kf-e2e-missing"), {QStringLiteral("never typed")});
@@ -166,8 +155,8 @@ void TestSending::grabsATitle()
     QString title = uniqueTitle("kf-e2e-grab") + QStringLiteral(" Жёлтый éclair ");
     while (title.size() < 120)
         title += QLatin1Char(title.size() % 10 == 0 ? '|' : 'x');
-    Receiver other(uniqueTitle("kf-e2e-other"), QStringLiteral("60x8+20+500"), 0, m_kind);
-    Receiver wanted(title, QStringLiteral("60x8+300+500"), 0, m_kind);
+    Receiver other(uniqueTitle("kf-e2e-other"), QStringLiteral("60x8+20+500"));
+    Receiver wanted(title, QStringLiteral("60x8+300+500"));
     QVERIFY(other.start());
     QVERIFY(wanted.start());
     KeyflareProgram app;
@@ -187,7 +176,7 @@ void TestSending::grabsATitle()
     QVERIFY(app.pressEnterIn(QStringLiteral("Keyflare")));
     QVERIFY(waitForNoWindow(QStringLiteral("Keyflare")));
     app.clickMacroButton(*m_hand, 1);
-    QCOMPARE(wanted.waitFor("grabbed" + m_enter), "grabbed" + m_enter);
+    QCOMPARE(wanted.waitFor("grabbed" + wanted.enter()), "grabbed" + wanted.enter());
     QCOMPARE(other.settle(0), QByteArray());
     if (!app.close())
         return;                                            // KWin

@@ -69,19 +69,15 @@ void TestDesktop::init()
 
 void TestDesktop::cleanup()
 {
-    if (session() == Session::X11 || session() == Session::Sway)
-        setKeyboard(QStringLiteral("us"), 0, false);
+    setKeyboard(QStringLiteral("us"), 0, false);
 }
 
 void TestDesktop::setKeyboard(const QString& layout, int group, bool locks)
 {
+    setKeyboardLayout(layout);
     if (session() == Session::X11) {
-        x().setLayout(layout);
         x().lockGroup(group);
         x().lockModifiers(kLocks, locks ? kLocks : 0);
-    } else if (session() == Session::Sway) {
-        QProcess::execute(QStringLiteral("swaymsg"),
-                          {QStringLiteral("input type:keyboard xkb_layout ") + layout});
     } else if (session() == Session::KWin && locks) { // a tap of Caps Lock, which toggles it
         static_cast<WaylandUser&>(*m_hand).tapKey(KEY_CAPSLOCK);
     }
@@ -225,7 +221,7 @@ void TestDesktop::followsALayoutSwitch()
     QVERIFY(term.start());
     QByteArray expected;
     for (const char* layout : {"us", "de"}) {
-        x().setLayout(QLatin1String(layout));
+        setKeyboardLayout(QLatin1String(layout));
         const WindowId target = m_platform.activation.activate(term.title());
         QCOMPARE(m_platform.keys.inject(target, QStringLiteral("yz@;")), Typing::Done);
         expected += "yz@;";
@@ -245,10 +241,8 @@ void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive_data()
 void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive()
 {
     QFETCH(bool, closed);
-    const Receiver::Kind kind =
-        session() == Session::KWin ? Receiver::TextEdit : Receiver::Terminal;
-    Receiver target(uniqueTitle("kf desktop target"), QStringLiteral("40x5+20+500"), 0, kind);
-    Receiver other(uniqueTitle("kf desktop other"), QStringLiteral("40x5+500+500"), 0, kind);
+    Receiver target(uniqueTitle("kf desktop target"), QStringLiteral("40x5+20+500"));
+    Receiver other(uniqueTitle("kf desktop other"), QStringLiteral("40x5+500+500"));
     QVERIFY(other.start());
     QVERIFY(target.start());
     const WindowId id = m_platform.activation.activate(target.title());

@@ -7,7 +7,8 @@
 
 // A real program that shows a window titled title and records, byte for byte, the text that
 // reaches it: a terminal read raw (xterm on X11, foot on Wayland), a deliberately slow X client,
-// a GTK 3 entry (X11) or a Qt 6 text edit (the last two record their whole text).
+// a GTK 3 entry (X11) or a Qt 6 text edit (the last two record their whole text). A terminal
+// under KWin is a Qt text edit.
 class Receiver
 {
 public:
@@ -32,6 +33,8 @@ public:
     quint32 window() const { return m_window; }
     QString title() const { return m_title; }
     QByteArray received() const;
+    // What the receiver records for the Enter key.
+    QByteArray enter() const { return m_kind == TextEdit ? "\n" : "\r"; }
     // Waits until at least expected.size() bytes arrived (or ms passed); returns what arrived.
     QByteArray waitFor(const QByteArray& expected, int ms = 15000) const;
     // Waits ms more and returns what arrived: for checking that nothing (more) came.

@@ -7,6 +7,7 @@
 #include "x11/X11Desktop.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <qtestsupport_core.h>
 
 namespace {
@@ -49,6 +50,15 @@ quint32 waitForWindow(const QString& title, int ms)
 bool waitForNoWindow(const QString& title, int ms)
 {
     return QTest::qWaitFor([&] { return waitForWindow(title, 0) == 0; }, ms);
+}
+
+void setKeyboardLayout(const QString& layout)
+{
+    if (session() == Session::X11)
+        QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout});
+    else if (session() == Session::Sway)
+        QProcess::execute(QStringLiteral("swaymsg"),
+                          {QStringLiteral("input type:keyboard xkb_layout ") + layout});
 }
 
 QString uniqueTitle(const QString& base)

@@ -47,6 +47,10 @@ public:
     static std::unique_ptr<Hand> forSession();
 };
 
+// Sets the keyboard layout as a user switching layouts would ("us", "de", "us,de", ...), on X11
+// and sway.
+void setKeyboardLayout(const QString& layout);
+
 // A window title no other test run shares: base and this process's id.
 QString uniqueTitle(const QString& base);
 

@@ -76,11 +76,6 @@ void XUser::key(const QString& key, bool down)
     xdotool({down ? QStringLiteral("keydown") : QStringLiteral("keyup"), key});
 }
 
-bool XUser::setLayout(const QString& layout)
-{
-    return QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout}) == 0;
-}
-
 void XUser::lockGroup(int group)
 {
     m_x->lockGroup(static_cast<uint32_t>(group));

@@ -30,8 +30,6 @@ public:
     // Taps keys as xdotool names them ("x", "Down", "ctrl+a"), or presses or releases one.
     void keys(const QString& keys);
     void key(const QString& key, bool down);
-    // Sets the keyboard layout, as a user switching layouts would ("us", "de", "us,de", ...).
-    bool setLayout(const QString& layout);
     // Locks a group of a multi-group layout, and the lock modifiers (Caps Lock is 2, Num Lock 16).
     void lockGroup(int group);
     void lockModifiers(int affect, int values);
