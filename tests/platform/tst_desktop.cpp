@@ -244,7 +244,7 @@ void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive()
     Receiver target(uniqueTitle("kf desktop target"), QStringLiteral("40x5+20+500"));
     Receiver other(uniqueTitle("kf desktop other"), QStringLiteral("40x5+500+500"));
     QVERIFY(other.start());
-    QVERIFY(target.start());
+    QVERIFY(target.start()); // last, so that it is active already when it is activated
     const WindowId id = m_platform.activation.activate(target.title());
     QVERIFY(id != 0);
     DesktopPlatform user(QDir::tempPath());
