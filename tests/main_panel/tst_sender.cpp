@@ -90,7 +90,6 @@ void TestSender::sends()
     s.Command1_MouseUp(4, MacroButton::Left);
     QCOMPARE(p.fake.activated, injected.isEmpty() ? QStringList{} : QStringList{title});
     QCOMPARE(p.fake.injected, injected);
-    QVERIFY(p.fake.messages.isEmpty());
     QVERIFY(!s.isBusy());
 }
 
@@ -244,7 +243,6 @@ void TestSender::savesTitlesAtClosing()
         QVERIFY(s.Form_QueryUnload());
         QCOMPARE(p.fake.messages.size(), 1);
     }
-    QVERIFY(p.fake.unexpected.isEmpty());
 }
 
 void TestSender::readOnlyFolderKeepsWindowOpen()

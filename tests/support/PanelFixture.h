@@ -16,6 +16,14 @@ struct Panel
     FakeDesktop fake;
     std::unique_ptr<Sender> sender;
 
+    // A dialog that the test did not answer fails the test that ran the panel.
+    ~Panel()
+    {
+        if (!QTest::currentTestFailed() && !fake.unexpected.isEmpty())
+            QTest::qFail(qPrintable("unanswered: " + fake.unexpected.join('|')), __FILE__,
+                         __LINE__);
+    }
+
     // Starts the panel, in folder when one is given; files put() before are there at start-up.
     Sender& start(const QString& folder = QString())
     {
