@@ -2,6 +2,7 @@
 #include "Form1.h"
 #include "Form2.h"
 #include "Sender.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -10,6 +11,10 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // Asked to end (at logout, say), the program leaves its event loop, and its parts tidy up as
+    // they are destroyed.
+    TerminationSignals terminations;
+    QObject::connect(&terminations, &TerminationSignals::received, &app, &QCoreApplication::quit);
     QApplication::setOrganizationName(QStringLiteral("Keyflare"));
     QApplication::setApplicationName(QStringLiteral("Keyflare"));
     // The panel hides while the editor or the grabber is open; closing those must not end the

@@ -45,10 +45,15 @@ KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
 
 KeyflareProgram::~KeyflareProgram()
 {
-    if (m_process.state() != QProcess::NotRunning) {
+    if (isRunning() && !terminate())
         m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    m_process.waitForFinished(3000);
+}
+
+bool KeyflareProgram::terminate()
+{
+    m_process.terminate();
+    return waitForExit(5000);
 }
 
 void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)

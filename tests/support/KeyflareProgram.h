@@ -43,6 +43,8 @@ public:
     bool pressEnterIn(const QString& title);
     // Closes the panel as its close box would; false where the test cannot.
     bool close();
+    // Asks the program to end, as the session does at logout (SIGTERM).
+    bool terminate();
     bool waitForExit(int ms = 10000);
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     int exitCode() const;
