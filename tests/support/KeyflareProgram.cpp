@@ -3,7 +3,6 @@
 #include "DesktopPlatform.h"
 #include "PanelGeometry.h"
 #include "TestFiles.h"
-#include "XUser.h"
 
 #include <QDir>
 #include <QFile>
@@ -138,8 +137,9 @@ Platform KeyflareProgram::desktop()
 
 bool KeyflareProgram::close()
 {
-    if (session() == Session::X11)
-        XUser().closeWindow(m_window);
+    if (session() == Session::X11) // a request to the window manager, as from the close box
+        QProcess::execute(QStringLiteral("wmctrl"),
+                          {QStringLiteral("-i"), QStringLiteral("-c"), QString::number(m_window)});
     else if (session() == Session::Sway)
         QProcess::execute(QStringLiteral("swaymsg"),
                           {QStringLiteral("[title=\"^Keyflare v2.3$\"] kill")});

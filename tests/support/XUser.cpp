@@ -35,11 +35,7 @@ bool XUser::typeInto(const QString& title, const QString& keys)
 
 QRect XUser::windowRect(const QString& title)
 {
-    return clientRect(waitForWindow(title));
-}
-
-QRect XUser::clientRect(quint32 window)
-{
+    const quint32 window = waitForWindow(title);
     xcb_connection_t* c = m_x->c;
     Reply<xcb_get_geometry_reply_t> g(
         xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
@@ -114,30 +110,10 @@ int XUser::spareKeycodes()
     return spare;
 }
 
-void XUser::closeWindow(quint32 window)
-{
-    xcb_client_message_event_t ev{};
-    ev.response_type = XCB_CLIENT_MESSAGE;
-    ev.format = 32;
-    ev.window = window;
-    ev.type = m_x->ewmh._NET_CLOSE_WINDOW;
-    ev.data.data32[1] = 2; // from a pager or a user's tool
-    xcb_send_event(m_x->c, 0, m_x->root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char*>(&ev));
-    m_x->sync();
-}
-
 QList<quint32> XUser::rootChildren()
 {
     const std::vector<xcb_window_t> kids = m_x->children(m_x->root);
     return QList<quint32>(kids.begin(), kids.end());
-}
-
-void XUser::destroyWindow(quint32 window)
-{
-    xcb_destroy_window(m_x->c, window);
-    m_x->sync();
 }
 
 bool XUser::hasState(quint32 window, const char* state)

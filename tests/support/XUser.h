@@ -24,8 +24,6 @@ public:
     bool waitForFocus(quint32 window, int ms = 5000);
     // Types a keystroke string into the window titled title, as a user at the keyboard would.
     bool typeInto(const QString& title, const QString& keys);
-    // The window's inside (client area) in screen coordinates.
-    QRect clientRect(quint32 window);
 
     // Taps keys as xdotool names them ("x", "Down", "ctrl+a"), or presses or releases one.
     void keys(const QString& keys);
@@ -39,12 +37,8 @@ public:
     int keysDown();
     // How many keycodes have no symbol at all (spare keycodes).
     int spareKeycodes();
-    // Asks the window manager to close the window, as its close box does.
-    void closeWindow(quint32 window);
     // The windows directly below the root, bottom to top.
     QList<quint32> rootChildren();
-    // Destroys any client's window, as a misbehaving program on the same server may.
-    void destroyWindow(quint32 window);
     // True when the window manager lists state (e.g. "_NET_WM_STATE_ABOVE") for the window.
     bool hasState(quint32 window, const char* state);
 
