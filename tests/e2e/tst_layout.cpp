@@ -1,13 +1,16 @@
 // The three windows on a real X server, at the scale QT_SCALE_FACTOR sets: no control is cut off
-// by its window, every caption fits its control, and controls overlap only where the layout was
-// drawn to. Screenshots of each window are left in the build folder.
+// by its window, every caption fits its control, controls overlap only where the layout was drawn
+// to, and every control a user can reach has a name a screen reader can say. Screenshots of each
+// window are left in the build folder.
 #include "DropDownComboBox.h"
 #include "Form1.h"
 #include "Form2.h"
 #include "LayoutUnits.h"
+#include "MacroButton.h"
 #include "Sender.h"
 #include "fake/FakeDesktop.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QTest>
 #include <QWindow>
@@ -47,6 +50,9 @@ void TestLayout::check(QWidget* window)
         if (!w->property("layoutUnits").isValid() || !w->isVisibleTo(window))
             continue;
         const QString name = w->objectName();
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        if (w->focusPolicy() != Qt::NoFocus || qobject_cast<MacroButton*>(w))
+            QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), qPrintable(name + " has no name"));
         const QRect inWindow(w->mapTo(window, QPoint(0, 0)), w->size());
         // The grabber's default button lies below its window on purpose.
         if (name != QLatin1String("Command1") || window->objectName() != QLatin1String("Form2"))
@@ -87,6 +93,10 @@ void TestLayout::windowsFit()
     shown->show();
     QVERIFY(QTest::qWaitForWindowExposed(shown));
     check(shown);
+    if (shown == &sender) // a macro button says its number and caption
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(sender.Command1[23])->text(QAccessible::Name),
+            QStringLiteral("24: Number 48"));
 
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
     const QString dir = QStringLiteral("screens/scale-") + scale;
