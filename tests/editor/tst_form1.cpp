@@ -27,8 +27,6 @@ class TestForm1 : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void opensOnButton_data();
-    void opensOnButton();
     void anyEditAsksOnSwitch_data();
     void anyEditAsksOnSwitch();
     void appliesWhatDiffersAndStepsOn_data();
@@ -41,10 +39,10 @@ private Q_SLOTS:
 private:
     Form1* open(int index, bool autoSave = false)
     {
-        m_editor = Form1::open(m_set, m_fake.platform(), &m_panel, autoSave, index);
+        m_editor = Form1::open(m_set, m_fake->platform(), &m_panel, autoSave, index);
         return m_editor;
     }
-    FakeDesktop m_fake;
+    std::unique_ptr<FakeDesktop> m_fake;
     MacroSet m_set;
     QWidget m_panel;
     QPointer<Form1> m_editor;
@@ -55,10 +53,7 @@ void TestForm1::init()
     for (int i = 0; i < MacroSet::kButtonCount; ++i)
         m_set.resetButton(i);
     m_set.setChanged(0);
-    m_fake.answers.clear();
-    m_fake.messages.clear();
-    m_fake.styles.clear();
-    m_fake.topmostCalls.clear();
+    m_fake = std::make_unique<FakeDesktop>();
     m_panel.move(40, 30);
     m_panel.show();
 }
@@ -66,31 +61,7 @@ void TestForm1::init()
 void TestForm1::cleanup()
 {
     delete m_editor;
-    QVERIFY2(m_fake.unexpected.isEmpty(), qPrintable(m_fake.unexpected.join(QLatin1Char('|'))));
-}
-
-void TestForm1::opensOnButton_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::newRow("button 1, no switch") << 0;
-    QTest::newRow("button 25, by a switch") << 24;
-}
-
-void TestForm1::opensOnButton()
-{
-    QFETCH(int, index);
-    m_set.setCaption(index, QStringLiteral("Greeting"));
-    m_set.setText(index, QStringLiteral("Hello\tworld"));
-    Form1* e = open(index);
-    QVERIFY(!m_panel.isVisible());
-    QCOMPARE(e->pos(), m_panel.pos());
-    QCOMPARE(e->Text1->text(), QStringLiteral("Greeting"));
-    QCOMPARE(e->Text2->text(), QStringLiteral("Hello\tworld"));
-    QCOMPARE(e->Command1->text(), QStringLiteral("Greeting"));
-    QCOMPARE(e->Label5->text(), QString::number(index + 1));
-    QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled() && !e->Command5->isEnabled());
-    QVERIFY(m_fake.messages.isEmpty());
-    QCOMPARE(m_fake.topmostCalls.size(), 1);
+    QVERIFY2(m_fake->unexpected.isEmpty(), qPrintable(m_fake->unexpected.join(QLatin1Char('|'))));
 }
 
 void TestForm1::anyEditAsksOnSwitch_data()
@@ -118,10 +89,10 @@ void TestForm1::anyEditAsksOnSwitch()
     }
     QVERIFY(e->Command2->isEnabled() && e->Command3->isEnabled());
     const QString caption = e->Text1->text();
-    m_fake.answers = {answer};
+    m_fake->answers = {answer};
     e->VScroll1->setValue(5);
-    QCOMPARE(m_fake.messages, QStringList{kQuestion5});
-    QCOMPARE(m_fake.styles, QList<int>{Dialogs::YesNo | Dialogs::Question});
+    QCOMPARE(m_fake->messages, QStringList{kQuestion5});
+    QCOMPARE(m_fake->styles, QList<int>{Dialogs::YesNo | Dialogs::Question});
     QCOMPARE(m_set.changed(), answer == Dialogs::Yes ? 1 : 0);
     QCOMPARE(m_set.caption(4), answer == Dialogs::Yes ? caption : QStringLiteral("Number 5"));
     QCOMPARE(e->Text1->text(), QStringLiteral("Number 6"));
@@ -137,7 +108,7 @@ void TestForm1::appliesWhatDiffersAndStepsOn_data()
     QTest::addColumn<int>("changed");
     const auto row = [](const char* tag, int index, const QString& caption, const QString& text,
                         int changed) { QTest::newRow(tag) << index << caption << text << changed; };
-    row("text only", 4, "Number 5", "new", 1);
+    row("button 1, text only", 0, "Number 1", "new", 1);
     row("caption only", 4, "Five", "5", 1);
     row("nothing differs", 4, "Number 5", "5", 0);
     row("48 steps to 1", 47, "Last", "48", 1);
@@ -150,6 +121,15 @@ void TestForm1::appliesWhatDiffersAndStepsOn()
     QFETCH(QString, text);
     QFETCH(int, changed);
     Form1* e = open(index);
+    // It opens on the button, where the hidden panel stood, with nothing to apply.
+    QVERIFY(!m_panel.isVisible());
+    QCOMPARE(e->pos(), m_panel.pos());
+    QCOMPARE(
+        QStringList({e->Text1->text(), e->Text2->text(), e->Command1->text(), e->Label5->text()}),
+        QStringList({m_set.caption(index), m_set.text(index), m_set.caption(index),
+                     QString::number(index + 1)}));
+    QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled() && !e->Command5->isEnabled());
+    QCOMPARE(m_fake->topmostCalls.size(), 1);
     e->Text1->setText(caption);
     e->Text2->setText(text);
     e->Command2->setEnabled(true);
@@ -161,7 +141,7 @@ void TestForm1::appliesWhatDiffersAndStepsOn()
     QCOMPARE(e->VScroll1->value(), next);
     QCOMPARE(e->Text1->text(), m_set.caption(next));
     QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled());
-    QVERIFY(m_fake.messages.isEmpty());
+    QVERIFY(m_fake->messages.isEmpty());
 }
 
 void TestForm1::closeResolvesPendingChange_data()
@@ -180,15 +160,15 @@ void TestForm1::closeResolvesPendingChange()
     Form1* e = open(4, answer == 0);
     e->move(300, 200);
     QTest::keyClicks(e->Text2, QStringLiteral("z"));
-    m_fake.answers = {answer};
-    m_fake.topmostCalls.clear();
+    m_fake->answers = {answer};
+    m_fake->topmostCalls.clear();
     QTest::mouseClick(e->Command4, Qt::LeftButton);
-    QCOMPARE(m_fake.messages, answer ? QStringList{kQuestion5} : QStringList{});
+    QCOMPARE(m_fake->messages, answer ? QStringList{kQuestion5} : QStringList{});
     QCOMPARE(m_set.text(4), text);
     QVERIFY(m_panel.isVisible());
     QCOMPARE(m_panel.pos(), QPoint(40, 30));
-    QCOMPARE(m_fake.topmostCalls.size(), 1);
-    QVERIFY(!m_fake.topmostCalls.first().second);
+    QCOMPARE(m_fake->topmostCalls.size(), 1);
+    QVERIFY(!m_fake->topmostCalls.first().second);
     QTRY_VERIFY(m_editor.isNull()); // a fresh window at the next opening
 }
 
@@ -223,7 +203,7 @@ void TestForm1::keysAndButtons()
     QCOMPARE(e->Text2->text(), QStringLiteral("5"));
     QCOMPARE(e->Command1->text(), QStringLiteral("Number 5"));
     e->VScroll1->setValue(5); // nothing pending: no question
-    QVERIFY(m_fake.messages.isEmpty());
+    QVERIFY(m_fake->messages.isEmpty());
     QCOMPARE(m_set.changed(), 0);
 }
 

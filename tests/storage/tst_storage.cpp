@@ -27,26 +27,21 @@ void TestStorage::decodesAndEncodes_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("written"); // how the text is written back
-    QTest::newRow("Windows-1252 stays Windows-1252")
-        << QByteArray("Gr\xfc\xdf \x80 \x93q\x94") << "Grüß € “q”"
-        << QByteArray("Gr\xfc\xdf \x80 \x93q\x94");
-    QTest::newRow("UTF-8 that fits Windows-1252 is written in Windows-1252")
-        << QByteArray("Gr\xc3\xbc\xc3\x9f") << "Grüß" << QByteArray("Gr\xfc\xdf");
-    QTest::newRow("UTF-8 beyond Windows-1252 stays UTF-8")
-        << QByteArray("\xd0\x9f\xd1\x80\xd0\xb8 \xe2\x82\xac") << "При €"
-        << QByteArray("\xd0\x9f\xd1\x80\xd0\xb8 \xe2\x82\xac");
-    QTest::newRow("byte-order mark dropped")
-        << QByteArray("\xef\xbb\xbfx") << "x" << QByteArray("x");
-    QTest::newRow("undefined Windows-1252 byte survives")
-        << QByteArray("a\x81z") << QString::fromUtf16(u"a\u0081z") << QByteArray("a\x81z");
+    const auto row = [](const char* tag, const QByteArray& bytes, const QString& text,
+                        const QByteArray& written = {}) {
+        QTest::newRow(tag) << bytes << text << (written.isEmpty() ? bytes : written);
+    };
+    row("Windows-1252 stays Windows-1252", "Gr\xfc\xdf \x80 \x93q\x94", "Grüß € “q”");
+    row("UTF-8 that fits Windows-1252 is written in Windows-1252", "Gr\xc3\xbc\xc3\x9f", "Grüß",
+        "Gr\xfc\xdf");
+    row("UTF-8 beyond Windows-1252 stays UTF-8", "\xd0\x9f\xd1\x80\xd0\xb8 \xe2\x82\xac", "При €");
+    row("byte-order mark dropped", "\xef\xbb\xbfx", "x", "x");
+    row("undefined Windows-1252 byte survives", "a\x81z", QString::fromUtf16(u"a\u0081z"));
     // Found by fuzzing: Windows-1252 bytes that form valid UTF-8 must not be written as such.
-    QTest::newRow("Windows-1252 text whose bytes would read as UTF-8 is written in UTF-8")
-        << QByteArray("~\xc3\x9d\xe2\x80\xb0") << "~Ý‰" << QByteArray("~\xc3\x9d\xe2\x80\xb0");
-    QTest::newRow("a leading U+FEFF survives")
-        << QByteArray("\xef\xbb\xbf\xef\xbb\xbfx") << QString(QChar(0xfeff)) + "x"
-        << QByteArray("\xef\xbb\xbf\xef\xbb\xbfx");
-    QTest::newRow("invalid UTF-8 inside valid UTF-8 reads as Windows-1252")
-        << QByteArray("\xc3\xa9 \xe9") << "Ã© é" << QByteArray("\xc3\xa9 \xe9");
+    row("Windows-1252 text whose bytes would read as UTF-8 is written in UTF-8",
+        "~\xc3\x9d\xe2\x80\xb0", "~Ý‰");
+    row("a leading U+FEFF survives", "\xef\xbb\xbf\xef\xbb\xbfx", QString(QChar(0xfeff)) + "x");
+    row("invalid UTF-8 inside valid UTF-8 reads as Windows-1252", "\xc3\xa9 \xe9", "Ã© é");
 }
 
 void TestStorage::decodesAndEncodes()
@@ -87,31 +82,29 @@ void TestStorage::readsMacroSetLayouts_data()
     QTest::addColumn<QByteArray>("file"); // "<none>": no file
     QTest::addColumn<int>("count");
     QTest::addColumn<QStringList>("last"); // the caption and text of the last record read
+    const auto row = [](const char* tag, const QByteArray& file, int count,
+                        const QStringList& last) { QTest::newRow(tag) << file << count << last; };
     QByteArray full = "[Keyflare 1.07]\r\n";
     for (int k = 1; k <= 48; ++k)
         full += "C" + QByteArray::number(k) + "\r\nT" + QByteArray::number(k) + "\r\n";
     const QStringList last{"C48", "T48"};
     const QByteArray x300(300, 'x');
-    QTest::newRow("no file") << QByteArray("<none>") << 0 << QStringList{};
-    QTest::newRow("header only") << QByteArray("[Keyflare 1.07]\r\n") << 0 << QStringList{};
-    QTest::newRow("captioned, extra lines never read") << full + "more\r\n" << 48 << last;
-    QTest::newRow("ends after the caption of button 10")
-        << full.left(full.indexOf("C10\r\n") + 5) << 9 << QStringList{"C9", "T9"};
-    QTest::newRow("last line without CR LF") << full.chopped(2) << 48 << last;
-    QTest::newRow("LF line ends") << QByteArray(full).replace("\r\n", "\n") << 48 << last;
-    QTest::newRow("header after a byte-order mark") << "\xef\xbb\xbf" + full << 48 << last;
-    QTest::newRow("header with a blank is text-only")
-        << QByteArray("[Keyflare 1.07] \r\nsecond\r\n") << 2 << QStringList{"second...", "second"};
-    QTest::newRow("text-only empty line")
-        << QByteArray("\r\nx\r\n") << 2 << QStringList{"x...", "x"};
-    QTest::newRow("text-only stops at 48")
-        << QByteArray("line\r\n").repeated(60) << 48 << QStringList{"line...", "line"};
-    QTest::newRow("over-long lines loaded whole")
-        << "[Keyflare 1.07]\r\n" + x300 + "\r\n" + x300 + "\r\n"
-        << 1 << QStringList{QString(300, 'x'), QString(300, 'x')};
-    QTest::newRow("10 MB on one line")
-        << QByteArray(10 << 20, 'x') << 1
-        << QStringList{QString(13, 'x') + "...", QString(10 << 20, 'x')};
+    row("no file", "<none>", 0, {});
+    row("header only", "[Keyflare 1.07]\r\n", 0, {});
+    row("captioned, extra lines never read", full + "more\r\n", 48, last);
+    row("ends after the caption of button 10", full.left(full.indexOf("C10\r\n") + 5), 9,
+        {"C9", "T9"});
+    row("last line without CR LF", full.chopped(2), 48, last);
+    row("LF line ends", QByteArray(full).replace("\r\n", "\n"), 48, last);
+    row("header after a byte-order mark", "\xef\xbb\xbf" + full, 48, last);
+    row("header with a blank is text-only", "[Keyflare 1.07] \r\nsecond\r\n", 2,
+        {"second...", "second"});
+    row("text-only empty line", "\r\nx\r\n", 2, {"x...", "x"});
+    row("text-only stops at 48", QByteArray("line\r\n").repeated(60), 48, {"line...", "line"});
+    row("over-long lines loaded whole", "[Keyflare 1.07]\r\n" + x300 + "\r\n" + x300 + "\r\n", 1,
+        {QString(300, 'x'), QString(300, 'x')});
+    row("10 MB on one line", QByteArray(10 << 20, 'x'), 1,
+        {QString(13, 'x') + "...", QString(10 << 20, 'x')});
 }
 
 void TestStorage::readsMacroSetLayouts()
