@@ -10,15 +10,6 @@
 #include <QProcess>
 #include <qtestsupport_core.h>
 
-namespace {
-// The windows the Wayland compositor lists (wlroots or KWin), the one made active last last.
-std::vector<CandidateWindow> waylandWindows()
-{
-    WlrootsDesktop wlroots{QString()};
-    return wlroots.isSupported() ? wlroots.listWindows() : KWinDesktop{QString()}.listWindows();
-}
-} // namespace
-
 Session session()
 {
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
@@ -29,7 +20,10 @@ Session session()
 
 std::vector<CandidateWindow> sessionWindows()
 {
-    return session() == Session::X11 ? X11Desktop().listWindows() : waylandWindows();
+    if (session() == Session::X11)
+        return X11Desktop().listWindows();
+    WlrootsDesktop wlroots{QString()};
+    return wlroots.isSupported() ? wlroots.listWindows() : KWinDesktop{QString()}.listWindows();
 }
 
 quint32 waitForWindow(const QString& title, int ms)

@@ -34,10 +34,7 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
         g->fakeInput = static_cast<org_kde_kwin_fake_input*>(
             wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
 }
-void onGlobalRemove(void*, wl_registry*, uint32_t)
-{
-}
-const wl_registry_listener kListener = {onGlobal, onGlobalRemove};
+const wl_registry_listener kListener = {onGlobal, [](void*, wl_registry*, uint32_t) {}};
 
 QRect findRect(const QJsonObject& node, const QString& title)
 {
