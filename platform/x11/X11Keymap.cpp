@@ -137,6 +137,9 @@ bool X11Connection::borrow(const std::set<char32_t>& missing, bool wide, QString
         if (!rowHolds(map, kc, borrowedRows[kc]))
             forgetKeycode(kc);
     }
+    // What earlier texts left on the borrowed keys stays where it stands, which often spares
+    // the change of the map; the rest goes on spare keycodes and on borrowed ones that hold
+    // nothing this text needs.
     std::set<char32_t> toPlace;
     for (char32_t ch : missing) {
         if (!borrowed.count(ch))
@@ -144,16 +147,14 @@ bool X11Connection::borrow(const std::set<char32_t>& missing, bool wide, QString
     }
     if (toPlace.empty() && formerWide.empty())
         return true;
-
-    // Spare keycodes first, then borrowed ones that hold nothing this text needs.
-    std::vector<uint8_t> spare;
+    std::vector<uint8_t> empty;
     const int keys = static_cast<int>(map.syms.size()) / map.perKeycode;
     for (int kc = map.first; kc < map.first + keys; ++kc) {
         if (isEmpty(map, static_cast<uint8_t>(kc)))
-            spare.push_back(static_cast<uint8_t>(kc));
+            empty.push_back(static_cast<uint8_t>(kc));
     }
-    for (uint8_t kc : formerWide)
-        spare.push_back(kc);
+    empty.insert(empty.end(), formerWide.begin(), formerWide.end());
+    std::vector<uint8_t> spare = empty;
     for (const auto& [kc, row] : borrowedRows) {
         bool needed = false;
         for (const auto& [ch, slot] : borrowed)
@@ -161,31 +162,44 @@ bool X11Connection::borrow(const std::set<char32_t>& missing, bool wide, QString
         if (!needed)
             spare.push_back(kc);
     }
-    const std::vector<KeyPacking::Pair> pairs = KeyPacking::pairs(toPlace);
-    const std::vector<KeyPacking::Row> rows = KeyPacking::rows(pairs);
+    std::vector<KeyPacking::Pair> pairs = KeyPacking::pairs(toPlace);
+    std::vector<KeyPacking::Row> rows = KeyPacking::rows(pairs);
+    if (rows.size() > spare.size()) {
+        // Rows that earlier texts filled in part leave gaps that a text of many characters
+        // cannot use: it is laid out afresh over every key we hold, as on a first send. What
+        // those keys held is no longer needed: the receiver of the last send has read it.
+        spare = empty;
+        for (const auto& row : borrowedRows)
+            spare.push_back(row.first);
+        pairs = KeyPacking::pairs(missing);
+        rows = KeyPacking::rows(pairs);
+    }
     if (rows.size() > spare.size() && wide)
         return borrowWide(spare, KeyPacking::wideRows(pairs), formerWide, error);
     if (rows.size() > spare.size()) {
         *error = QStringLiteral("the text needs %1 characters that the keyboard layout lacks; "
-                                "the keyboard has room for %2 more")
-                     .arg(toPlace.size())
+                                "the keyboard has room for %2")
+                     .arg(missing.size())
                      .arg(spare.size() * KeyPacking::kColumns);
         return false;
     }
     CoreMap wanted = map;
     for (uint8_t kc : formerWide)
         std::fill_n(wanted.at(kc), wanted.perKeycode, XCB_NO_SYMBOL);
-    std::vector<uint8_t> used;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const uint8_t kc = spare[i];
+    // A keycode taken for a new row forgets all it held before any character is placed, so
+    // that no character placed on an earlier new row loses its place to the old one.
+    const std::vector<uint8_t> used(spare.begin(),
+                                    spare.begin() + static_cast<std::ptrdiff_t>(rows.size()));
+    for (uint8_t kc : used)
         forgetKeycode(kc);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const uint8_t kc = used[i];
         std::fill_n(wanted.at(kc), wanted.perKeycode, XCB_NO_SYMBOL);
         std::copy(rows[i].begin(), rows[i].end(), wanted.at(kc));
         borrowedRows[kc] = rows[i];
-        used.push_back(kc);
         for (int col = 0; col < KeyPacking::kColumns; ++col) {
             if (const char32_t ch = xkb_keysym_to_utf32(rows[i][static_cast<size_t>(col)]))
-                borrowed.insert({ch, {kc, static_cast<uint8_t>(col / KeyPacking::kLevels)}});
+                borrowed[ch] = {kc, static_cast<uint8_t>(col / KeyPacking::kLevels)};
         }
     }
     // A server may refuse a change, with an error or without, and another program may change

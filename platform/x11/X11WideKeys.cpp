@@ -56,6 +56,8 @@ bool X11Connection::borrowWide(const std::vector<uint8_t>& spare,
         return false;
     }
     std::map<uint8_t, std::vector<uint8_t>> entries;
+    for (size_t i = 0; i < rows.size(); ++i)
+        forgetKeycode(spare[i]);
     for (size_t i = 0; i < rows.size(); ++i) {
         const uint8_t kc = spare[i];
         const KeyPacking::WideRow& row = rows[i];
@@ -70,11 +72,10 @@ bool X11Connection::borrowWide(const std::vector<uint8_t>& spare,
         std::memcpy(&entry[6], &symbols, sizeof symbols);
         std::memcpy(&entry[8], row.data(), sizeof(uint32_t) * symbols);
         entries[kc] = std::move(entry);
-        forgetKeycode(kc);
         wideRows[kc] = row;
         for (size_t s = 0; s < row.size(); ++s) {
             if (const char32_t ch = xkb_keysym_to_utf32(row[s]))
-                borrowed.insert({ch, {kc, static_cast<uint8_t>(s / KeyPacking::kWideLevels)}});
+                borrowed[ch] = {kc, static_cast<uint8_t>(s / KeyPacking::kWideLevels)};
         }
     }
     // Keys of four levels left from an earlier send that this one does not use are emptied.
