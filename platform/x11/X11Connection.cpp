@@ -86,6 +86,7 @@ bool X11Connection::open(const QByteArray& display, QString* error)
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_create_window(c, XCB_COPY_FROM_PARENT, helper, root, -1, -1, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+    markOwner();
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) == 0)
         hostname = QByteArray(host);

@@ -66,6 +66,8 @@ struct X11Connection
     std::map<char32_t, Slot> borrowed;
     std::map<uint8_t, KeyPacking::Row> borrowedRows;
     std::map<uint8_t, KeyPacking::WideRow> wideRows; // keycodes given four levels
+    xcb_atom_t borrowedKeysAtom = XCB_NONE; // the record of every program's borrowed keycodes
+    xcb_atom_t ownerAtom = XCB_NONE;        // marks a window as a live program's, for the record
     QByteArray hostname;
 
     // Connection, properties and events (X11Connection.cpp).
@@ -137,6 +139,7 @@ struct X11Connection
     // keycodes cannot hold them or the server refuses the change.
     // With wide, keys of four levels are used when the text needs more than two a group hold.
     bool borrow(const std::set<char32_t>& missing, bool wide, QString* error);
+    bool place(const std::set<char32_t>& missing, bool wide, QString* error);
     // The index of the server's four-level key type (Shift and the third-level shift), or -1.
     int fourLevelType();
     // Gives spare keycodes the rows of four levels and empties formerWide, in one change,
@@ -157,6 +160,12 @@ struct X11Connection
     void forgetKeycode(uint8_t kc);
     // Gives the borrowed keycodes back, unless someone else has remapped them meanwhile.
     void restoreBorrowed();
+    // The record of borrowed keycodes that outlives the program (X11BorrowRecord.cpp).
+    // Marks the helper window as a live borrower's.
+    void markOwner();
+    // Writes what we hold into the record; with adopt, first takes over the keycodes recorded by
+    // programs that are gone and that still hold what those put there.
+    void updateRecord(bool adopt = false);
     void lockModifiers(uint8_t affect, uint8_t values);
     // Locks keyboard group group (0 to 3); keys queued after this are read in that group.
     void lockGroup(uint32_t group);

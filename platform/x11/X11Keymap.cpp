@@ -121,6 +121,13 @@ bool X11Connection::holdsAll(const std::set<char32_t>& chars) const
 
 bool X11Connection::borrow(const std::set<char32_t>& missing, bool wide, QString* error)
 {
+    const bool placed = place(missing, wide, error);
+    updateRecord();
+    return placed;
+}
+
+bool X11Connection::place(const std::set<char32_t>& missing, bool wide, QString* error)
+{
     // Keys of four levels are taken back in this same change: the core map, by which the rest
     // is found, cannot say what they hold; and receivers must see one change before the keys,
     // never two in a row (one that reads the first may miss the second).
@@ -263,6 +270,7 @@ void X11Connection::restoreBorrowed()
     borrowed.clear();
     QString ignored; // nothing to do about a refusal at this point
     changeKeys(map, wanted, &ignored);
+    updateRecord();
 }
 
 void X11Connection::lockModifiers(uint8_t affect, uint8_t values)

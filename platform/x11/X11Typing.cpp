@@ -35,6 +35,8 @@ Typing X11Desktop::inject(WindowId target, const QString& keys)
 Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>& strokes)
 {
     X11Connection& x = *m_x;
+    // Keycodes that a program killed outright left borrowed are ours to use, and to give back.
+    x.updateRecord(true);
     if (target == XCB_NONE || !x.focusIsIn(target)) {
         m_lastError = QStringLiteral("the target window does not hold the focus");
         return Typing::FocusLost;

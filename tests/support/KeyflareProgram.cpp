@@ -55,6 +55,12 @@ bool KeyflareProgram::terminate()
     return waitForExit(5000);
 }
 
+bool KeyflareProgram::kill()
+{
+    m_process.kill();
+    return waitForExit(5000);
+}
+
 void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
 {
     writeFile(m_folder + name, bytes);
