@@ -108,10 +108,11 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
         }
     };
     Typing result = Typing::Done;
-    size_t sent = 0;
     for (const Step& step : plan) {
-        // The user may make another window active while we type; the rest must not land there.
-        if ((++sent % 16 == 0 || !step.paste.isEmpty()) && !m_k->dispatch(0)) {
+        // The user may make another window active while we type. A round trip before every key
+        // sends the keys so far and learns what KWin did before it handled them, so a change
+        // can let at most the one key sent meanwhile reach the other window.
+        if (!m_k->roundtrip()) {
             result = Typing::Unavailable;
             break;
         }

@@ -82,10 +82,11 @@ Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars
     Typing result = Typing::Done;
     uint32_t group = ~0u;
     bool shifted = false;
-    size_t sent = 0;
     for (char32_t c : chars) {
-        // The user may make another window active while we type; the rest must not land there.
-        if (++sent % 16 == 0 && !m_w->dispatch(0)) {
+        // The user may make another window active while we type. A round trip before every key
+        // sends the keys so far and learns what the compositor did before it handled them, so
+        // a change can let at most the one key sent meanwhile reach the other window.
+        if (!m_w->roundtrip()) {
             result = Typing::Unavailable;
             break;
         }

@@ -163,12 +163,6 @@ void X11Connection::dispatch(const xcb_generic_event_t* ev)
         timeSeen = true;
     } else if (type == xkbEvent || type == XCB_MAPPING_NOTIFY) {
         keymapStale = true;
-    } else if (type == XCB_FOCUS_OUT) {
-        const auto* f = reinterpret_cast<const xcb_focus_out_event_t*>(ev);
-        // Moves within the window, and the passing grabs of shortcuts, leave it focused.
-        if (f->event == watched && f->mode == XCB_NOTIFY_MODE_NORMAL &&
-            f->detail != XCB_NOTIFY_DETAIL_INFERIOR)
-            focusLeft = true;
     } else if (type == XCB_CLIENT_MESSAGE) {
         const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(ev);
         if (m->format == 32 && m->type == ewmh.WM_PROTOCOLS &&
@@ -183,15 +177,6 @@ void X11Connection::pumpEvents()
         dispatch(ev);
         std::free(ev);
     }
-}
-
-void X11Connection::watchFocus(xcb_window_t w)
-{
-    pumpEvents();
-    const uint32_t mask = XCB_EVENT_MASK_FOCUS_CHANGE;
-    xcb_change_window_attributes(c, w, XCB_CW_EVENT_MASK, &mask);
-    watched = w;
-    focusLeft = false;
 }
 
 xcb_timestamp_t X11Connection::serverTime()

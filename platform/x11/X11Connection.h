@@ -46,8 +46,7 @@ struct X11Connection
     uint8_t xkbEvent = 0;
     std::unique_ptr<xkb_keymap, KeymapDeleter> cachedKeymap;
     bool keymapStale = true;
-    xcb_window_t watched = XCB_NONE; // the window whose loss of the focus ends typing
-    bool focusLeft = false;
+    xcb_window_t focusInTarget = XCB_NONE; // where stillFocused() last found the focus
     bool watchingPings = false;
     uint32_t pingStamp = 0;
     bool pingAnswered = false;
@@ -84,8 +83,6 @@ struct X11Connection
     void pumpEvents();
     // Handles events as they come until done() holds; false when ms pass first.
     bool waitUntil(const std::function<bool()>& done, int ms);
-    // Reports the focus leaving w as an event, so typing can watch for it without a round trip.
-    void watchFocus(xcb_window_t w);
     // A real server time: some window managers ignore activation requests stamped with 0. The
     // answer is an event, which may never come (our helper window destroyed by another client,
     // a server too busy to answer): after kServerTimeWaitMs the current time serves instead.
@@ -101,6 +98,8 @@ struct X11Connection
     xcb_window_t activeWindow();
     // True when the input focus is w or one of its descendants (toolkits often focus a child).
     bool focusIsIn(xcb_window_t w);
+    // focusIsIn(w) with one round trip while the focus stays on the window last found in w.
+    bool stillFocused(xcb_window_t w);
     // True when the program of window w answers a ping (_NET_WM_PING).
     bool answersPing(xcb_window_t w);
     // Pings window w and waits for the answer, which its program sends once it has handled

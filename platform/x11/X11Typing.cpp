@@ -37,11 +37,11 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
     X11Connection& x = *m_x;
     // Keycodes that a program killed outright left borrowed are ours to use, and to give back.
     x.updateRecord(true);
-    if (target == XCB_NONE || !x.focusIsIn(target)) {
+    x.focusInTarget = XCB_NONE; // found anew for every target
+    if (target == XCB_NONE || !x.stillFocused(target)) {
         m_lastError = QStringLiteral("the target window does not hold the focus");
         return Typing::FocusLost;
     }
-    x.watchFocus(target);
 
     Reply<xcb_xkb_get_state_reply_t> state;
     const QDeadlineTimer deadline(kModifierWaitMs);
@@ -249,22 +249,14 @@ Typing X11Desktop::typeKeys(xcb_window_t target, const std::vector<GroupKey>& pl
         held = want;
     };
     Typing result = Typing::Done;
-    size_t sent = 0;
     for (const GroupKey& key : plan) {
-        // Sent in batches, so that the server works on the keys (and tells of a focus change)
-        // while the rest are still being queued.
-        if (++sent % 32 == 0)
-            xcb_flush(x.c);
-        // The user may move the focus while we type; the rest must not land elsewhere. The
-        // server tells of a focus change by an event, which costs no round trip to look for.
-        x.pumpEvents();
-        if (x.focusLeft) {
-            if (!x.focusIsIn(target)) {
-                m_lastError = QStringLiteral("the focus left the target window");
-                result = Typing::FocusLost;
-                break;
-            }
-            x.focusLeft = false; // it went and came back, or it was never really gone
+        // The user may move the focus while we type. Asking the server before every key sends
+        // the keys queued so far and learns where the focus is once it has handled them, so a
+        // change can let at most the one key sent meanwhile reach the other window.
+        if (!x.stillFocused(target)) {
+            m_lastError = QStringLiteral("the focus left the target window");
+            result = Typing::FocusLost;
+            break;
         }
         if (key.group != current) {
             setModifiers(0);

@@ -89,6 +89,17 @@ bool X11Connection::focusIsIn(xcb_window_t w)
     return false;
 }
 
+bool X11Connection::stillFocused(xcb_window_t w)
+{
+    Reply<xcb_get_input_focus_reply_t> r(
+        xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    if (!r)
+        return false;
+    if (r->focus != focusInTarget || focusInTarget == XCB_NONE)
+        focusInTarget = focusIsIn(w) ? r->focus : XCB_NONE;
+    return focusInTarget != XCB_NONE;
+}
+
 bool X11Connection::answersPing(xcb_window_t w)
 {
     const QByteArray protocols = property(w, ewmh.WM_PROTOCOLS, XCB_ATOM_ATOM);
