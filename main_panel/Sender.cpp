@@ -329,6 +329,12 @@ void Sender::sendMacro(int index)
         m_busy = 1;
         m_platform.events.yield();
         const QString keys = keystrokeString(macroText);
+        // A modifier still held from the click would combine with the keys; where the desktop
+        // tells only the focused window of it, that is the panel until the target is activated.
+        if (const Typing ready = m_platform.keys.awaitReleasedModifiers(); ready != Typing::Done) {
+            failSend(true, ready);
+            return;
+        }
         // The title is read again, untrimmed: it may have changed during the yield.
         const WindowId target = m_platform.activation.activate(ProgTitle->currentText());
         Typing result = target != 0 ? m_platform.keys.inject(target, keys) : Typing::FocusLost;

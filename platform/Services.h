@@ -77,6 +77,10 @@ public:
     // malformed string types nothing and counts as Untypable. No key stays pressed after a
     // return, whatever the result.
     virtual Typing inject(WindowId target, const QString& keys) = 0;
+    // Waits, up to two seconds, until the user holds no Shift, Ctrl or Alt key, which would
+    // combine with the keys typed; asked before the target is activated, while Keyflare's own
+    // window still has the keyboard. ModifiersHeld when one stays held.
+    virtual Typing awaitReleasedModifiers() { return Typing::Done; }
 };
 
 // The band of windows that stay above all ordinary windows.

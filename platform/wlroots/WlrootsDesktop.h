@@ -24,6 +24,9 @@ public:
     bool isSupported();
     WindowId activate(const QString& title) override;
     Typing inject(WindowId target, const QString& keys) override;
+    // Watches the keyboard through Keyflare's own focused window: the compositor tells the held
+    // modifiers to no other program.
+    Typing awaitReleasedModifiers() override;
     // No protocol tells the window under the pointer: this is the window most recently made
     // active, by a click or otherwise, other than Keyflare's own.
     PointedWindow windowUnderPointer() override;

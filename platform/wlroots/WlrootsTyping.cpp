@@ -1,3 +1,4 @@
+#include "../HeldModifiers.h"
 #include "../KeystrokeString.h"
 #include "VirtualKeymap.h"
 #include "WaylandConnection.h"
@@ -17,6 +18,8 @@ namespace {
 // waits.
 constexpr int kNewKeyboardSettleMs = 50;
 constexpr uint32_t kShiftMask = 1;
+// A Shift, Ctrl or Alt still held from the click would change every key typed.
+constexpr int kModifierWaitMs = 2000;
 
 bool uploadKeymap(zwp_virtual_keyboard_v1* keyboard, const QByteArray& text)
 {
@@ -46,6 +49,11 @@ Typing WlrootsDesktop::inject(WindowId target, const QString& keys)
                         : s.kind == KeyStroke::Tab ? U'\t'
                                                    : s.codePoint);
     return typeChars(target, chars);
+}
+
+Typing WlrootsDesktop::awaitReleasedModifiers()
+{
+    return waitForReleasedModifiers(kModifierWaitMs) ? Typing::Done : Typing::ModifiersHeld;
 }
 
 Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars)
