@@ -20,6 +20,7 @@ public:
     QRect windowRect(const QString& title) override;
     void moveTo(QPoint p) override;
     void button(int button, bool down) override;
+    void ctrl(bool down) override { key(QStringLiteral("Control_L"), down); }
     // Waits until the keyboard focus is in window (or one of its children); false after ms.
     bool waitForFocus(quint32 window, int ms = 5000);
     // Types a keystroke string into the window titled title, as a user at the keyboard would.
