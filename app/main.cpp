@@ -11,10 +11,17 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    // Asked to end (at logout, say), the program leaves its event loop, and its parts tidy up as
-    // they are destroyed.
+    // Asked to end (at logout, say), the program leaves every event loop at once, open dialogs
+    // answering with their last button, and no question is asked: quit() would run the panel's
+    // closing check inside whatever dialog is open, and a Cancel there would refuse to end. Once
+    // nothing is under way, the panel saves what closing would if AutoSave is ticked, and the
+    // program's parts tidy up as they are destroyed.
     TerminationSignals terminations;
-    QObject::connect(&terminations, &TerminationSignals::received, &app, &QCoreApplication::quit);
+    bool endRequested = false;
+    QObject::connect(&terminations, &TerminationSignals::received, &app, [&endRequested] {
+        endRequested = true;
+        QCoreApplication::exit(0);
+    });
     QApplication::setOrganizationName(QStringLiteral("Keyflare"));
     QApplication::setApplicationName(QStringLiteral("Keyflare"));
     // The panel hides while the editor or the grabber is open; closing those must not end the
@@ -38,5 +45,8 @@ int main(int argc, char* argv[])
         [&sender] { Form2::open(sender.targetTitles(), sender.platform(), &sender); });
     sender.Form_Load();
     sender.show();
-    return app.exec();
+    const int code = app.exec();
+    if (endRequested)
+        sender.saveOnRequestedEnd();
+    return code;
 }

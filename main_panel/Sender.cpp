@@ -9,6 +9,7 @@
 #include "SendFailure.h"
 #include "TextRules.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -173,6 +174,21 @@ void Sender::Form_Unload()
     toStore.write(m_platform.settings,
                   !isMinimized() &&
                       !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
+}
+
+void Sender::saveOnRequestedEnd()
+{
+    if (m_unloaded || !AutoSave->isChecked())
+        return;
+    // The editor applies its pending change as it closes, as the user's close would.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window != this && window->isVisible())
+            window->close();
+    }
+    if (!Form_QueryUnload())
+        return;
+    Form_Unload();
+    m_unloaded = true;
 }
 
 void Sender::closeEvent(QCloseEvent* event)

@@ -42,6 +42,10 @@ public:
     bool Form_QueryUnload();
     // Shutdown: stores the toggles and, in the normal state, the position.
     void Form_Unload();
+    // The session asked the program to end (logout, a closed terminal), and no handler is under
+    // way any more: with AutoSave ticked, what closing would save is saved, without a question,
+    // the editor's pending change included. Without AutoSave nothing is.
+    void saveOnRequestedEnd();
 
     // A mouse button was released over macro button index (0 to 47): 1 sends, 2 edits.
     void Command1_MouseUp(int index, int button);

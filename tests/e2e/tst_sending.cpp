@@ -152,7 +152,8 @@ void TestSending::storesSettingsOnClose()
 // right title instead. The grabber shows the title of the window under the pointer where the
 // desktop tells it (over the title bar on X11; KWin), else of the window the user made active
 // last: here the pointer clicks it, which does both. Enter takes the title, and the panel, not
-// left busy by the failed send, sends to that window.
+// left busy by the failed send, sends to that window. Ended by the session with AutoSave ticked,
+// the grabber open again, it keeps the grabbed title.
 void TestSending::reportsMissingTargetThenGrabsATitle()
 {
     // 120 characters, some beyond Windows-1252: the grabber keeps the first 99, which find the
@@ -167,6 +168,7 @@ void TestSending::reportsMissingTargetThenGrabsATitle()
     KeyflareProgram app;
     const QString missing = uniqueTitle("kf-e2e-missing");
     app.putTargetAndSet(missing, {QStringLiteral("grabbed")});
+    app.storeSettings({{"AutoSav", "1"}});
     QVERIFY(app.start());
     app.clickMacroButton(*m_hand, 1);
     QVERIFY2(app.pressEnterIn(QStringLiteral("Keyflare")), "a message says why");
@@ -188,12 +190,14 @@ void TestSending::reportsMissingTargetThenGrabsATitle()
     app.clickMacroButton(*m_hand, 1);
     QCOMPARE(wanted.waitFor("grabbed" + wanted.enter()), "grabbed" + wanted.enter());
     QCOMPARE(other.settle(0), QByteArray());
-    if (!app.close())
-        return;                                            // KWin
-    QVERIFY(app.pressEnterIn(QStringLiteral("Keyflare"))); // Yes, save the changed list
-    QVERIFY(app.waitForExit());
+    // Asked to end by the session while the grabber is open again, with AutoSave ticked: what
+    // closing saves is saved, unasked.
+    app.clickControl(*m_hand, P::kGrabTitle);
+    QVERIFY(waitForWindow(QStringLiteral("Keyflare")) != 0);
+    QVERIFY(app.terminate());
     QCOMPARE(QString::fromUtf8(app.file("Keyflare.ini")),
              missing + QStringLiteral("\r\n") + title.left(99) + QStringLiteral("\r\n"));
+    QCOMPARE(app.storedSetting("CrgReturn"), QStringLiteral("1"));
 }
 
 // The right button opens the editor. A press on its selector with a change pending asks once and
