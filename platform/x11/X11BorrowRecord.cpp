@@ -22,7 +22,8 @@ std::vector<Entry> parse(const QByteArray& bytes)
 {
     std::vector<Entry> out;
     std::vector<uint32_t> words(static_cast<size_t>(bytes.size()) / 4);
-    std::memcpy(words.data(), bytes.constData(), words.size() * 4);
+    if (!words.empty())
+        std::memcpy(words.data(), bytes.constData(), words.size() * 4);
     for (size_t i = 0; i + 3 <= words.size();) {
         const uint32_t count = words[i + 2];
         if ((count != KeyPacking::kColumns && count != KeyPacking::kGroups * KeyPacking::kWideLevels) ||
