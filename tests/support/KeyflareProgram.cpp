@@ -113,8 +113,24 @@ bool KeyflareProgram::start()
     return m_window != 0;
 }
 
+bool KeyflareProgram::waitUntilIdle(int ms)
+{
+    // The main thread blocked in poll() (7) or ppoll() (271) waits for events; it is idle when it
+    // is found there every time over a short while (a round trip waits there too, but briefly).
+    const QString path = QStringLiteral("/proc/%1/syscall").arg(m_process.processId());
+    int seen = 0;
+    return QTest::qWaitFor(
+        [&] {
+            const QByteArray call = readFile(path).split(' ').value(0);
+            seen = call == "7" || call == "271" ? seen + 1 : 0;
+            return seen >= 5;
+        },
+        ms);
+}
+
 void KeyflareProgram::clickControl(Hand& hand, QRect units, int button)
 {
+    (void)waitUntilIdle();
     // A panel just shown may not take the activation yet.
     (void)QTest::qWaitFor([&] { return desktop().activation.activate(kPanel) != 0; }, 5000);
     hand.clickControl(kPanel, PanelGeometry::kWidth, units, button);

@@ -34,6 +34,9 @@ public:
     // Starts the program in the test's session and waits until its panel is ready for a click.
     bool start();
     quint32 window() const { return m_window; }
+    // Waits until the program waits for events: a click made while it is still busy with the
+    // end of a send is ignored, as a user's would be.
+    bool waitUntilIdle(int ms = 15000);
     // Brings the panel to the front, as a user would, and clicks the middle of a control given
     // by its layout rectangle.
     void clickControl(Hand& hand, QRect units, int button = 1);
