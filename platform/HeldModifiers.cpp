@@ -4,17 +4,22 @@
 #include <QGuiApplication>
 #include <QThread>
 
-bool waitForReleasedModifiers(int ms)
+namespace {
+// A Shift, Ctrl or Alt still held from the click would change every key typed.
+constexpr int kModifierWaitMs = 2000;
+} // namespace
+
+Typing waitForReleasedModifiers()
 {
     constexpr Qt::KeyboardModifiers held =
         Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
-    const QDeadlineTimer deadline(ms);
+    const QDeadlineTimer deadline(kModifierWaitMs);
     for (;;) {
         QCoreApplication::processEvents();
         if (!QGuiApplication::focusWindow() || !(QGuiApplication::queryKeyboardModifiers() & held))
-            return true;
+            return Typing::Done;
         if (deadline.hasExpired())
-            return false;
+            return Typing::ModifiersHeld;
         QThread::msleep(2);
     }
 }

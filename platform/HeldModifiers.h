@@ -1,7 +1,10 @@
 #pragma once
 
-// Waits until the user holds no Shift, Ctrl, Alt or Super key, as Keyflare's own windows see the
-// keyboard, letting their events run meanwhile; false when one is still held after ms. A Wayland
-// program is told the keyboard's state only while one of its windows has the keyboard focus, as
-// the panel has while the user clicks it: where none has it, nothing is known or waited for.
-bool waitForReleasedModifiers(int ms);
+#include "Services.h"
+
+// Waits up to two seconds until the user holds no Shift, Ctrl, Alt or Super key, as Keyflare's
+// own windows see the keyboard, letting their events run meanwhile; ModifiersHeld when one is
+// still held. A Wayland program is told the keyboard's state only while one of its windows has
+// the keyboard focus, as the panel has while the user clicks it: where none has it, nothing is
+// known or waited for.
+Typing waitForReleasedModifiers();

@@ -27,8 +27,8 @@ public:
     bool isAllowed();
     WindowId activate(const QString& title) override;
     Typing inject(WindowId target, const QString& keys) override;
-    // Watches the keyboard through Keyflare's own focused window: the compositor tells the held
-    // modifiers to no other program.
+    // Watches the keyboard through Keyflare's own focused window: KWin tells the held modifiers to
+    // no other program, and its fake keys take them on (a held Ctrl makes letters shortcuts).
     Typing awaitReleasedModifiers() override;
     // The window under the pointer, as KWin's scripting finds it; where that does not answer,
     // the topmost window other than Keyflare's own (the one last made active).

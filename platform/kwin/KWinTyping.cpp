@@ -15,9 +15,6 @@ namespace {
 constexpr uint32_t kXkbOffset = 8;
 // How long a program may take to hand over the clipboard, or to ask for the text lent.
 constexpr int kClipboardWaitMs = 1000;
-// KWin's fake keys take on the modifiers the user holds: a Ctrl held from the click would make
-// every letter a shortcut.
-constexpr int kModifierWaitMs = 2000;
 
 // The key that gives keysym on the first level of the first group, or 0.
 uint8_t keycodeOf(xkb_keymap* keymap, xkb_keysym_t keysym)
@@ -34,7 +31,7 @@ uint8_t keycodeOf(xkb_keymap* keymap, xkb_keysym_t keysym)
 
 Typing KWinDesktop::awaitReleasedModifiers()
 {
-    return waitForReleasedModifiers(kModifierWaitMs) ? Typing::Done : Typing::ModifiersHeld;
+    return waitForReleasedModifiers();
 }
 
 Typing KWinDesktop::inject(WindowId targetId, const QString& keys)

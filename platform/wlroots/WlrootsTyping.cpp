@@ -18,8 +18,6 @@ namespace {
 // waits.
 constexpr int kNewKeyboardSettleMs = 50;
 constexpr uint32_t kShiftMask = 1;
-// A Shift, Ctrl or Alt still held from the click would change every key typed.
-constexpr int kModifierWaitMs = 2000;
 
 bool uploadKeymap(zwp_virtual_keyboard_v1* keyboard, const QByteArray& text)
 {
@@ -53,7 +51,7 @@ Typing WlrootsDesktop::inject(WindowId target, const QString& keys)
 
 Typing WlrootsDesktop::awaitReleasedModifiers()
 {
-    return waitForReleasedModifiers(kModifierWaitMs) ? Typing::Done : Typing::ModifiersHeld;
+    return waitForReleasedModifiers();
 }
 
 Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars)
