@@ -90,9 +90,11 @@ void X11Connection::updateRecord(bool adopt)
             }
         }
     }
+    // Entries of others stay, those of programs that are gone too until a program takes them
+    // over; an entry under our own window's number is rewritten from what we hold.
     std::vector<uint32_t> words;
     for (const Entry& e : entries) {
-        if (alive[e.owner]) {
+        if (e.owner != helper && (alive[e.owner] || !adopt)) {
             words.insert(words.end(), {e.owner, e.keycode, static_cast<uint32_t>(e.syms.size())});
             words.insert(words.end(), e.syms.begin(), e.syms.end());
         }
