@@ -147,6 +147,8 @@ void TestDesktop::typesAnyText_data()
         chinese(0x4e00), kAnyText, chinese(0x5000), chinese(0x5000), QStringLiteral("é ß Жж Ωω"),
         chinese(0x4e00)};
     row("xterm, text after text", term, "us", 0, false, texts);
+    row("xterm, many outside after a few", term, "us", 0, false,
+        {QStringLiteral("café 5 € “x”"), QStringLiteral("Жж Ωω გ こん 안녕"), kAnyText});
     row("slow receiver, text after text, still reading", slow, "us", 0, false, texts, 2);
     // The modifier of a modified click, let go a moment later, is not mixed into the text.
     const QStringList keys = {QStringLiteral("aB1 é")};
