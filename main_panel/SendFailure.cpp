@@ -13,6 +13,12 @@ QString sendFailureMessage(const QString& title, bool reached, Typing result)
                               "keyboard layout cannot type.\r\n\r\nChange the text in the button "
                               "editor, or switch to a layout that has them.")
             .arg(title);
+    if (result == Typing::NoFreeKeys)
+        return QStringLiteral("Nothing was typed into %1: the text needs keys for characters that "
+                              "the keyboard layout lacks, and other programs hold every free key "
+                              "(another copy of Keyflare gives its keys back a minute after its "
+                              "last send).\r\n\r\nWait a moment, then click the button again.")
+            .arg(title);
     if (result == Typing::Busy)
         return QStringLiteral("Nothing was typed into %1: the window that received the last "
                               "text is still reading it.\r\n\r\nWait a moment, then click the "

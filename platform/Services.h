@@ -65,6 +65,8 @@ enum class Typing
     ModifiersHeld, // a Shift, Ctrl or Alt key stayed held; nothing was typed
     Untypable,     // the text holds a character that cannot be typed here; nothing was typed
     Busy,          // a program is still reading keys typed earlier; nothing was typed
+    NoFreeKeys,    // no key is free for characters the layout lacks (others hold them); nothing
+                   // was typed
     Unavailable    // the desktop cannot type into other windows, or its connection broke
 };
 

@@ -121,6 +121,7 @@ bool X11Connection::holdsAll(const std::set<char32_t>& chars) const
 
 bool X11Connection::borrow(const std::set<char32_t>& missing, bool wide, QString* error)
 {
+    outOfRoom = false;
     const bool placed = place(missing, wide, error);
     updateRecord();
     return placed;
@@ -188,6 +189,7 @@ bool X11Connection::place(const std::set<char32_t>& missing, bool wide, QString*
                                 "the keyboard has room for %2")
                      .arg(missing.size())
                      .arg(spare.size() * KeyPacking::kColumns);
+        outOfRoom = true;
         return false;
     }
     CoreMap wanted = map;

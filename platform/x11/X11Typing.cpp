@@ -117,7 +117,7 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
                                          "lacks, more than the keyboard has room for at once, and "
                                          "the receiving program cannot confirm it has read them")
                               .arg(missing.size());
-            return Typing::Untypable;
+            return room == 0 ? Typing::NoFreeKeys : Typing::Untypable;
         }
     }
 
@@ -149,7 +149,9 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
         if (!needed.empty()) {
             m_lastBorrower = target;
             if (!x.borrow(needed, wide, &m_lastError)) {
-                result = r == 0 ? Typing::Untypable : Typing::Unavailable;
+                result = r > 0         ? Typing::Unavailable
+                         : x.outOfRoom ? Typing::NoFreeKeys
+                                       : Typing::Untypable;
                 break;
             }
             scheduleRestore();

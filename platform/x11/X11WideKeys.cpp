@@ -48,6 +48,7 @@ bool X11Connection::borrowWide(const std::vector<uint8_t>& spare,
         *error = QStringLiteral("the text needs more characters that the keyboard layout lacks "
                                 "than the keyboard has room for (%1)")
                      .arg(spare.size() * KeyPacking::kGroups * KeyPacking::kWideLevels);
+        outOfRoom = true;
         return false;
     }
     const int type = fourLevelType();

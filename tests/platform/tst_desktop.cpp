@@ -41,6 +41,7 @@ private Q_SLOTS:
     void followsALayoutSwitch();
     void typesNothingOnceTheTargetIsNoLongerActive_data();
     void typesNothingOnceTheTargetIsNoLongerActive();
+    void leavesTheKeysOfARunningProgram();
     void survivesALostXServer();
     void activatesWithoutItsHelperWindow();
     void saysWhatItCannotReach();
@@ -62,7 +63,8 @@ void TestDesktop::init()
         QSKIP("needs a desktop: run through ./test.sh");
     if (session() == Session::Weston && test != "saysWhatItCannotReach")
         QSKIP("this desktop lets no program reach another's windows");
-    const QList<QByteArray> onX11Only = {"followsALayoutSwitch", "survivesALostXServer",
+    const QList<QByteArray> onX11Only = {"followsALayoutSwitch", "leavesTheKeysOfARunningProgram",
+                                         "survivesALostXServer",
                                          "activatesWithoutItsHelperWindow"};
     if (session() != Session::X11 && onX11Only.contains(test))
         QSKIP("about the X server's own keyboard map and connection");
@@ -282,6 +284,26 @@ void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive()
     QCOMPARE(other.settle(0), QByteArray());
     if (session() == Session::X11)
         QCOMPARE(x().keysDown(), 0);
+}
+
+// Two programs borrow keycodes: the second never takes those of the first while it runs, and
+// says that other programs hold the free keys rather than blaming the layout.
+void TestDesktop::leavesTheKeysOfARunningProgram()
+{
+    Receiver term(uniqueTitle("kf two borrowers"));
+    QVERIFY(term.start());
+    const int spare = x().spareKeycodes();
+    X11Desktop first;
+    QCOMPARE(first.inject(first.activate(term.title()), kAnyText), Typing::Done); // all of them
+    {
+        X11Desktop second;
+        QCOMPARE(second.inject(second.activate(term.title()), QStringLiteral("ŋ")),
+                 Typing::NoFreeKeys);
+    }
+    QCOMPARE(first.inject(first.activate(term.title()), kAnyText), Typing::Done);
+    const QByteArray expected = (kAnyText + kAnyText).toUtf8();
+    QCOMPARE(term.waitFor(expected), expected);
+    QVERIFY(x().spareKeycodes() < spare);
 }
 
 // The X server goes away under the backend: nothing is reached, and nothing breaks.
