@@ -13,8 +13,9 @@
 namespace {
 // XKB numbers keys 8 above evdev, which fake input speaks.
 constexpr uint32_t kXkbOffset = 8;
-// How long a program may take to hand over the clipboard, or to ask for the text lent.
-constexpr int kClipboardWaitMs = 1000;
+// How long a program may take to hand over the clipboard, or to ask for the text lent: on a busy
+// desktop a receiver may need seconds, and the X11 backend gives one as long to read its keys.
+constexpr int kClipboardWaitMs = 5000;
 
 // The key that gives keysym on the first level of the first group, or 0.
 uint8_t keycodeOf(xkb_keymap* keymap, xkb_keysym_t keysym)
