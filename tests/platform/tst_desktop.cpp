@@ -286,24 +286,15 @@ void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive()
         QCOMPARE(x().keysDown(), 0);
 }
 
-// Two programs borrow keycodes: the second never takes those of the first while it runs, and
+// The second of two programs never takes the keycodes the first borrowed while that runs, and
 // says that other programs hold the free keys rather than blaming the layout.
 void TestDesktop::leavesTheKeysOfARunningProgram()
 {
     Receiver term(uniqueTitle("kf two borrowers"));
     QVERIFY(term.start());
-    const int spare = x().spareKeycodes();
-    X11Desktop first;
+    X11Desktop first, second;
     QCOMPARE(first.inject(first.activate(term.title()), kAnyText), Typing::Done); // all of them
-    {
-        X11Desktop second;
-        QCOMPARE(second.inject(second.activate(term.title()), QStringLiteral("ŋ")),
-                 Typing::NoFreeKeys);
-    }
-    QCOMPARE(first.inject(first.activate(term.title()), kAnyText), Typing::Done);
-    const QByteArray expected = (kAnyText + kAnyText).toUtf8();
-    QCOMPARE(term.waitFor(expected), expected);
-    QVERIFY(x().spareKeycodes() < spare);
+    QCOMPARE(second.inject(second.activate(term.title()), QStringLiteral("ŋ")), Typing::NoFreeKeys);
 }
 
 // The X server goes away under the backend: nothing is reached, and nothing breaks.

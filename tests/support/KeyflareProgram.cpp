@@ -55,12 +55,6 @@ bool KeyflareProgram::terminate()
     return waitForExit(5000);
 }
 
-bool KeyflareProgram::kill()
-{
-    m_process.kill();
-    return waitForExit(5000);
-}
-
 void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
 {
     writeFile(m_folder + name, bytes);
@@ -119,13 +113,11 @@ bool KeyflareProgram::waitUntilIdle(int ms)
     // is found there every time over a short while (a round trip waits there too, but briefly).
     const QString path = QStringLiteral("/proc/%1/syscall").arg(m_process.processId());
     int seen = 0;
-    return QTest::qWaitFor(
-        [&] {
-            const QByteArray call = readFile(path).split(' ').value(0);
-            seen = call == "7" || call == "271" ? seen + 1 : 0;
-            return seen >= 5;
-        },
-        ms);
+    const auto waiting = [&] {
+        const QByteArray call = readFile(path).split(' ').value(0);
+        return (seen = call == "7" || call == "271" ? seen + 1 : 0) >= 5;
+    };
+    return QTest::qWaitFor(waiting, ms);
 }
 
 void KeyflareProgram::clickControl(Hand& hand, QRect units, int button)

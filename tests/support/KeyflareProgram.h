@@ -49,7 +49,7 @@ public:
     // Asks the program to end, as the session does at logout (SIGTERM).
     bool terminate();
     // Ends the program abruptly, as a crash or kill -9 does: it tidies nothing up.
-    bool kill();
+    bool kill() { return m_process.kill(), waitForExit(5000); }
     bool waitForExit(int ms = 10000);
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     int exitCode() const;

@@ -38,7 +38,8 @@ public:
     virtual void moveTo(QPoint p) = 0;
     // A pointer button going down or up: 1 is the left one, 2 the middle, 3 the right.
     virtual void button(int button, bool down) = 0;
-    // The left Ctrl key going down or up, as on the user's keyboard.
+    // The left Ctrl key going down or up, as on the user's keyboard (not on wlroots, where it
+    // could not reach another keyboard's keys).
     virtual void ctrl(bool down) = 0;
     void click(int button = 1);
     // The middle of a control given by its layout rectangle (1/1440 inch) in the window titled

@@ -2,7 +2,6 @@
 
 #include "fake-input-client-protocol.h"
 #include "kwin/KWinDesktop.h"
-#include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 #include <QCoreApplication>
@@ -13,10 +12,7 @@
 #include <QThread>
 #include <cstring>
 #include <linux/input-event-codes.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <wayland-client.h>
-#include <xkbcommon/xkbcommon.h>
 
 namespace {
 constexpr int kWidth = 1280; // the headless output that scripts/with-sway.sh sets up
@@ -25,33 +21,8 @@ constexpr int kHeight = 800;
 struct Globals
 {
     zwlr_virtual_pointer_manager_v1* pointers = nullptr;
-    zwp_virtual_keyboard_manager_v1* keyboards = nullptr;
-    wl_seat* seat = nullptr;
     org_kde_kwin_fake_input* fakeInput = nullptr;
 };
-
-// A virtual keyboard with the US layout, as a user's keyboard on the seat.
-zwp_virtual_keyboard_v1* usKeyboard(zwp_virtual_keyboard_manager_v1* keyboards, wl_seat* seat)
-{
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    const xkb_rule_names names{nullptr, nullptr, "us", nullptr, nullptr};
-    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
-    zwp_virtual_keyboard_v1* keyboard = nullptr;
-    const int fd = memfd_create("test-keymap", MFD_CLOEXEC);
-    const size_t size = text ? strlen(text) + 1 : 0;
-    if (text && fd >= 0 && write(fd, text, size) == static_cast<ssize_t>(size)) {
-        keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
-        zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
-                                       static_cast<uint32_t>(size));
-    }
-    if (fd >= 0)
-        close(fd);
-    std::free(text);
-    xkb_keymap_unref(keymap);
-    xkb_context_unref(context);
-    return keyboard;
-}
 
 void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t)
 {
@@ -59,11 +30,6 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
     if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0)
         g->pointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
             wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
-    if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
-        g->keyboards = static_cast<zwp_virtual_keyboard_manager_v1*>(
-            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
-    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !g->seat)
-        g->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
     if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0)
         g->fakeInput = static_cast<org_kde_kwin_fake_input*>(
             wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
@@ -105,8 +71,6 @@ WaylandUser::WaylandUser()
         m_pointer =
             zwlr_virtual_pointer_manager_v1_create_virtual_pointer(globals.pointers, nullptr);
         zwlr_virtual_pointer_manager_v1_destroy(globals.pointers);
-        if (globals.keyboards && globals.seat)
-            m_keyboard = usKeyboard(globals.keyboards, globals.seat);
         if (globals.fakeInput)
             org_kde_kwin_fake_input_destroy(globals.fakeInput);
     } else if (globals.fakeInput) {
@@ -115,18 +79,12 @@ WaylandUser::WaylandUser()
     }
     wl_display_roundtrip(m_display);
     wl_registry_destroy(registry);
-    if (globals.keyboards)
-        zwp_virtual_keyboard_manager_v1_destroy(globals.keyboards);
-    if (globals.seat)
-        wl_seat_destroy(globals.seat);
 }
 
 WaylandUser::~WaylandUser()
 {
     if (m_pointer)
         zwlr_virtual_pointer_v1_destroy(m_pointer);
-    if (m_keyboard)
-        zwp_virtual_keyboard_v1_destroy(m_keyboard);
     if (m_fakeInput)
         org_kde_kwin_fake_input_destroy(m_fakeInput);
     if (m_display)
@@ -180,26 +138,20 @@ void WaylandUser::button(int button, bool down)
         QCoreApplication::processEvents();
 }
 
-void WaylandUser::key(int code, bool down)
-{
-    const auto state = down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED;
-    if (m_fakeInput)
-        org_kde_kwin_fake_input_keyboard_key(m_fakeInput, static_cast<uint32_t>(code), state);
-    else if (m_keyboard)
-        zwp_virtual_keyboard_v1_key(m_keyboard, m_time += 10, static_cast<uint32_t>(code), state);
-    wl_display_roundtrip(m_display);
-}
-
 void WaylandUser::ctrl(bool down)
 {
-    // A virtual keyboard on wlroots tells its modifiers itself (Control is the third).
-    if (m_keyboard)
-        zwp_virtual_keyboard_v1_modifiers(m_keyboard, down ? 4 : 0, 0, 0, 0);
-    key(KEY_LEFTCTRL, down);
+    // KWin only: on wlroots a keyboard's modifiers stay its own, and a virtual keyboard's keys
+    // never take on another keyboard's held Ctrl.
+    if (m_fakeInput)
+        org_kde_kwin_fake_input_keyboard_key(m_fakeInput, KEY_LEFTCTRL,
+                                             down ? WL_KEYBOARD_KEY_STATE_PRESSED
+                                                  : WL_KEYBOARD_KEY_STATE_RELEASED);
+    wl_display_roundtrip(m_display);
 }
 
 void WaylandUser::tapKey(int code)
 {
-    key(code, true);
-    key(code, false);
+    for (const auto state : {WL_KEYBOARD_KEY_STATE_PRESSED, WL_KEYBOARD_KEY_STATE_RELEASED})
+        org_kde_kwin_fake_input_keyboard_key(m_fakeInput, static_cast<uint32_t>(code), state);
+    wl_display_roundtrip(m_display);
 }
