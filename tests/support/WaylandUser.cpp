@@ -2,6 +2,7 @@
 
 #include "fake-input-client-protocol.h"
 #include "kwin/KWinDesktop.h"
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,8 @@ constexpr int kHeight = 800;
 struct Globals
 {
     zwlr_virtual_pointer_manager_v1* pointers = nullptr;
+    zwp_virtual_keyboard_manager_v1* keyboards = nullptr;
+    wl_seat* seat = nullptr;
     org_kde_kwin_fake_input* fakeInput = nullptr;
 };
 
@@ -30,6 +33,11 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
     if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0)
         g->pointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
             wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
+    if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
+        g->keyboards = static_cast<zwp_virtual_keyboard_manager_v1*>(
+            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !g->seat)
+        g->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
     if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0)
         g->fakeInput = static_cast<org_kde_kwin_fake_input*>(
             wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
@@ -71,6 +79,10 @@ WaylandUser::WaylandUser()
         m_pointer =
             zwlr_virtual_pointer_manager_v1_create_virtual_pointer(globals.pointers, nullptr);
         zwlr_virtual_pointer_manager_v1_destroy(globals.pointers);
+        // A real seat has a keyboard: programs then hold their keyboard objects from the start.
+        if (globals.keyboards && globals.seat)
+            m_keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(globals.keyboards,
+                                                                                 globals.seat);
         if (globals.fakeInput)
             org_kde_kwin_fake_input_destroy(globals.fakeInput);
     } else if (globals.fakeInput) {
@@ -79,6 +91,10 @@ WaylandUser::WaylandUser()
     }
     wl_display_roundtrip(m_display);
     wl_registry_destroy(registry);
+    if (globals.keyboards)
+        zwp_virtual_keyboard_manager_v1_destroy(globals.keyboards);
+    if (globals.seat)
+        wl_seat_destroy(globals.seat);
 }
 
 WaylandUser::~WaylandUser()
@@ -87,6 +103,8 @@ WaylandUser::~WaylandUser()
         zwlr_virtual_pointer_v1_destroy(m_pointer);
     if (m_fakeInput)
         org_kde_kwin_fake_input_destroy(m_fakeInput);
+    if (m_keyboard)
+        zwp_virtual_keyboard_v1_destroy(m_keyboard);
     if (m_display)
         wl_display_disconnect(m_display);
 }

@@ -5,9 +5,11 @@
 struct wl_display;
 struct zwlr_virtual_pointer_v1;
 struct org_kde_kwin_fake_input;
+struct zwp_virtual_keyboard_v1;
 
-// The test's hand on a Wayland desktop: a virtual pointer on wlroots compositors, kept for the
-// whole test, since a headless seat has a pointer only while one exists; fake input on KWin.
+// The test's hand on a Wayland desktop: a virtual pointer and keyboard on wlroots compositors,
+// kept for the whole test, since a headless seat has them only while they exist; fake input on
+// KWin.
 class WaylandUser : public Hand
 {
 public:
@@ -26,5 +28,6 @@ private:
     wl_display* m_display = nullptr;
     zwlr_virtual_pointer_v1* m_pointer = nullptr;
     org_kde_kwin_fake_input* m_fakeInput = nullptr;
+    zwp_virtual_keyboard_v1* m_keyboard = nullptr;
     unsigned m_time = 0;
 };
