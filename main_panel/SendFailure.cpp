@@ -14,10 +14,11 @@ QString sendFailureMessage(const QString& title, bool reached, Typing result)
                               "editor, or switch to a layout that has them.")
             .arg(title);
     if (result == Typing::NoFreeKeys)
-        return QStringLiteral("Nothing was typed into %1: the text needs keys for characters that "
-                              "the keyboard layout lacks, and other programs hold every free key "
-                              "(another copy of Keyflare gives its keys back half a minute after its "
-                              "last send).\r\n\r\nWait a moment, then click the button again.")
+        return QStringLiteral(
+                   "Nothing was typed into %1: the text needs keys for characters that "
+                   "the keyboard layout lacks, and other programs hold every free key "
+                   "(another copy of Keyflare gives its keys back half a minute after its "
+                   "last send).\r\n\r\nWait a moment, then click the button again.")
             .arg(title);
     if (result == Typing::Busy)
         return QStringLiteral("Nothing was typed into %1: the window that received the last "

@@ -26,12 +26,14 @@ std::vector<Entry> parse(const QByteArray& bytes)
         std::memcpy(words.data(), bytes.constData(), words.size() * 4);
     for (size_t i = 0; i + 3 <= words.size();) {
         const uint32_t count = words[i + 2];
-        if ((count != KeyPacking::kColumns && count != KeyPacking::kGroups * KeyPacking::kWideLevels) ||
+        if ((count != KeyPacking::kColumns &&
+             count != KeyPacking::kGroups * KeyPacking::kWideLevels) ||
             words[i + 1] > 255 || i + 3 + count > words.size())
             break; // not written by us: nothing after it can be trusted either
-        out.push_back({words[i], static_cast<uint8_t>(words[i + 1]),
-                       std::vector<uint32_t>(words.begin() + static_cast<std::ptrdiff_t>(i + 3),
-                                             words.begin() + static_cast<std::ptrdiff_t>(i + 3 + count))});
+        out.push_back(
+            {words[i], static_cast<uint8_t>(words[i + 1]),
+             std::vector<uint32_t>(words.begin() + static_cast<std::ptrdiff_t>(i + 3),
+                                   words.begin() + static_cast<std::ptrdiff_t>(i + 3 + count))});
         i += 3 + count;
     }
     return out;

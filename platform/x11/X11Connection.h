@@ -67,7 +67,7 @@ struct X11Connection
     std::map<uint8_t, KeyPacking::WideRow> wideRows; // keycodes given four levels
     xcb_atom_t borrowedKeysAtom = XCB_NONE; // the record of every program's borrowed keycodes
     xcb_atom_t ownerAtom = XCB_NONE;        // marks a window as a live program's, for the record
-    bool outOfRoom = false; // the last borrow() failed for want of free keycodes
+    bool outOfRoom = false;                 // the last borrow() failed for want of free keycodes
     QByteArray hostname;
 
     // Connection, properties and events (X11Connection.cpp).

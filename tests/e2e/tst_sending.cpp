@@ -93,9 +93,9 @@ void TestSending::sendsADayOfTextsIntoOneWindow()
     }
     const auto send = [&](int button) {
         app->clickMacroButton(*m_hand, button);
-        expected += (button <= texts.size() ? texts[button - 1] : QString::number(button))
-                        .toUtf8() +
-                    target.enter(); // "+Return" is ticked on a first start
+        expected +=
+            (button <= texts.size() ? texts[button - 1] : QString::number(button)).toUtf8() +
+            target.enter(); // "+Return" is ticked on a first start
         return target.waitFor(expected) == expected;
     };
     for (int button : {1, 2, 3, 4, 5})

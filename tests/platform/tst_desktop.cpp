@@ -64,8 +64,7 @@ void TestDesktop::init()
     if (session() == Session::Weston && test != "saysWhatItCannotReach")
         QSKIP("this desktop lets no program reach another's windows");
     const QList<QByteArray> onX11Only = {"followsALayoutSwitch", "leavesTheKeysOfARunningProgram",
-                                         "survivesALostXServer",
-                                         "activatesWithoutItsHelperWindow"};
+                                         "survivesALostXServer", "activatesWithoutItsHelperWindow"};
     if (session() != Session::X11 && onX11Only.contains(test))
         QSKIP("about the X server's own keyboard map and connection");
 }
