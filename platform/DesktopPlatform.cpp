@@ -39,10 +39,12 @@ DesktopPlatform::DesktopPlatform(const QString& installedBinDir) : m_folder(inst
         useKWin();
     } else if (wayland) {
         auto wlroots = std::make_unique<WlrootsDesktop>(ownAppId());
-        if (wlroots->isSupported())
+        if (wlroots->isSupported()) {
+            wlroots->prepareKeyboard();
             m_wlroots = std::move(wlroots);
-        else
+        } else {
             m_unavailable = std::make_unique<UnavailableDesktop>(unavailableHere());
+        }
     } else {
         m_x11 = std::make_unique<X11Desktop>();
     }

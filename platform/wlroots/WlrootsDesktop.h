@@ -3,6 +3,7 @@
 #include "../Services.h"
 #include "../WindowMatch.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <memory>
 #include <vector>
@@ -32,6 +33,9 @@ public:
     PointedWindow windowUnderPointer() override;
     bool followsActivation() const override { return true; }
 
+    // Gives the seat Keyflare's keyboard ahead of the first send, so that programs have taken it
+    // up by then; false when the compositor refuses it.
+    bool prepareKeyboard();
     // The windows that may receive keystrokes, least recently active first.
     std::vector<CandidateWindow> listWindows();
     QString lastError() const { return m_lastError; }
@@ -44,5 +48,6 @@ private:
     QString m_ownAppId;
     std::unique_ptr<WaylandConnection> m_w;
     zwp_virtual_keyboard_v1* m_keyboard = nullptr;
+    QElapsedTimer m_keyboardAge;
     QString m_lastError;
 };

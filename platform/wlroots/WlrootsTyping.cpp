@@ -13,10 +13,10 @@
 
 namespace {
 // A new keyboard gives a seat that had none the keyboard capability; programs then ask for their
-// keyboard object, and a key sent before they have it is lost. The keyboard therefore lives as
-// long as Keyflare (programs under XWayland read its map late, too), and only the first send
-// waits.
-constexpr int kNewKeyboardSettleMs = 50;
+// keyboard object, and a key sent before they have it is lost. The keyboard is therefore made
+// when Keyflare starts and lives as long as it does (programs under XWayland read its map late,
+// too); a send that follows the keyboard's making closely waits for the rest of this time.
+constexpr int kNewKeyboardSettleMs = 500;
 constexpr uint32_t kShiftMask = 1;
 
 bool uploadKeymap(zwp_virtual_keyboard_v1* keyboard, const QByteArray& text)
@@ -69,18 +69,15 @@ Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars
                           .arg(VirtualKeymap::capacity());
         return Typing::Untypable;
     }
-    const bool created = !m_keyboard;
-    if (created)
-        m_keyboard =
-            zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(m_w->keyboards, m_w->seat);
     // The map travels to the receiver with the keys, in order: keys typed with an earlier map
     // are read with it, so one keyboard serves every send.
-    if (!uploadKeymap(m_keyboard, keymap.text()) || !m_w->roundtrip()) {
+    if (!prepareKeyboard() || !uploadKeymap(m_keyboard, keymap.text()) || !m_w->roundtrip()) {
         m_lastError = QStringLiteral("cannot hand the keyboard map to the compositor");
         return Typing::Unavailable;
     }
-    if (created)
-        QThread::msleep(kNewKeyboardSettleMs);
+    const qint64 young = kNewKeyboardSettleMs - m_keyboardAge.elapsed();
+    if (young > 0)
+        QThread::msleep(static_cast<unsigned long>(young));
 
     QElapsedTimer clock;
     clock.start();
@@ -117,6 +114,20 @@ Typing WlrootsDesktop::typeChars(WindowId id, const std::vector<char32_t>& chars
         return Typing::Unavailable;
     }
     return result;
+}
+
+bool WlrootsDesktop::prepareKeyboard()
+{
+    if (m_keyboard)
+        return true;
+    if (!isSupported())
+        return false;
+    // Programs read a keyboard's map as soon as it appears, so it never goes without one.
+    VirtualKeymap keymap;
+    keymap.build({});
+    m_keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(m_w->keyboards, m_w->seat);
+    m_keyboardAge.start();
+    return uploadKeymap(m_keyboard, keymap.text()) && m_w->roundtrip();
 }
 
 void WlrootsDesktop::releaseKeyboard()

@@ -247,12 +247,13 @@ void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive_data()
 void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive()
 {
     QFETCH(int, when);
+    DesktopPlatform user(QDir::tempPath()); // the user's programs start after Keyflare
     Receiver target(uniqueTitle("kf desktop target"), QStringLiteral("40x5+20+500"));
     Receiver other(uniqueTitle("kf desktop other"), QStringLiteral("40x5+500+500"));
     QVERIFY(other.start());
     QVERIFY(target.start()); // last, so that it is active already when it is activated
-    DesktopPlatform user(QDir::tempPath());
-    if (when == 2) { // the send on a thread of its own, so that the user can act meanwhile
+    // The send on a thread of its own, so that the user can act meanwhile.
+    if (when == 2) {
         const QString text = QStringLiteral("abcdefghij").repeated(400);
         Typing result = Typing::Done;
         std::unique_ptr<QThread> sender(QThread::create([&] {
