@@ -25,6 +25,10 @@ QString sendFailureMessage(const QString& title, bool reached, Typing result)
                               "text is still reading it.\r\n\r\nWait a moment, then click the "
                               "button again.")
             .arg(title);
+    if (result == Typing::LayoutSwitched)
+        return QStringLiteral("Typing into %1 stopped: the keyboard layout was switched."
+                              "\r\n\r\nPart of the text may have arrived.")
+            .arg(title);
     return QStringLiteral("Typing into %1 stopped: another window took the keyboard focus."
                           "\r\n\r\nPart of the text may have arrived.")
         .arg(title);

@@ -4,6 +4,7 @@
 #include "KWinClipboard.h"
 #include "KWinConnection.h"
 #include "KWinDesktop.h"
+#include "KWinLayout.h"
 #include "fake-input-client-protocol.h"
 
 #include <algorithm>
@@ -52,10 +53,26 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
         m_lastError = QStringLiteral("KWin has not told the keyboard map");
         return Typing::Unavailable;
     }
+    // KWin reads the keys with the layout in force for the target, which the user may switch
+    // at any time; with one layout there is nothing to ask.
+    const bool severalLayouts = xkb_keymap_num_layouts(m_k->keymap) > 1;
+    const auto layoutInForce = [&]() -> std::optional<uint32_t> {
+        if (!severalLayouts)
+            return 0;
+        const std::optional<uint32_t> index = KWinLayout::active();
+        if (index && *index < xkb_keymap_num_layouts(m_k->keymap))
+            return index;
+        return std::nullopt;
+    };
+    const std::optional<uint32_t> group = layoutInForce();
+    if (!group) {
+        m_lastError = QStringLiteral("KWin does not tell which keyboard layout is in force");
+        return Typing::Unavailable;
+    }
     // The whole text is planned before the first key: typed exactly, or not at all. KWin types
     // with the keys of the layout in force, with the locks as they stand; what the layout lacks
     // is pasted, each run of such characters at once, through the clipboard lent for it.
-    const KeyPlanner layout(m_k->keymap, 0, m_k->lockedMods);
+    const KeyPlanner layout(m_k->keymap, *group, m_k->lockedMods);
     struct Step
     {
         PlannedKey key;
@@ -126,6 +143,11 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
         if (!target->active) {
             m_lastError = QStringLiteral("the target window stopped being the active one");
             result = Typing::FocusLost;
+            break;
+        }
+        if (severalLayouts && layoutInForce() != group) {
+            m_lastError = QStringLiteral("the keyboard layout was switched");
+            result = Typing::LayoutSwitched;
             break;
         }
         if (step.paste.isEmpty()) {

@@ -7,7 +7,12 @@
 #include "x11/X11Desktop.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <qtestsupport_core.h>
 
 Session session()
@@ -46,8 +51,60 @@ bool waitForNoWindow(const QString& title, int ms)
     return QTest::qWaitFor([&] { return waitForWindow(title, 0) == 0; }, ms);
 }
 
+namespace {
+// Asks KWin's keyboard service; the answer's first argument, or an invalid value.
+QVariant askKWinLayouts(const QString& method, const QVariantList& arguments = {})
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.keyboard"), QStringLiteral("/Layouts"),
+        QStringLiteral("org.kde.KeyboardLayouts"), method);
+    call.setArguments(arguments);
+    const QDBusMessage answer = QDBusConnection::sessionBus().call(call);
+    return answer.arguments().value(0);
+}
+
+int kwinLayoutCount()
+{
+    const QVariant list = askKWinLayouts(QStringLiteral("getLayoutsList"));
+    if (!list.canConvert<QDBusArgument>())
+        return 0;
+    const QDBusArgument array = list.value<QDBusArgument>();
+    int count = 0;
+    array.beginArray();
+    while (!array.atEnd()) {
+        QString name, variant, description;
+        array.beginStructure();
+        array >> name >> variant >> description;
+        array.endStructure();
+        ++count;
+    }
+    array.endArray();
+    return count;
+}
+} // namespace
+
+void selectKWinLayout(int index)
+{
+    askKWinLayouts(QStringLiteral("setLayout"), {QVariant::fromValue(uint(index))});
+    (void)QTest::qWaitFor(
+        [&] { return askKWinLayouts(QStringLiteral("getLayout")).toInt() == index; }, 5000);
+}
+
 void setKeyboardLayout(const QString& layout)
 {
+    if (session() == Session::KWin) { // as Plasma's settings write it
+        QFile rc(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                 QStringLiteral("/kxkbrc"));
+        if (rc.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            rc.write("[Layout]\nLayoutList=" + layout.toUtf8() + "\nUse=true\n");
+        rc.close();
+        QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+            QStringLiteral("/Layouts"), QStringLiteral("org.kde.keyboard"),
+            QStringLiteral("reloadConfig")));
+        const int count = int(layout.count(QLatin1Char(',')) + 1);
+        (void)QTest::qWaitFor([&] { return kwinLayoutCount() == count; }, 5000);
+        selectKWinLayout(0);
+    }
     if (session() == Session::X11)
         QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout});
     else if (session() == Session::Sway)

@@ -50,9 +50,11 @@ public:
     static std::unique_ptr<Hand> forSession();
 };
 
-// Sets the keyboard layout as a user switching layouts would ("us", "de", "us,de", ...), on X11
-// and sway.
+// Sets the keyboard layouts as a user would ("us", "de", "us,de", ...), on X11, sway and KWin;
+// the first is in force.
 void setKeyboardLayout(const QString& layout);
+// Puts the layout of that index in force on KWin, as the user's layout switcher does.
+void selectKWinLayout(int index);
 
 // A window title no other test run shares: base and this process's id.
 QString uniqueTitle(const QString& base);
