@@ -4,6 +4,7 @@
 #include "DesktopServices.h"
 #include "KeystrokeString.h"
 #include "WindowMatch.h"
+#include "kwin/KWinPermission.h"
 #include "x11/CompoundText.h"
 
 #include <QDir>
@@ -34,6 +35,8 @@ private Q_SLOTS:
     void decodesCompoundText();
     void choosesProgramFolder_data();
     void choosesProgramFolder();
+    void namesTheCopyForKWin_data();
+    void namesTheCopyForKWin();
 };
 
 // What escaping makes of any text is the fuzzer's part; here the key names and what is refused.
@@ -148,4 +151,34 @@ void TestPlatform::decodesCompoundText()
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)
+// KWin finds the copy by the first word of the desktop file's command, split as a shell would
+// but with no escapes undone: the path is quoted whole, and one it would read otherwise is
+// refused.
+void TestPlatform::namesTheCopyForKWin_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("exec"); // empty: refused
+    QTest::newRow("plain") << "/opt/kf/keyflare" << QByteArray("Exec=\"/opt/kf/keyflare\"\n");
+    QTest::newRow("space and shell characters")
+        << "/home/a b/it's (1) & #2/keyflare"
+        << QByteArray("Exec=\"/home/a b/it's (1) & #2/keyflare\"\n");
+    QTest::newRow("not Latin-1") << "/home/Юля/keyflare"
+                                 << QByteArray("Exec=\"/home/Юля/keyflare\"\n");
+    for (const char* bad : {"\"", "`", "$", "\\", "%", "\n", "\r", "\t"})
+        QTest::newRow(bad) << QStringLiteral("/home/a%1b/keyflare").arg(QLatin1String(bad))
+                           << QByteArray();
+}
+
+void TestPlatform::namesTheCopyForKWin()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, exec);
+    const std::optional<QByteArray> entry = KWinPermission::desktopEntry(path);
+    QCOMPARE(entry.has_value(), !exec.isEmpty());
+    if (entry) {
+        QVERIFY2(entry->contains("\n" + exec), entry->constData());
+        QCOMPARE(entry->count('\n'), 7); // no line the path could have added
+    }
+}
+
 #include "tst_platform.moc"

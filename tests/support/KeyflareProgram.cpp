@@ -20,9 +20,11 @@ KeyflareProgram::KeyflareProgram() : KeyflareProgram(QString())
 KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
 {
     if (installedExecutable.isEmpty()) {
-        m_folder = m_dir.filePath(QStringLiteral("bin")) + QLatin1Char('/');
+        // A folder name with a space, as users' folders have: the desktop file of KDE Plasma
+        // must name the copy all the same.
+        m_folder = m_dir.filePath(QStringLiteral("my tools")) + QLatin1Char('/');
         m_executable = m_folder + QStringLiteral("keyflare");
-        QDir(m_dir.path()).mkpath(QStringLiteral("bin"));
+        QDir(m_dir.path()).mkpath(QStringLiteral("my tools"));
         QFile::copy(QStringLiteral(KEYFLARE_BINARY), m_executable);
     } else {
         m_executable = installedExecutable;
