@@ -60,15 +60,20 @@ public:
 // How a typing request ended.
 enum class Typing
 {
-    Done,           // every key was delivered
-    FocusLost,      // the target does not hold the focus (any more); typing stopped there
-    LayoutSwitched, // the user switched the keyboard layout during the send; typing stopped there
-    ModifiersHeld,  // a Shift, Ctrl or Alt key stayed held; nothing was typed
-    Untypable,      // the text holds a character that cannot be typed here; nothing was typed
-    Busy,           // a program is still reading keys typed earlier; nothing was typed
-    NoFreeKeys,     // no key is free for characters the layout lacks (others hold them); nothing
-                    // was typed
-    Unavailable     // the desktop cannot type into other windows, or its connection broke
+    Done,            // every key was delivered
+    FocusLost,       // the target does not hold the focus (any more); typing stopped there
+    LayoutSwitched,  // the user switched the keyboard layout during the send; typing stopped there
+    ModifiersHeld,   // a Shift, Ctrl or Alt key stayed held; nothing was typed
+    Untypable,       // the text holds a character that cannot be typed here; nothing was typed
+    Busy,            // a program is still reading keys typed earlier; nothing was typed
+    NoFreeKeys,      // no key is free for characters the layout lacks (others hold them); nothing
+                     // was typed
+    ClipboardSecret, // the text needs the clipboard, which holds a secret; nothing was typed
+    ClipboardFailed, // the text needs the clipboard, whose contents could not be kept safe;
+                     // nothing was typed
+    PasteMissing,    // the target did not paste what the clipboard brought; typing stopped there
+    ClipboardTaken,  // something was copied while a paste waited; typing stopped there
+    Unavailable      // the desktop cannot type into other windows, or its connection broke
 };
 
 // Types keystroke strings into another application's window.

@@ -1,221 +1,201 @@
 #include "KWinClipboard.h"
 
-#include "KWinConnection.h"
-#include "wlr-data-control-unstable-v1-client-protocol.h"
-
+#include <QClipboard>
 #include <QDeadlineTimer>
-#include <fcntl.h>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <cerrno>
 #include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
-#include <wayland-client.h>
 
-struct KWinClipboard::Offer
-{
-    zwlr_data_control_offer_v1* offer = nullptr;
-    QList<QByteArray> types;
-};
+extern char** environ;
 
 namespace {
-
-KWinClipboard* clipboardOf(void* data)
-{
-    return static_cast<KWinClipboard*>(data);
-}
-
-void onType(void* data, zwlr_data_control_offer_v1*, const char* type)
-{
-    static_cast<KWinClipboard::Offer*>(data)->types << QByteArray(type);
-}
-const zwlr_data_control_offer_v1_listener kOfferListener = {onType};
-
-void onDataOffer(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer)
-{
-    clipboardOf(data)->offered(offer);
-}
-void onSelection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer)
-{
-    clipboardOf(data)->selected(offer, false);
-}
-void onFinished(void*, zwlr_data_control_device_v1*)
-{
-}
-void onPrimary(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer)
-{
-    clipboardOf(data)->selected(offer, true);
-}
-const zwlr_data_control_device_v1_listener kDeviceListener = {onDataOffer, onSelection, onFinished,
-                                                              onPrimary};
-
-void onSend(void* data, zwlr_data_control_source_v1* source, const char* type, int32_t fd)
-{
-    clipboardOf(data)->asked(source, type, fd);
-}
-void onCancelled(void* data, zwlr_data_control_source_v1* source)
-{
-    clipboardOf(data)->cancelled(source);
-}
-const zwlr_data_control_source_v1_listener kSourceListener = {onSend, onCancelled};
-
+// How long the keeper may take to start, to copy the user's selections (it gives their holders
+// five seconds), and to answer anything else.
+constexpr int kStartMs = 5000;
+constexpr int kSaveMs = 8000;
+constexpr int kAnswerMs = 3000;
 } // namespace
 
-KWinClipboard::KWinClipboard(KWinConnection& connection) : m_k(connection)
+KWinClipboard::KWinClipboard(QString keeperPath) : m_keeperPath(std::move(keeperPath))
 {
-    m_manager = connection.dataControl;
-    if (!m_manager || !connection.seat)
-        return;
-    m_device = zwlr_data_control_manager_v1_get_data_device(m_manager, connection.seat);
-    zwlr_data_control_device_v1_add_listener(m_device, &kDeviceListener, this);
-    m_k.roundtrip();
 }
 
 KWinClipboard::~KWinClipboard()
 {
-    for (const Source& s : m_sources)
-        zwlr_data_control_source_v1_destroy(s.source);
-    for (const auto& o : m_offers)
-        zwlr_data_control_offer_v1_destroy(o->offer);
-    if (m_device)
-        zwlr_data_control_device_v1_destroy(m_device);
+    // The keeper lives on while it serves what it gave back; closing its line tells it that
+    // Keyflare is gone.
+    if (m_socket >= 0)
+        close(m_socket);
+    if (m_pid > 0)
+        waitpid(m_pid, nullptr, WNOHANG);
 }
 
-void KWinClipboard::offered(zwlr_data_control_offer_v1* offer)
+void KWinClipboard::stopKeeper()
 {
-    auto o = std::make_unique<Offer>();
-    o->offer = offer;
-    zwlr_data_control_offer_v1_add_listener(offer, &kOfferListener, o.get());
-    m_offers.push_back(std::move(o));
+    if (m_socket >= 0)
+        close(m_socket);
+    m_socket = -1;
+    if (m_pid > 0)
+        waitpid(m_pid, nullptr, WNOHANG);
+    m_pid = 0;
+    m_buffer.clear();
 }
 
-void KWinClipboard::selected(zwlr_data_control_offer_v1* offer, bool primary)
+bool KWinClipboard::ensureKeeper()
 {
-    Offer* chosen = nullptr;
-    for (const auto& o : m_offers)
-        chosen = o->offer == offer ? o.get() : chosen;
-    (primary ? m_primary : m_clipboard) = chosen;
-    // Offers that neither selection shows any more are done with.
-    for (auto it = m_offers.begin(); it != m_offers.end();) {
-        const bool shown = it->get() == m_clipboard || it->get() == m_primary;
-        const bool announced = (*it)->offer == offer;
-        if (!shown && !announced) {
-            zwlr_data_control_offer_v1_destroy((*it)->offer);
-            it = m_offers.erase(it);
-        } else {
-            ++it;
-        }
+    if (m_socket >= 0)
+        return true;
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        m_lastError = QStringLiteral("cannot start the clipboard keeper");
+        return false;
     }
-}
-
-bool KWinClipboard::read(Offer* offer, Contents* into, int ms)
-{
-    const QDeadlineTimer deadline(ms);
-    for (const QByteArray& type : offer->types) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            return false;
-        zwlr_data_control_offer_v1_receive(offer->offer, type.constData(), fds[1]);
-        close(fds[1]);
-        wl_display_flush(m_k.display);
-        QByteArray bytes;
-        bool ended = false;
-        while (!ended && !deadline.hasExpired()) {
-            // The holder may be this very connection (a selection put back earlier).
-            m_k.dispatch(0);
-            pollfd p{fds[0], POLLIN, 0};
-            if (poll(&p, 1, 10) <= 0)
-                continue;
-            char chunk[4096];
-            const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
-            ended = n <= 0;
-            if (n > 0)
-                bytes.append(chunk, static_cast<int>(n));
-        }
-        close(fds[0]);
-        if (!ended)
-            return false;
-        into->append({type, bytes});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], STDOUT_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // A session of its own: the end of Keyflare's terminal or process group leaves it be.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    const QByteArray path = m_keeperPath.toLocal8Bit();
+    char* argv[] = {const_cast<char*>(path.constData()), nullptr};
+    const int failed = posix_spawn(&m_pid, path.constData(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(pair[1]);
+    m_socket = pair[0];
+    if (failed != 0 || answer(kStartMs) != "READY") {
+        m_lastError = QStringLiteral("the clipboard keeper (%1) did not start, or the desktop "
+                                     "offers it no clipboard")
+                          .arg(m_keeperPath);
+        stopKeeper();
+        return false;
     }
     return true;
 }
 
-bool KWinClipboard::save(int ms)
+bool KWinClipboard::tell(const QByteArray& bytes)
 {
-    m_k.roundtrip();
-    m_savedClipboard.clear();
-    m_savedPrimary.clear();
-    return (!m_clipboard || read(m_clipboard, &m_savedClipboard, ms)) &&
-           (!m_primary || read(m_primary, &m_savedPrimary, ms));
-}
-
-zwlr_data_control_source_v1* KWinClipboard::offer(const Contents& contents)
-{
-    zwlr_data_control_source_v1* source =
-        zwlr_data_control_manager_v1_create_data_source(m_manager);
-    zwlr_data_control_source_v1_add_listener(source, &kSourceListener, this);
-    for (const auto& [type, bytes] : contents)
-        zwlr_data_control_source_v1_offer(source, type.constData());
-    m_sources.push_back({source, contents});
-    return source;
-}
-
-void KWinClipboard::lend(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    const Contents contents{{"text/plain;charset=utf-8", bytes},
-                            {"text/plain", bytes},
-                            {"UTF8_STRING", bytes},
-                            {"TEXT", bytes}};
-    zwlr_data_control_device_v1_set_selection(m_device, offer(contents));
-    zwlr_data_control_device_v1_set_primary_selection(m_device, offer(contents));
-    m_asked = 0;
-    m_k.roundtrip();
-}
-
-void KWinClipboard::asked(zwlr_data_control_source_v1* source, const char* type, int fd)
-{
-    for (const Source& s : m_sources) {
-        if (s.source != source)
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = send(m_socket, bytes.constData() + done,
+                               static_cast<size_t>(bytes.size() - done), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
             continue;
-        QByteArray bytes = s.contents.value(0).second;
-        for (const auto& [t, b] : s.contents)
-            bytes = t == type ? b : bytes;
-        for (qsizetype done = 0; done < bytes.size();) {
-            const ssize_t n =
-                write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-            if (n <= 0)
-                break;
-            done += n;
+        if (n <= 0) {
+            m_lastError = QStringLiteral("the clipboard keeper has stopped");
+            stopKeeper();
+            return false;
         }
-        ++m_asked;
+        done += n;
     }
-    close(fd);
+    return true;
 }
 
-void KWinClipboard::cancelled(zwlr_data_control_source_v1* source)
-{
-    for (auto it = m_sources.begin(); it != m_sources.end(); ++it) {
-        if (it->source == source) {
-            zwlr_data_control_source_v1_destroy(source);
-            m_sources.erase(it);
-            return;
-        }
-    }
-}
-
-bool KWinClipboard::waitForPaste(int ms)
+QByteArray KWinClipboard::answer(int ms, bool pasteWanted)
 {
     const QDeadlineTimer deadline(ms);
-    while (m_asked == 0 && !deadline.hasExpired()) {
-        if (!m_k.dispatch(static_cast<int>(deadline.remainingTime())))
-            return false;
+    // The word on a paste may come after its wait has given up: it is passed over on the way to
+    // any other answer.
+    const auto late = [&] {
+        return !pasteWanted && (m_buffer.startsWith("PASTED\n") || m_buffer.startsWith("TAKEN\n"));
+    };
+    while (!m_buffer.contains('\n') || late()) {
+        if (late()) {
+            m_buffer.remove(0, m_buffer.indexOf('\n') + 1);
+            continue;
+        }
+        pollfd p{m_socket, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(deadline.remainingTime()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return QByteArray();
+        char chunk[256];
+        const ssize_t n = recv(m_socket, chunk, sizeof chunk, 0);
+        if (n <= 0) {
+            stopKeeper();
+            return QByteArray();
+        }
+        m_buffer.append(chunk, static_cast<int>(n));
     }
-    return m_asked > 0;
+    const qsizetype end = m_buffer.indexOf('\n');
+    const QByteArray line = m_buffer.left(end);
+    m_buffer.remove(0, end + 1);
+    return line;
 }
 
-void KWinClipboard::restore()
+void KWinClipboard::giveOwnSelections()
 {
-    zwlr_data_control_device_v1_set_selection(
-        m_device, m_savedClipboard.isEmpty() ? nullptr : offer(m_savedClipboard));
-    zwlr_data_control_device_v1_set_primary_selection(
-        m_device, m_savedPrimary.isEmpty() ? nullptr : offer(m_savedPrimary));
-    m_k.roundtrip();
+    // What Keyflare's own windows put in a selection is handed over directly: the keeper cannot
+    // read it while Keyflare waits for the keeper.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return; // no windows, so none of Keyflare's own holds a selection
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    for (const auto mode : {QClipboard::Clipboard, QClipboard::Selection}) {
+        const bool own =
+            mode == QClipboard::Clipboard ? clipboard->ownsClipboard() : clipboard->ownsSelection();
+        const QMimeData* data = own ? clipboard->mimeData(mode) : nullptr;
+        if (!data)
+            continue;
+        const int which = mode == QClipboard::Clipboard ? 0 : 1;
+        QByteArray message = "OWN " + QByteArray::number(which) + "\n";
+        for (const QString& format : data->formats()) {
+            const QByteArray type = format.toUtf8();
+            const QByteArray bytes = data->data(format);
+            message += "GIVE " + QByteArray::number(which) + ' ' + QByteArray::number(type.size()) +
+                       ' ' + QByteArray::number(bytes.size()) + '\n' + type + bytes;
+        }
+        tell(message);
+    }
+}
+
+KWinClipboard::Saved KWinClipboard::save()
+{
+    if (!ensureKeeper())
+        return Saved::Failed;
+    giveOwnSelections();
+    if (!tell("SAVE\n"))
+        return Saved::Failed;
+    const QByteArray saved = answer(kSaveMs);
+    if (saved == "SAVED")
+        return Saved::Yes;
+    if (saved == "SECRET")
+        return Saved::Secret;
+    m_lastError = QStringLiteral("the program that holds the clipboard did not hand over its "
+                                 "contents, so they could not be kept safe");
+    return Saved::Failed;
+}
+
+KWinClipboard::Paste KWinClipboard::lend(const QString& text, pid_t targetPid)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (!tell("LEND " + QByteArray::number(targetPid) + ' ' + QByteArray::number(bytes.size()) +
+              '\n' + bytes))
+        return Paste::TimedOut;
+    const QByteArray lent = answer(kAnswerMs, true);
+    if (lent == "LENT")
+        return Paste::Done;
+    if (lent == "TAKEN")
+        return Paste::Taken;
+    m_lastError = QStringLiteral("the clipboard could not be lent to the text");
+    return Paste::TimedOut;
+}
+
+KWinClipboard::Paste KWinClipboard::waitForPaste(int ms)
+{
+    const QByteArray word = m_socket >= 0 ? answer(ms, true) : QByteArray();
+    return word == "PASTED" ? Paste::Done : word == "TAKEN" ? Paste::Taken : Paste::TimedOut;
+}
+
+void KWinClipboard::restore(bool pasted)
+{
+    if (m_socket < 0 || !tell(pasted ? "RESTORE\n" : "LATER\n"))
+        return;
+    (void)answer(kAnswerMs);
 }

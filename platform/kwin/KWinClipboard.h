@@ -1,67 +1,60 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
-#include <QPair>
 #include <QString>
-#include <memory>
-#include <vector>
+#include <sys/types.h>
 
-struct KWinConnection;
-struct zwlr_data_control_manager_v1;
-struct zwlr_data_control_device_v1;
-struct zwlr_data_control_offer_v1;
-struct zwlr_data_control_source_v1;
-
-// The clipboard and the primary selection, through data control: lent to a piece of text for a
-// paste, then given back to what they held. KWin types only the characters of the layout in
-// force; the rest of a text reaches the receiver this way.
+// The clipboard and the primary selection, lent to a piece of text for a paste and then given
+// back. KWin types only the characters of the layout in force; the rest of a text reaches the
+// receiver this way. The user's contents are kept and served by a small process of Keyflare's
+// (keyflare-clipboard), never by Keyflare's own connection: a paste from Keyflare itself cannot
+// wait for Keyflare, and the contents outlive Keyflare until another program takes the selection.
 class KWinClipboard
 {
 public:
-    // Every type of data one selection offered, as bytes.
-    using Contents = QList<QPair<QByteArray, QByteArray>>;
-    struct Offer; // what another program offers, as it arrives
+    enum class Saved
+    {
+        Yes,
+        Secret, // a password manager marked what the clipboard holds secret; nothing was read
+        Failed  // see lastError()
+    };
 
-    explicit KWinClipboard(KWinConnection& connection);
+    // keeperPath: the keeper program, which stands beside Keyflare's executable.
+    explicit KWinClipboard(QString keeperPath);
     ~KWinClipboard();
     KWinClipboard(const KWinClipboard&) = delete;
     KWinClipboard& operator=(const KWinClipboard&) = delete;
 
-    bool isAvailable() const { return m_device != nullptr; }
-    // Reads what both selections hold now, so that restore() can put it back; false when a
-    // program that holds one does not hand it over within ms.
-    bool save(int ms);
-    // Offers text in both selections, so that a paste of either kind brings it.
-    void lend(const QString& text);
-    // Waits up to ms until a program has asked for the text lent, that is, is pasting it.
-    bool waitForPaste(int ms);
-    // Offers again what save() read (or nothing, where a selection was empty).
-    void restore();
-
-    // Data control's events (KWinClipboard.cpp).
-    void offered(zwlr_data_control_offer_v1* offer);
-    void selected(zwlr_data_control_offer_v1* offer, bool primary);
-    void asked(zwlr_data_control_source_v1* source, const char* type, int fd);
-    void cancelled(zwlr_data_control_source_v1* source);
+    // Has the keeper take a copy of both selections, so that restore() can give them back.
+    Saved save();
+    enum class Paste
+    {
+        Done,    // lent; or the target has read the whole text lent
+        Taken,   // another program filled a selection first: what it put there stays
+        TimedOut // the keeper or the target did not answer within the time
+    };
+    // Shows text in both selections for a paste by the program of pid targetPid; Taken when the
+    // user has copied something since save().
+    Paste lend(const QString& text, pid_t targetPid);
+    // Waits up to ms until the target has taken the whole text lent.
+    Paste waitForPaste(int ms);
+    // Gives the selections back what they held, unless the user has put something else there
+    // meanwhile; after a paste that did not come, only once the target has taken the text, so
+    // that a late paste never brings the user's own contents into it.
+    void restore(bool pasted);
+    QString lastError() const { return m_lastError; }
 
 private:
-    struct Source
-    {
-        zwlr_data_control_source_v1* source = nullptr;
-        Contents contents;
-    };
-    zwlr_data_control_source_v1* offer(const Contents& contents);
-    bool read(Offer* offer, Contents* into, int ms);
+    bool ensureKeeper();
+    bool tell(const QByteArray& bytes);
+    // The keeper's next line, waiting up to ms; empty when none came.
+    QByteArray answer(int ms, bool pasteWanted = false);
+    void giveOwnSelections();
+    void stopKeeper();
 
-    KWinConnection& m_k;
-    zwlr_data_control_manager_v1* m_manager = nullptr;
-    zwlr_data_control_device_v1* m_device = nullptr;
-    std::vector<std::unique_ptr<Offer>> m_offers;
-    Offer* m_clipboard = nullptr;
-    Offer* m_primary = nullptr;
-    Contents m_savedClipboard;
-    Contents m_savedPrimary;
-    std::vector<Source> m_sources; // ours, served until another program takes the selection
-    int m_asked = 0;
+    QString m_keeperPath;
+    int m_socket = -1;
+    pid_t m_pid = 0;
+    QByteArray m_buffer;
+    QString m_lastError;
 };

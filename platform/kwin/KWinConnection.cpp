@@ -4,7 +4,6 @@
 #include "fake-input-client-protocol.h"
 #include "keystate-client-protocol.h"
 #include "plasma-window-management-client-protocol.h"
-#include "wlr-data-control-unstable-v1-client-protocol.h"
 
 #include <cstring>
 #include <sys/mman.h>
@@ -171,10 +170,6 @@ void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* inte
                version >= 4) {
         c->fakeInput = static_cast<org_kde_kwin_fake_input*>(
             wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
-    } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0 &&
-               version >= 2) {
-        c->dataControl = static_cast<zwlr_data_control_manager_v1*>(
-            wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 2));
     } else if (std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0) {
         c->keystate = static_cast<org_kde_kwin_keystate*>(
             wl_registry_bind(registry, name, &org_kde_kwin_keystate_interface, 1));
@@ -199,8 +194,6 @@ KWinConnection::~KWinConnection()
         org_kde_plasma_window_management_destroy(management);
     if (fakeInput)
         org_kde_kwin_fake_input_destroy(fakeInput);
-    if (dataControl)
-        zwlr_data_control_manager_v1_destroy(dataControl);
     if (keystate)
         wl_proxy_destroy(reinterpret_cast<wl_proxy*>(keystate)); // its destroy request is newer
     if (keyboard)

@@ -19,7 +19,6 @@ struct org_kde_plasma_window_management;
 struct org_kde_plasma_window;
 struct org_kde_kwin_fake_input;
 struct org_kde_kwin_keystate;
-struct zwlr_data_control_manager_v1;
 struct KWinConnection;
 
 // A window as KWin's window management tells of it.
@@ -50,7 +49,6 @@ struct KWinConnection
     org_kde_plasma_window_management* management = nullptr;
     org_kde_kwin_fake_input* fakeInput = nullptr;
     org_kde_kwin_keystate* keystate = nullptr;
-    zwlr_data_control_manager_v1* dataControl = nullptr;
     xkb_context* xkb = nullptr;
     xkb_keymap* keymap = nullptr; // the seat's, as KWin hands it to every program
     uint8_t lockedMods = 0;       // Caps Lock and Num Lock as real modifiers (Lock, Mod2)

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QSocketNotifier>
 #include <algorithm>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -27,22 +26,12 @@ KWinDesktop::KWinDesktop(QString ownAppId)
 
 KWinDesktop::~KWinDesktop() = default;
 
-void KWinDesktop::serveWhileIdle()
-{
-    if (m_idle || !QCoreApplication::instance())
-        return;
-    m_idle =
-        std::make_unique<QSocketNotifier>(wl_display_get_fd(m_k->display), QSocketNotifier::Read);
-    QObject::connect(m_idle.get(), &QSocketNotifier::activated, [this] { m_k->dispatch(0); });
-}
-
 bool KWinDesktop::ensureConnection()
 {
     if (m_k && wl_display_get_error(m_k->display) == 0)
         return true;
     // A broken connection (KWin restarted, say) is replaced on the next use.
     m_authenticated = false;
-    m_idle.reset();
     m_clipboard.reset();
     m_k = std::make_unique<KWinConnection>();
     if (!m_k->open(&m_lastError)) {

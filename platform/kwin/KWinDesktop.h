@@ -10,7 +10,6 @@
 
 class KWinClipboard;
 class KWinPointer;
-class QSocketNotifier;
 struct KWinConnection;
 
 // The window services of KDE Plasma's compositor, KWin: windows through its window management,
@@ -44,13 +43,10 @@ public:
 private:
     bool ensureConnection();
     bool isOwn(WindowId id);
-    // Keeps answering KWin while Keyflare is idle: programs may paste what the clipboard got back.
-    void serveWhileIdle();
 
     QString m_ownAppId;
     std::unique_ptr<KWinConnection> m_k;
-    std::unique_ptr<KWinClipboard> m_clipboard; // after m_k: it goes first
-    std::unique_ptr<QSocketNotifier> m_idle;
+    std::unique_ptr<KWinClipboard> m_clipboard;
     std::unique_ptr<KWinPointer> m_pointer;
     PointedWindow m_lastPointed;
     bool m_authenticated = false;

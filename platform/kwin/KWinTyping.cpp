@@ -7,6 +7,7 @@
 #include "KWinLayout.h"
 #include "fake-input-client-protocol.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
@@ -95,18 +96,21 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
         std::any_of(plan.begin(), plan.end(), [](const Step& s) { return !s.paste.isEmpty(); });
     const uint8_t insert = keycodeOf(m_k->keymap, XKB_KEY_Insert);
     if (pastes) {
-        if (!m_clipboard)
-            m_clipboard = std::make_unique<KWinClipboard>(*m_k);
-        if (!m_clipboard->isAvailable() || insert == 0 || layout.modifierKey(0) == 0) {
-            m_lastError = QStringLiteral("the text holds characters that the keyboard layout "
-                                         "lacks, and KWin offers no clipboard to paste them");
-            return Typing::Untypable;
+        if (insert == 0 || layout.modifierKey(0) == 0) {
+            m_lastError = QStringLiteral("the keyboard map has no Shift+Insert to paste with");
+            return Typing::ClipboardFailed;
         }
-        // The user's clipboard is read first, whole, so that it can be put back; a program that
-        // does not hand it over keeps the text from being typed rather than its clipboard lost.
-        if (!m_clipboard->save(kClipboardWaitMs)) {
-            m_lastError = QStringLiteral("the clipboard's contents could not be kept safe");
-            return Typing::Untypable;
+        if (!m_clipboard)
+            m_clipboard = std::make_unique<KWinClipboard>(QCoreApplication::applicationDirPath() +
+                                                          QStringLiteral("/keyflare-clipboard"));
+        // The user's clipboard is kept first, whole, so that it can be given back; a program
+        // that does not hand it over keeps the text from being typed rather than its clipboard
+        // lost, and a secret is not touched at all.
+        const KWinClipboard::Saved saved = m_clipboard->save();
+        if (saved != KWinClipboard::Saved::Yes) {
+            m_lastError = m_clipboard->lastError();
+            return saved == KWinClipboard::Saved::Secret ? Typing::ClipboardSecret
+                                                         : Typing::ClipboardFailed;
         }
     }
     if (!m_authenticated) {
@@ -132,6 +136,7 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
         }
     };
     Typing result = Typing::Done;
+    bool pasteOutstanding = false;
     for (const Step& step : plan) {
         // The user may make another window active while we type. A round trip before every key
         // sends the keys so far and learns what KWin did before it handled them, so a change
@@ -155,20 +160,29 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
             continue;
         }
         // Shift+Insert pastes the clipboard in text fields and the primary selection in
-        // terminals: both hold the text. The keys after it wait until the receiver has asked for
-        // it, so that they arrive after it.
-        m_clipboard->lend(step.paste);
-        typeKey({insert, 1});
-        if (!m_clipboard->waitForPaste(kClipboardWaitMs)) {
-            m_lastError = QStringLiteral("the receiving program did not paste");
-            result = Typing::Untypable;
+        // terminals: both hold the text. The keys after it wait until the target itself has
+        // read all of it (a clipboard manager may read it first), so that they arrive after it.
+        KWinClipboard::Paste paste = m_clipboard->lend(step.paste, static_cast<pid_t>(target->pid));
+        if (paste == KWinClipboard::Paste::Done) {
+            pasteOutstanding = true;
+            typeKey({insert, 1});
+            paste = m_k->roundtrip() ? m_clipboard->waitForPaste(kClipboardWaitMs)
+                                     : KWinClipboard::Paste::TimedOut;
+        }
+        if (paste == KWinClipboard::Paste::Taken) {
+            m_lastError = QStringLiteral("something else was copied during the send");
+            result = Typing::ClipboardTaken;
             break;
         }
+        if (paste == KWinClipboard::Paste::TimedOut) {
+            m_lastError = QStringLiteral("the receiving program did not paste");
+            result = Typing::PasteMissing;
+            break;
+        }
+        pasteOutstanding = false;
     }
-    if (pastes) {
-        m_clipboard->restore();
-        serveWhileIdle();
-    }
+    if (pastes)
+        m_clipboard->restore(!pasteOutstanding);
     if (!m_k->roundtrip()) {
         m_lastError = QStringLiteral("the connection to KWin broke");
         return Typing::Unavailable;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <qtestsupport_core.h>
 
@@ -26,6 +27,9 @@ KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
         m_executable = m_folder + QStringLiteral("keyflare");
         QDir(m_dir.path()).mkpath(QStringLiteral("my tools"));
         QFile::copy(QStringLiteral(KEYFLARE_BINARY), m_executable);
+        const QString keeper =
+            QFileInfo(QStringLiteral(KEYFLARE_BINARY)).dir().filePath("keyflare-clipboard");
+        QFile::copy(keeper, m_folder + QStringLiteral("keyflare-clipboard"));
     } else {
         m_executable = installedExecutable;
         m_folder = m_dir.filePath(QStringLiteral("data/Keyflare")) + QLatin1Char('/');

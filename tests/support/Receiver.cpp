@@ -49,6 +49,8 @@ bool Receiver::start()
                               out};
     QString program = testHelperPath(QStringLiteral("qtreceiver"));
     QStringList args{m_title, out};
+    if (m_kind == TextEditNoPaste)
+        args << QStringLiteral("--no-paste");
     if (m_kind == Slow) {
         program = testHelperPath(QStringLiteral("slowreceiver"));
         args << QString::number(m_delay);

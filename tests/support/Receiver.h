@@ -17,7 +17,8 @@ public:
         Terminal,
         Slow,
         Gtk,
-        TextEdit
+        TextEdit,
+        TextEditNoPaste // one that ignores the paste keys
     };
     // geometry: an X geometry in characters and pixels (xterm); delay: how long the slow client
     // takes for each key event, in milliseconds.
@@ -34,7 +35,7 @@ public:
     QString title() const { return m_title; }
     QByteArray received() const;
     // What the receiver records for the Enter key.
-    QByteArray enter() const { return m_kind == TextEdit ? "\n" : "\r"; }
+    QByteArray enter() const { return m_kind >= TextEdit ? "\n" : "\r"; }
     // Waits until at least expected.size() bytes arrived (or ms passed); returns what arrived.
     QByteArray waitFor(const QByteArray& expected, int ms = 15000) const;
     // Waits ms more and returns what arrived: for checking that nothing (more) came.

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "Deliveries.h"
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+struct wl_display;
+struct wl_registry;
+struct wl_seat;
+struct zwlr_data_control_manager_v1;
+struct zwlr_data_control_device_v1;
+struct zwlr_data_control_offer_v1;
+struct zwlr_data_control_source_v1;
+
+// Every type of data one selection offered, with its bytes.
+using Contents = std::vector<std::pair<std::string, std::string>>;
+
+// Keeps the user's clipboard and primary selection while Keyflare lends them to a text for a
+// paste, and gives them back: the copy lives in this small process of its own, which serves it
+// until another program takes the selection, after Keyflare has ended too. Keyflare itself then
+// never serves or reads a selection through its own connection.
+class ClipboardKeeper
+{
+public:
+    enum Which
+    {
+        Clipboard,
+        Primary
+    };
+    struct Offer;  // another program's selection, as it arrives
+    struct Source; // one of ours
+    enum class Saved
+    {
+        Yes,
+        Secret, // a password manager marked a selection secret: nothing was read
+        Failed  // a program did not hand its selection over in time, or it is too large
+    };
+
+    ClipboardKeeper();
+    ~ClipboardKeeper();
+    ClipboardKeeper(const ClipboardKeeper&) = delete;
+    ClipboardKeeper& operator=(const ClipboardKeeper&) = delete;
+
+    // Connects to $WAYLAND_DISPLAY; false when it offers no data control.
+    bool open();
+    int fd() const;
+    // Reads and handles what the compositor sent; false when the connection broke.
+    bool dispatch();
+    bool roundtrip();
+    // Handles what has been read already and sends what is queued, before a wait.
+    bool prepareToWait();
+
+    // Keyflare's own selection, which this process must not read from Keyflare (it would wait
+    // for Keyflare, which waits for this), given directly.
+    void give(Which which, Contents contents);
+    // Takes a copy of both selections, unless the copy taken earlier still stands in for them.
+    Saved save(int ms);
+    // Shows text in both selections, for a paste by the program of pid targetPid; false, and
+    // nothing shown, when another program has filled a selection since save(): what the user
+    // copied stays.
+    bool lend(const std::string& text, pid_t targetPid);
+    // True once the target has taken the whole text lent.
+    bool pasted() const { return m_pasted; }
+    // True once another program has put something in a selection while the text lent waited
+    // for its paste: the user's copy wins, and the send stops.
+    bool taken() const { return m_taken; }
+    // Gives the selections back what they held, where no other program has taken them since.
+    void restore();
+    // Gives them back once the target has taken the text lent, never before.
+    void restoreAfterPaste() { m_restoreAfterPaste = true; }
+    // True while there is something to serve or to give back.
+    bool holdsAnything() const;
+
+    // What programs read from us: poll() its pipes, wait at most its nextWakeMs(), then serve().
+    const Deliveries& deliveries() const { return m_deliveries; }
+    void serve();
+
+    // Data control's events.
+    void offered(zwlr_data_control_offer_v1* offer);
+    void selected(zwlr_data_control_offer_v1* offer, Which which);
+    void asked(zwlr_data_control_source_v1* source, const char* type, int fd);
+    void cancelled(zwlr_data_control_source_v1* source);
+    void seat(wl_seat* seat) { m_seat = seat; }
+    void manager(zwlr_data_control_manager_v1* manager) { m_manager = manager; }
+
+private:
+    struct Slot
+    {
+        std::shared_ptr<Offer> shown; // another program's, while none of ours is shown
+        Source* lent = nullptr;       // ours, while shown
+        Source* kept = nullptr;       // ours, while shown
+        Contents saved;
+        bool haveSaved = false;
+        bool given = false;
+    };
+    bool read(Offer& offer, Contents* into, size_t* total, int ms);
+    Source* show(Which which, Contents contents, bool lent);
+    void withdraw(Source*& source);
+
+    wl_display* m_display = nullptr;
+    wl_registry* m_registry = nullptr;
+    wl_seat* m_seat = nullptr;
+    zwlr_data_control_manager_v1* m_manager = nullptr;
+    zwlr_data_control_device_v1* m_device = nullptr;
+    std::shared_ptr<Offer> m_announced;
+    Slot m_slots[2];
+    std::vector<std::unique_ptr<Source>> m_sources;
+    Deliveries m_deliveries;
+    pid_t m_target = 0;
+    pid_t m_compositor = 0;
+    bool m_pasted = false;
+    bool m_taken = false;
+    bool m_restoreAfterPaste = false;
+};
