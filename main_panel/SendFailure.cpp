@@ -32,7 +32,8 @@ QString whyNothing(Typing result)
     case Typing::ClipboardFailed:
         return viaClipboard +
                QStringLiteral("Keyflare could not keep the clipboard's contents safe while it "
-                              "lends it: the program that holds them did not hand them over."
+                              "lends it: the program that holds them did not hand them over, or "
+                              "keyflare-clipboard, installed beside Keyflare, could not start."
                               "\r\n\r\nClick the button again.");
     default:
         return QString();
