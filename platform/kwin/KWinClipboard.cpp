@@ -1,9 +1,11 @@
 #include "KWinClipboard.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <spawn.h>
@@ -19,6 +21,8 @@ namespace {
 constexpr int kStartMs = 5000;
 constexpr int kSaveMs = 8000;
 constexpr int kAnswerMs = 3000;
+// How often the panel may paint while Keyflare waits.
+constexpr int kPaintMs = 20;
 } // namespace
 
 KWinClipboard::KWinClipboard(QString keeperPath) : m_keeperPath(std::move(keeperPath))
@@ -110,12 +114,15 @@ QByteArray KWinClipboard::answer(int ms, bool pasteWanted)
             m_buffer.remove(0, m_buffer.indexOf('\n') + 1);
             continue;
         }
-        pollfd p{m_socket, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(deadline.remainingTime()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
+        if (deadline.hasExpired())
             return QByteArray();
+        // The panel keeps painting while a receiver takes its time; clicks wait for the end.
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        pollfd p{m_socket, POLLIN, 0};
+        const int ready = poll(&p, 1, std::min(kPaintMs, int(deadline.remainingTime())));
+        if (ready <= 0)
+            continue; // EINTR, or time to paint
         char chunk[256];
         const ssize_t n = recv(m_socket, chunk, sizeof chunk, 0);
         if (n <= 0) {
