@@ -34,7 +34,8 @@ void TestInstall::initTestCase()
 
 void TestInstall::installsItsFiles()
 {
-    for (const char* file : {"usr/bin/keyflare", "usr/share/applications/keyflare.desktop",
+    for (const char* file : {"usr/bin/keyflare", "usr/bin/keyflare-clipboard",
+                             "usr/share/applications/keyflare.desktop",
                              "usr/share/icons/hicolor/scalable/apps/keyflare.svg",
                              "usr/share/icons/hicolor/48x48/apps/keyflare.png",
                              "usr/share/icons/hicolor/256x256/apps/keyflare.png"})
@@ -65,7 +66,8 @@ void TestInstall::installedProgramUsesTheDataFolder()
     QCOMPARE(term.waitFor("1\r"), QByteArray("1\r"));
     QVERIFY(app.close());
     QVERIFY(app.waitForExit());
-    QCOMPARE(QDir(m_root.filePath("usr/bin")).entryList(QDir::Files), QStringList{"keyflare"});
+    QCOMPARE(QDir(m_root.filePath("usr/bin")).entryList(QDir::Files),
+             QStringList({"keyflare", "keyflare-clipboard"}));
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
