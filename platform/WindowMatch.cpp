@@ -25,3 +25,18 @@ WindowId chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, con
     }
     return best;
 }
+
+QString grabbedTitle(const QString& title)
+{
+    constexpr int kLimit = 99;
+    int count = 0;
+    for (qsizetype i = 0; i < title.size(); ++i) {
+        if (count == kLimit)
+            return title.left(i);
+        if (title.at(i).isHighSurrogate() && i + 1 < title.size() &&
+            title.at(i + 1).isLowSurrogate())
+            ++i;
+        ++count;
+    }
+    return title;
+}

@@ -19,3 +19,7 @@ struct CandidateWindow
 // a longer one). Titles are literal text, never patterns. Among windows of the best kind, the
 // topmost wins. Returns the window's id, or 0 when none matches or the target is empty.
 WindowId chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, const QString& target);
+
+// A window's title as the grabber keeps it: its first 99 characters (code points, so that no
+// character outside the Basic Multilingual Plane is cut in half).
+QString grabbedTitle(const QString& title);

@@ -1,6 +1,6 @@
 #include "KWinConnection.h"
 
-#include "../WaylandEvents.h"
+#include "../wayland/WaylandEvents.h"
 #include "fake-input-client-protocol.h"
 #include "keystate-client-protocol.h"
 #include "plasma-window-management-client-protocol.h"

@@ -143,13 +143,13 @@ PointedWindow KWinDesktop::windowUnderPointer()
         m_lastPointed = {};
         for (const auto& w : m_k->windows) {
             if (w->uuid == uuid && !w->gone)
-                m_lastPointed = {w->id, caption.left(99), isOwn(w->id)};
+                m_lastPointed = {w->id, grabbedTitle(caption), isOwn(w->id)};
         }
         return m_lastPointed;
     }
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
         if (!it->ownWindow)
-            return {it->id, it->title.left(99)};
+            return {it->id, grabbedTitle(it->title)};
     }
     return {};
 }

@@ -1,6 +1,6 @@
 #include "../HeldModifiers.h"
 #include "../KeystrokeString.h"
-#include "../x11/KeyPlanner.h"
+#include "../xkb/KeyPlanner.h"
 #include "KWinClipboard.h"
 #include "KWinConnection.h"
 #include "KWinDesktop.h"

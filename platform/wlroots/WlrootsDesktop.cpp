@@ -96,7 +96,7 @@ PointedWindow WlrootsDesktop::windowUnderPointer()
     const std::vector<CandidateWindow> windows = listWindows();
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
         if (!it->ownWindow && m_w->find(it->id)->activeSince > 0)
-            return {it->id, it->title.left(99)};
+            return {it->id, grabbedTitle(it->title)};
     }
     return {};
 }

@@ -1,6 +1,6 @@
 #include "../HeldModifiers.h"
 #include "../KeystrokeString.h"
-#include "VirtualKeymap.h"
+#include "../xkb/VirtualKeymap.h"
 #include "WaylandConnection.h"
 #include "WlrootsDesktop.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"

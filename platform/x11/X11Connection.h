@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KeyPacking.h"
+#include "../xkb/KeyPacking.h"
 
 #include <QByteArray>
 #include <QString>

@@ -15,20 +15,6 @@ namespace {
 constexpr int kFocusWaitMs = 1000;
 constexpr int kPollMs = 2;
 constexpr int kRestoreAfterMs = 30000;
-constexpr int kTitleLimit = 99;
-
-QString cutToCodePoints(const QString& s, int limit)
-{
-    int count = 0;
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        if (count == limit)
-            return s.left(i);
-        if (s.at(i).isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
-            ++i;
-        ++count;
-    }
-    return s;
-}
 
 } // namespace
 
@@ -160,5 +146,5 @@ PointedWindow X11Desktop::windowUnderPointer()
     }
     if (found == XCB_NONE)
         found = p->child;
-    return {found, cutToCodePoints(x.title(found), kTitleLimit)};
+    return {found, grabbedTitle(x.title(found))};
 }

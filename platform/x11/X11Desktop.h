@@ -2,7 +2,7 @@
 
 #include "../Services.h"
 #include "../WindowMatch.h"
-#include "KeyPlanner.h"
+#include "../xkb/KeyPlanner.h"
 
 #include <cstdint>
 #include <functional>

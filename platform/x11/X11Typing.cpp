@@ -1,5 +1,5 @@
 #include "../KeystrokeString.h"
-#include "KeyPlanner.h"
+#include "../xkb/KeyPlanner.h"
 #include "X11Connection.h"
 #include "X11Desktop.h"
 

@@ -31,6 +31,8 @@ private Q_SLOTS:
     void parsesKeystrokeStrings();
     void choosesTargetWindow_data();
     void choosesTargetWindow();
+    void cutsAGrabbedTitle_data();
+    void cutsAGrabbedTitle();
     void decodesCompoundText_data();
     void decodesCompoundText();
     void choosesProgramFolder_data();
@@ -101,6 +103,29 @@ void TestPlatform::choosesTargetWindow()
     for (CandidateWindow& w : windows)
         w.ownWindow = true;
     QCOMPARE(chooseTargetWindow(windows, target), 0u);
+}
+
+// A grabbed title keeps 99 characters; one outside the Basic Multilingual Plane counts once and
+// is never cut in half.
+void TestPlatform::cutsAGrabbedTitle_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("kept");
+    const QString a98 = QString(98, QLatin1Char('a'));
+    const QString smile = QString::fromUcs4(U"\U0001F600");
+    QTest::newRow("short") << "xterm"
+                           << "xterm";
+    QTest::newRow("99 kept whole") << a98 + "b" << a98 + "b";
+    QTest::newRow("the 100th goes") << a98 + "bc" << a98 + "b";
+    QTest::newRow("a pair as the 99th") << a98 + smile + "c" << a98 + smile;
+    QTest::newRow("pairs before") << smile.repeated(100) << smile.repeated(99);
+}
+
+void TestPlatform::cutsAGrabbedTitle()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, kept);
+    QCOMPARE(grabbedTitle(title), kept);
 }
 
 void TestPlatform::choosesProgramFolder_data()
