@@ -103,6 +103,34 @@ void TestSender::reportsFailedSend_data()
         << true << 0 << Typing::Unavailable << "Unable to communicate with Notes ";
     QTest::newRow("focus lost at Enter")
         << true << 1 << Typing::FocusLost << "Typing into Notes  stopped: another window took";
+    // Each other cause says what happened and what the user can do, never blaming the window.
+    const auto nothing = [](const char* tag, Typing failure, const char* why) {
+        QTest::newRow(tag) << true << 0 << failure
+                           << QStringLiteral("Nothing was typed into Notes : ") + why;
+    };
+    nothing("modifier held", Typing::ModifiersHeld, "a Shift, Ctrl or Alt key is held down.");
+    nothing("untypable", Typing::Untypable,
+            "the text holds characters that the keyboard layout cannot type.");
+    nothing("receiver busy", Typing::Busy,
+            "the window that received the last text is still reading it.");
+    nothing("no free keys", Typing::NoFreeKeys,
+            "the text needs keys for characters that the keyboard layout lacks, and other "
+            "programs hold every free key");
+    nothing("clipboard secret", Typing::ClipboardSecret,
+            "on this desktop the text's characters that the keyboard layout lacks come through "
+            "the clipboard, and the clipboard holds a password");
+    nothing("clipboard not kept", Typing::ClipboardFailed,
+            "on this desktop the text's characters that the keyboard layout lacks come through "
+            "the clipboard, and Keyflare could not keep the clipboard's contents safe");
+    const auto stopped = [](const char* tag, Typing failure, const char* why) {
+        QTest::newRow(tag) << true << 1 << failure
+                           << QStringLiteral("Typing into Notes  stopped: ") + why;
+    };
+    stopped("not pasted", Typing::PasteMissing,
+            "the window did not paste the characters that came through the clipboard.");
+    stopped("copied meanwhile", Typing::ClipboardTaken,
+            "something was copied to the clipboard while Keyflare pasted through it.");
+    stopped("layout switched", Typing::LayoutSwitched, "the keyboard layout was switched.");
     // A desktop that lets no program reach other windows says so, whatever the title.
     QTest::newRow("desktop reaches no window")
         << true << -1 << Typing::Done << "This desktop lets no program type";
