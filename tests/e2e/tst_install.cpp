@@ -40,6 +40,14 @@ void TestInstall::installsItsFiles()
                              "usr/share/icons/hicolor/48x48/apps/keyflare.png",
                              "usr/share/icons/hicolor/256x256/apps/keyflare.png"})
         QVERIFY2(QFile::exists(m_root.filePath(QLatin1String(file))), file);
+    for (const char* program : {"usr/bin/keyflare", "usr/bin/keyflare-clipboard"}) {
+        QProcess sections; // stripped: no debug information in the package
+        sections.start(QStringLiteral("readelf"),
+                       {QStringLiteral("-S"), m_root.filePath(QLatin1String(program))});
+        QVERIFY(sections.waitForFinished(10000));
+        const QByteArray listed = sections.readAllStandardOutput();
+        QVERIFY2(listed.contains(".text") && !listed.contains(".debug_info"), program);
+    }
     QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"),
                                {m_root.filePath("usr/share/applications/keyflare.desktop")}),
              0);
