@@ -8,8 +8,8 @@ KEYFLARE_BUILD_PACKAGES=(
 )
 # The real-desktop tests: a private X server with a window manager, a headless sway and KWin,
 # and real programs to type into.
-KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils xdotool wmctrl dpkg-dev
-    desktop-file-utils python3-gi gir1.2-gtk-3.0
+KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils x11-xserver-utils xdotool
+    wmctrl dpkg-dev desktop-file-utils python3-gi gir1.2-gtk-3.0
     sway foot kwin-wayland weston dbus-daemon libkf5service-bin wl-clipboard)
 
 # The sanitizer build and the fuzzers (clang with its runtime libraries).

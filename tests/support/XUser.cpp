@@ -1,26 +1,55 @@
 #include "XUser.h"
 
-#include "x11/X11Connection.h"
 #include "x11/X11Desktop.h"
 
 #include <QProcess>
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <qtestsupport_core.h>
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
 
-XUser::XUser() : m_x(std::make_unique<X11Connection>())
+namespace {
+template <typename T> struct Freed
 {
-    QString error;
-    m_ok = m_x->open(QByteArray(), &error);
+    void operator()(T* p) const { std::free(p); }
+};
+template <typename T> using Reply = std::unique_ptr<T, Freed<T>>;
+} // namespace
+
+XUser::XUser() : m_c(xcb_connect(nullptr, nullptr))
+{
+    m_ok = !xcb_connection_has_error(m_c);
+    if (!m_ok)
+        return;
+    m_root = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data->root;
+    Reply<xcb_xkb_use_extension_reply_t> xkb(
+        xcb_xkb_use_extension_reply(m_c, xcb_xkb_use_extension(m_c, 1, 0), nullptr));
+    m_ok = xkb && xkb->supported;
 }
 
-XUser::~XUser() = default;
+XUser::~XUser()
+{
+    xcb_disconnect(m_c);
+}
 
 bool XUser::waitForFocus(quint32 window, int ms)
 {
-    return QTest::qWaitFor([&] { return m_x->focusIsIn(window); }, ms);
+    const auto focusIsIn = [&] {
+        Reply<xcb_get_input_focus_reply_t> focus(
+            xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+        for (xcb_window_t w = focus ? focus->focus : XCB_NONE; w != XCB_NONE && w != m_root;) {
+            if (w == window)
+                return true;
+            Reply<xcb_query_tree_reply_t> tree(
+                xcb_query_tree_reply(m_c, xcb_query_tree(m_c, w), nullptr));
+            w = tree ? tree->parent : XCB_NONE;
+        }
+        return false;
+    };
+    return QTest::qWaitFor(focusIsIn, ms);
 }
 
 bool XUser::typeInto(const QString& title, const QString& keys)
@@ -36,11 +65,10 @@ bool XUser::typeInto(const QString& title, const QString& keys)
 QRect XUser::windowRect(const QString& title)
 {
     const quint32 window = waitForWindow(title);
-    xcb_connection_t* c = m_x->c;
     Reply<xcb_get_geometry_reply_t> g(
-        xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+        xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr));
     Reply<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
-        c, xcb_translate_coordinates(c, window, m_x->root, 0, 0), nullptr));
+        m_c, xcb_translate_coordinates(m_c, window, m_root, 0, 0), nullptr));
     return g && t ? QRect(t->dst_x, t->dst_y, g->width, g->height) : QRect();
 }
 
@@ -74,26 +102,28 @@ void XUser::key(const QString& key, bool down)
 
 void XUser::lockGroup(int group)
 {
-    m_x->lockGroup(static_cast<uint32_t>(group));
-    m_x->sync();
+    xcb_xkb_latch_lock_state(m_c, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, static_cast<uint8_t>(group), 0,
+                             0, 0);
+    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); // applied
 }
 
 void XUser::lockModifiers(int affect, int values)
 {
-    m_x->lockModifiers(static_cast<uint8_t>(affect), static_cast<uint8_t>(values));
+    xcb_xkb_latch_lock_state(m_c, XCB_XKB_ID_USE_CORE_KBD, static_cast<uint8_t>(affect),
+                             static_cast<uint8_t>(values), 0, 0, 0, 0, 0);
+    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); // applied
 }
 
 QPair<int, int> XUser::locks()
 {
-    Reply<xcb_xkb_get_state_reply_t> s(xcb_xkb_get_state_reply(
-        m_x->c, xcb_xkb_get_state(m_x->c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
+    Reply<xcb_xkb_get_state_reply_t> s(
+        xcb_xkb_get_state_reply(m_c, xcb_xkb_get_state(m_c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
     return s ? qMakePair(int(s->lockedGroup), int(s->lockedMods)) : qMakePair(-1, -1);
 }
 
 int XUser::keysDown()
 {
-    Reply<xcb_query_keymap_reply_t> r(
-        xcb_query_keymap_reply(m_x->c, xcb_query_keymap(m_x->c), nullptr));
+    Reply<xcb_query_keymap_reply_t> r(xcb_query_keymap_reply(m_c, xcb_query_keymap(m_c), nullptr));
     int down = 0;
     for (int i = 0; r && i < 32; ++i)
         down += __builtin_popcount(r->keys[i]);
@@ -102,23 +132,43 @@ int XUser::keysDown()
 
 int XUser::spareKeycodes()
 {
-    X11Connection::CoreMap map;
-    const int keys = m_x->readCoreMap(&map) ? int(map.syms.size()) / map.perKeycode : 0;
+    // As the server's own tool lists the map: a keycode with nothing after "=" has no symbol.
+    QProcess xmodmap;
+    xmodmap.start(QStringLiteral("xmodmap"), {QStringLiteral("-pke")});
+    if (!xmodmap.waitForFinished(10000) || xmodmap.exitCode() != 0)
+        qFatal("xmodmap cannot list the keyboard map"); // a check that cannot look must not pass
     int spare = 0;
-    for (int kc = map.first; kc < map.first + keys; ++kc)
-        spare += X11Connection::isEmpty(map, static_cast<uint8_t>(kc)) ? 1 : 0;
+    for (const QByteArray& line : xmodmap.readAllStandardOutput().split('\n')) {
+        const qsizetype equals = line.indexOf('=');
+        spare +=
+            line.startsWith("keycode") && equals > 0 && line.mid(equals + 1).trimmed().isEmpty();
+    }
     return spare;
 }
 
 QList<quint32> XUser::rootChildren()
 {
-    const std::vector<xcb_window_t> kids = m_x->children(m_x->root);
-    return QList<quint32>(kids.begin(), kids.end());
+    Reply<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(m_c, xcb_query_tree(m_c, m_root), nullptr));
+    if (!tree)
+        return {};
+    const xcb_window_t* kids = xcb_query_tree_children(tree.get());
+    return QList<quint32>(kids, kids + xcb_query_tree_children_length(tree.get()));
 }
 
 bool XUser::hasState(quint32 window, const char* state)
 {
-    const QByteArray atoms = m_x->property(window, m_x->ewmh._NET_WM_STATE, XCB_ATOM_ATOM);
-    const auto* held = reinterpret_cast<const quint32*>(atoms.constData());
-    return std::count(held, held + atoms.size() / 4, m_x->intern(state)) > 0;
+    const auto atom = [&](const char* name) {
+        Reply<xcb_intern_atom_reply_t> a(xcb_intern_atom_reply(
+            m_c, xcb_intern_atom(m_c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr));
+        return a ? a->atom : xcb_atom_t(XCB_NONE);
+    };
+    Reply<xcb_get_property_reply_t> p(xcb_get_property_reply(
+        m_c, xcb_get_property(m_c, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
+        nullptr));
+    if (!p)
+        return false;
+    const auto* held = static_cast<const xcb_atom_t*>(xcb_get_property_value(p.get()));
+    const int count = xcb_get_property_value_length(p.get()) / 4;
+    return std::count(held, held + count, atom(state)) > 0;
 }
