@@ -10,8 +10,8 @@ class WlrootsDesktop;
 class KWinDesktop;
 
 // Window services for a desktop that does not let programs reach other programs' windows (a
-// Wayland compositor without the wlroots protocols, for now): nothing is activated or typed, and
-// the reason names the desktop.
+// Wayland compositor that offers neither the wlroots protocols nor KWin's own, such as GNOME or
+// weston): nothing is activated or typed, and the reason names the desktop.
 class UnavailableDesktop : public WindowActivation, public KeyInjection, public PointerWindows
 {
 public:

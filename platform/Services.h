@@ -4,8 +4,8 @@
 
 class QWidget;
 
-// The services that Keyflare needs from the desktop, each a narrow interface so that windows can be
-// built on the recording fake in tests and on another backend (Wayland) later.
+// The services that Keyflare needs from the desktop, each a narrow interface that every backend
+// (X11, wlroots, KWin) implements, and the recording fake that tests build windows on.
 
 class NonCopyable
 {
