@@ -1,7 +1,6 @@
 #include "WaylandConnection.h"
 
 #include "../wayland/WaylandEvents.h"
-
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 

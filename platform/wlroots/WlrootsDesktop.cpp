@@ -1,6 +1,9 @@
 #include "WlrootsDesktop.h"
 
+#include "../HeldModifiers.h"
+#include "../KeystrokeString.h"
 #include "WaylandConnection.h"
+#include "WlrootsTypist.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <QDeadlineTimer>
@@ -16,22 +19,21 @@ WlrootsDesktop::WlrootsDesktop(QString ownAppId) : m_ownAppId(std::move(ownAppId
 {
 }
 
-WlrootsDesktop::~WlrootsDesktop()
-{
-    releaseKeyboard();
-}
+WlrootsDesktop::~WlrootsDesktop() = default;
 
 bool WlrootsDesktop::ensureConnection()
 {
     if (m_w && wl_display_get_error(m_w->display) == 0)
         return true;
-    // A broken connection (the compositor restarted, say) is replaced on the next use.
-    m_keyboard = nullptr;
+    // A broken connection (the compositor restarted, say) is replaced on the next use, with a
+    // keyboard of its own.
+    m_typist.reset();
     m_w = std::make_unique<WaylandConnection>();
     if (!m_w->open(&m_lastError)) {
         m_w.reset();
         return false;
     }
+    m_typist = std::make_unique<WlrootsTypist>(*m_w);
     return true;
 }
 
@@ -99,4 +101,32 @@ PointedWindow WlrootsDesktop::windowUnderPointer()
             return {it->id, grabbedTitle(it->title)};
     }
     return {};
+}
+
+bool WlrootsDesktop::prepareKeyboard()
+{
+    return isSupported() && m_typist->prepareKeyboard();
+}
+
+Typing WlrootsDesktop::inject(WindowId target, const QString& keys)
+{
+    const auto strokes = parseKeystrokeString(keys, &m_lastError);
+    if (!strokes)
+        return Typing::Untypable;
+    if (!isSupported())
+        return Typing::Unavailable;
+    std::vector<char32_t> chars;
+    for (const KeyStroke& s : *strokes)
+        chars.push_back(s.kind == KeyStroke::Enter ? U'\r'
+                        : s.kind == KeyStroke::Tab ? U'\t'
+                                                   : s.codePoint);
+    const Typing result = m_typist->type(target, chars);
+    if (result != Typing::Done)
+        m_lastError = m_typist->lastError();
+    return result;
+}
+
+Typing WlrootsDesktop::awaitReleasedModifiers()
+{
+    return waitForReleasedModifiers();
 }

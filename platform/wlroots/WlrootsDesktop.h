@@ -3,13 +3,12 @@
 #include "../Services.h"
 #include "../WindowMatch.h"
 
-#include <QElapsedTimer>
 #include <QString>
 #include <memory>
 #include <vector>
 
+class WlrootsTypist;
 struct WaylandConnection;
-struct zwp_virtual_keyboard_v1;
 
 // The window services of a Wayland compositor of the wlroots family (sway, Hyprland, river,
 // labwc, Wayfire): windows through foreign-toplevel management, keys through a virtual keyboard
@@ -42,12 +41,9 @@ public:
 
 private:
     bool ensureConnection();
-    Typing typeChars(WindowId target, const std::vector<char32_t>& chars);
-    void releaseKeyboard();
 
     QString m_ownAppId;
     std::unique_ptr<WaylandConnection> m_w;
-    zwp_virtual_keyboard_v1* m_keyboard = nullptr;
-    QElapsedTimer m_keyboardAge;
+    std::unique_ptr<WlrootsTypist> m_typist; // after m_w: it goes first
     QString m_lastError;
 };
