@@ -1,8 +1,10 @@
 #include "KWinDesktop.h"
 
-#include "KWinClipboard.h"
+#include "../HeldModifiers.h"
+#include "../KeystrokeString.h"
 #include "KWinConnection.h"
 #include "KWinPointer.h"
+#include "KWinTypist.h"
 #include "plasma-window-management-client-protocol.h"
 
 #include <QCoreApplication>
@@ -31,13 +33,13 @@ bool KWinDesktop::ensureConnection()
     if (m_k && wl_display_get_error(m_k->display) == 0)
         return true;
     // A broken connection (KWin restarted, say) is replaced on the next use.
-    m_authenticated = false;
-    m_clipboard.reset();
+    m_typist.reset();
     m_k = std::make_unique<KWinConnection>();
     if (!m_k->open(&m_lastError)) {
         m_k.reset();
         return false;
     }
+    m_typist = std::make_unique<KWinTypist>(*m_k);
     return true;
 }
 
@@ -159,4 +161,22 @@ QRect KWinDesktop::frame(WindowId id)
     listWindows();
     const PlasmaWindow* w = m_k ? m_k->find(id) : nullptr;
     return w ? w->geometry : QRect();
+}
+
+Typing KWinDesktop::inject(WindowId target, const QString& keys)
+{
+    const auto strokes = parseKeystrokeString(keys, &m_lastError);
+    if (!strokes)
+        return Typing::Untypable;
+    if (!isAllowed())
+        return Typing::Unavailable;
+    const Typing result = m_typist->type(target, *strokes);
+    if (result != Typing::Done)
+        m_lastError = m_typist->lastError();
+    return result;
+}
+
+Typing KWinDesktop::awaitReleasedModifiers()
+{
+    return waitForReleasedModifiers();
 }

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-class KWinClipboard;
+class KWinTypist;
 class KWinPointer;
 struct KWinConnection;
 
@@ -46,9 +46,8 @@ private:
 
     QString m_ownAppId;
     std::unique_ptr<KWinConnection> m_k;
-    std::unique_ptr<KWinClipboard> m_clipboard;
+    std::unique_ptr<KWinTypist> m_typist; // after m_k: it goes first
     std::unique_ptr<KWinPointer> m_pointer;
     PointedWindow m_lastPointed;
-    bool m_authenticated = false;
     QString m_lastError;
 };

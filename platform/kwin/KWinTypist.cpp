@@ -1,9 +1,8 @@
-#include "../HeldModifiers.h"
-#include "../KeystrokeString.h"
+#include "KWinTypist.h"
+
 #include "../xkb/KeyPlanner.h"
 #include "KWinClipboard.h"
 #include "KWinConnection.h"
-#include "KWinDesktop.h"
 #include "KWinLayout.h"
 #include "fake-input-client-protocol.h"
 
@@ -32,18 +31,14 @@ uint8_t keycodeOf(xkb_keymap* keymap, xkb_keysym_t keysym)
 }
 } // namespace
 
-Typing KWinDesktop::awaitReleasedModifiers()
+KWinTypist::KWinTypist(KWinConnection& connection) : m_k(&connection)
 {
-    return waitForReleasedModifiers();
 }
 
-Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
+KWinTypist::~KWinTypist() = default;
+
+Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes)
 {
-    const auto strokes = parseKeystrokeString(keys, &m_lastError);
-    if (!strokes)
-        return Typing::Untypable;
-    if (!isAllowed())
-        return Typing::Unavailable;
     // A round trip, so that a change of the active window made just before is known.
     PlasmaWindow* target = m_k->roundtrip() ? m_k->find(targetId) : nullptr;
     if (!target || !target->active) {
@@ -80,7 +75,7 @@ Typing KWinDesktop::inject(WindowId targetId, const QString& keys)
         QString paste;
     };
     std::vector<Step> plan;
-    for (const KeyStroke& s : *strokes) {
+    for (const KeyStroke& s : strokes) {
         const char32_t c = s.kind == KeyStroke::Enter ? U'\r'
                            : s.kind == KeyStroke::Tab ? U'\t'
                                                       : s.codePoint;

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "../KeystrokeString.h"
+#include "../Services.h"
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+class KWinClipboard;
+struct KWinConnection;
+
+// Types into the active window under KWin through its fake input, with the keys of the layout in
+// force for the target; what that layout lacks is pasted through the clipboard, which
+// KWinClipboard keeps for the user meanwhile.
+class KWinTypist
+{
+public:
+    explicit KWinTypist(KWinConnection& connection);
+    ~KWinTypist();
+    KWinTypist(const KWinTypist&) = delete;
+    KWinTypist& operator=(const KWinTypist&) = delete;
+
+    // Types strokes into the window target while it stays active: planned whole before the
+    // first key, typed exactly or not at all.
+    Typing type(WindowId target, const std::vector<KeyStroke>& strokes);
+    QString lastError() const { return m_lastError; }
+
+private:
+    KWinConnection* m_k;
+    std::unique_ptr<KWinClipboard> m_clipboard;
+    bool m_authenticated = false;
+    QString m_lastError;
+};
