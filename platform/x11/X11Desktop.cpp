@@ -1,6 +1,8 @@
 #include "X11Desktop.h"
 
+#include "../KeystrokeString.h"
 #include "X11Connection.h"
+#include "X11Typist.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -50,12 +52,27 @@ bool X11Desktop::ensureConnection()
     if (m_x && !xcb_connection_has_error(m_x->c))
         return true;
     // A broken connection (the server restarted, say) is replaced on the next use.
+    m_typist.reset();
     m_x = std::make_unique<X11Connection>();
     if (!m_x->open(m_display.toLocal8Bit(), &m_lastError)) {
         m_x.reset();
         return false;
     }
+    m_typist = std::make_unique<X11Typist>(*m_x, [this] { scheduleRestore(); });
     return true;
+}
+
+Typing X11Desktop::inject(WindowId target, const QString& keys)
+{
+    const auto strokes = parseKeystrokeString(keys, &m_lastError);
+    if (!strokes)
+        return Typing::Untypable;
+    if (!ensureConnection())
+        return Typing::Unavailable;
+    const Typing result = m_typist->type(static_cast<xcb_window_t>(target), *strokes);
+    if (result != Typing::Done)
+        m_lastError = m_typist->lastError();
+    return result;
 }
 
 bool X11Desktop::isConnected()

@@ -2,18 +2,13 @@
 
 #include "../Services.h"
 #include "../WindowMatch.h"
-#include "../xkb/KeyPlanner.h"
 
-#include <cstdint>
-#include <functional>
 #include <memory>
-#include <set>
 #include <vector>
 
 class QTimer;
+class X11Typist;
 struct X11Connection;
-struct KeyStroke;
-class KeyPlanner;
 
 // The window manager services on an X11 server, through a connection of Keyflare's own (Qt's
 // connection stays Qt's). Keys go in through XTEST, so receivers see them as real typing.
@@ -37,25 +32,11 @@ public:
 
 private:
     bool ensureConnection();
-    Typing typeStrokes(uint32_t target, const std::vector<KeyStroke>& strokes);
-    // A planned key and the keyboard group it is typed in.
-    struct GroupKey
-    {
-        PlannedKey key;
-        uint32_t group;
-    };
-    Typing typeKeys(uint32_t target, const std::vector<GroupKey>& plan, uint32_t group,
-                    uint32_t lockedGroup,
-                    const std::function<const KeyPlanner&(uint32_t)>& plannerFor);
-    Typing typeRound(uint32_t target, const std::vector<char32_t>& chars,
-                     const std::set<char32_t>& borrowed, uint32_t group, uint32_t lockedGroup,
-                     uint8_t* lockedMods);
-    bool isBorrowedKey(uint8_t keycode) const;
     void scheduleRestore();
 
     QString m_display;
     std::unique_ptr<X11Connection> m_x;
+    std::unique_ptr<X11Typist> m_typist; // after m_x: it goes first
     QString m_lastError;
     std::unique_ptr<QTimer> m_restoreTimer;
-    uint32_t m_lastBorrower = 0; // the window that got the last keys typed on borrowed keycodes
 };

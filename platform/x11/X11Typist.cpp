@@ -1,7 +1,6 @@
-#include "../KeystrokeString.h"
-#include "../xkb/KeyPlanner.h"
+#include "X11Typist.h"
+
 #include "X11Connection.h"
-#include "X11Desktop.h"
 
 #include <QDeadlineTimer>
 #include <QThread>
@@ -22,17 +21,12 @@ constexpr int kPollMs = 2;
 constexpr int kPingWaitMs = 5000;
 } // namespace
 
-Typing X11Desktop::inject(WindowId target, const QString& keys)
+X11Typist::X11Typist(X11Connection& connection, std::function<void()> borrowed)
+    : m_x(&connection), m_borrowed(std::move(borrowed))
 {
-    const auto strokes = parseKeystrokeString(keys, &m_lastError);
-    if (!strokes)
-        return Typing::Untypable;
-    if (!ensureConnection())
-        return Typing::Unavailable;
-    return typeStrokes(static_cast<xcb_window_t>(target), *strokes);
 }
 
-Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>& strokes)
+Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& strokes)
 {
     X11Connection& x = *m_x;
     // Keycodes that a program killed outright left borrowed are ours to use, and to give back.
@@ -154,7 +148,7 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
                                        : Typing::Untypable;
                 break;
             }
-            scheduleRestore();
+            m_borrowed();
         }
         const std::vector<char32_t> part(chars.begin() + static_cast<std::ptrdiff_t>(from),
                                          chars.begin() + static_cast<std::ptrdiff_t>(to));
@@ -172,9 +166,9 @@ Typing X11Desktop::typeStrokes(xcb_window_t target, const std::vector<KeyStroke>
     return result;
 }
 
-Typing X11Desktop::typeRound(xcb_window_t target, const std::vector<char32_t>& chars,
-                             const std::set<char32_t>& borrowed, uint32_t group,
-                             uint32_t lockedGroup, uint8_t* lockedMods)
+Typing X11Typist::typeRound(xcb_window_t target, const std::vector<char32_t>& chars,
+                            const std::set<char32_t>& borrowed, uint32_t group,
+                            uint32_t lockedGroup, uint8_t* lockedMods)
 {
     X11Connection& x = *m_x;
     xkb_keymap* keymap = x.keymap();
@@ -224,14 +218,14 @@ Typing X11Desktop::typeRound(xcb_window_t target, const std::vector<char32_t>& c
     return typeKeys(target, plan, group, lockedGroup, plannerFor);
 }
 
-bool X11Desktop::isBorrowedKey(uint8_t keycode) const
+bool X11Typist::isBorrowedKey(uint8_t keycode) const
 {
     return m_x->borrowedRows.count(keycode) != 0 || m_x->wideRows.count(keycode) != 0;
 }
 
-Typing X11Desktop::typeKeys(xcb_window_t target, const std::vector<GroupKey>& plan, uint32_t group,
-                            uint32_t lockedGroup,
-                            const std::function<const KeyPlanner&(uint32_t)>& plannerFor)
+Typing X11Typist::typeKeys(xcb_window_t target, const std::vector<GroupKey>& plan, uint32_t group,
+                           uint32_t lockedGroup,
+                           const std::function<const KeyPlanner&(uint32_t)>& plannerFor)
 {
     X11Connection& x = *m_x;
     uint8_t held = 0;
