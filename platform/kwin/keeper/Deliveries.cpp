@@ -89,10 +89,11 @@ std::vector<int> Deliveries::fds() const
 
 int Deliveries::nextWakeMs() const
 {
-    // Nothing tells when a reader has emptied a pipe: it is looked at every few milliseconds.
+    // Nothing tells when a reader has emptied a pipe: it is looked at every millisecond, while a
+    // paste waits for it.
     for (const Item& d : m_items) {
         if (d.done == d.bytes.size())
-            return 5;
+            return 1;
     }
     return m_items.empty() ? -1 : 1000;
 }
