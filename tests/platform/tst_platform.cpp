@@ -1,6 +1,6 @@
-// The platform's pure logic: keystroke strings, window matching, titles in COMPOUND_TEXT, and
-// where the program keeps its files. Which key types which character is proven where it counts,
-// by typing into real programs.
+// The platform's pure logic: keystroke strings, window matching, grabbed titles, titles in
+// COMPOUND_TEXT, where the program keeps its files, and how a copy is named to KWin. Which key
+// types which character is tst_keyplanning's part, and typing into real programs tst_desktop's.
 #include "DesktopServices.h"
 #include "KeystrokeString.h"
 #include "WindowMatch.h"
