@@ -110,7 +110,7 @@ void TestClipboard::keepsTheUsersClipboard()
         QCOMPARE(receiver.settle(), QByteArray());
         QCOMPARE(paste(hint), QByteArray("secret"));
     } else if (kind == 2) { // the send on a thread of its own, so that the user can copy meanwhile
-        const QString text = QStringLiteral("é-").repeated(40);
+        const QString text = QStringLiteral("é-").repeated(100);
         Typing result = Typing::Done;
         desktop.reset();
         std::unique_ptr<QThread> sender(QThread::create([&] {
@@ -123,7 +123,12 @@ void TestClipboard::keepsTheUsersClipboard()
         copy("copied meanwhile");
         QVERIFY(sender->wait(60000));
         QCOMPARE(paste(), QByteArray("copied meanwhile"));
-        QCOMPARE(result, Typing::ClipboardTaken);
+        // The copy takes effect when the copying program gets to it: usually during the send,
+        // which then stops; on a busy desktop perhaps only after its last paste.
+        if (result != Typing::ClipboardTaken) {
+            QCOMPARE(result, Typing::Done);
+            QCOMPARE(receiver.waitFor(text.toUtf8()), text.toUtf8());
+        }
     } else {
         QCOMPARE(send(QStringLiteral("a é")), Typing::PasteMissing);
         // The text stays on offer, so that a late paste brings it and not the user's own.

@@ -103,6 +103,12 @@ ClipboardKeeper::~ClipboardKeeper()
     m_announced.reset();
     if (m_device)
         zwlr_data_control_device_v1_destroy(m_device);
+    if (m_manager)
+        zwlr_data_control_manager_v1_destroy(m_manager);
+    if (m_seat)
+        wl_seat_destroy(m_seat);
+    if (m_registry)
+        wl_registry_destroy(m_registry);
     if (m_display)
         wl_display_disconnect(m_display);
 }
