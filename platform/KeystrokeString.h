@@ -16,6 +16,9 @@ struct KeyStroke
     Kind kind = Character;
     char32_t codePoint = 0; // for Character: a Unicode code point, never a surrogate half
 
+    // The character the stroke types: U+000D for Enter, U+0009 for Tab.
+    char32_t character() const { return kind == Enter ? U'\r' : kind == Tab ? U'\t' : codePoint; }
+
     bool operator==(const KeyStroke& other) const
     {
         return kind == other.kind && codePoint == other.codePoint;

@@ -76,9 +76,7 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
     };
     std::vector<Step> plan;
     for (const KeyStroke& s : strokes) {
-        const char32_t c = s.kind == KeyStroke::Enter ? U'\r'
-                           : s.kind == KeyStroke::Tab ? U'\t'
-                                                      : s.codePoint;
+        const char32_t c = s.character();
         if (const std::optional<PlannedKey> key = layout.keyFor(c)) {
             plan.push_back({*key, QString()});
             continue;

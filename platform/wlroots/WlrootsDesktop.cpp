@@ -117,9 +117,7 @@ Typing WlrootsDesktop::inject(WindowId target, const QString& keys)
         return Typing::Unavailable;
     std::vector<char32_t> chars;
     for (const KeyStroke& s : *strokes)
-        chars.push_back(s.kind == KeyStroke::Enter ? U'\r'
-                        : s.kind == KeyStroke::Tab ? U'\t'
-                                                   : s.codePoint);
+        chars.push_back(s.character());
     const Typing result = m_typist->type(target, chars);
     if (result != Typing::Done)
         m_lastError = m_typist->lastError();

@@ -58,9 +58,7 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
     std::vector<char32_t> chars;
     chars.reserve(strokes.size());
     for (const KeyStroke& s : strokes)
-        chars.push_back(s.kind == KeyStroke::Enter ? U'\r'
-                        : s.kind == KeyStroke::Tab ? U'\t'
-                                                   : s.codePoint);
+        chars.push_back(s.character());
 
     // The map is the server's current one for every send, so a layout switched meanwhile is
     // honoured.
