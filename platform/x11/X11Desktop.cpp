@@ -1,7 +1,7 @@
 #include "X11Desktop.h"
 
 #include "../KeystrokeString.h"
-#include "X11Connection.h"
+#include "X11Session.h"
 #include "X11Typist.h"
 
 #include <QCoreApplication>
@@ -26,8 +26,8 @@ X11Desktop::X11Desktop(const QString& display) : m_display(display)
 
 X11Desktop::~X11Desktop()
 {
-    if (m_x && !xcb_connection_has_error(m_x->c))
-        m_x->restoreBorrowed();
+    if (m_session && !m_session->connection().isBroken())
+        m_session->keys().giveBack();
 }
 
 void X11Desktop::scheduleRestore()
@@ -40,8 +40,8 @@ void X11Desktop::scheduleRestore()
         m_restoreTimer = std::make_unique<QTimer>();
         m_restoreTimer->setSingleShot(true);
         QObject::connect(m_restoreTimer.get(), &QTimer::timeout, [this] {
-            if (m_x && !xcb_connection_has_error(m_x->c))
-                m_x->restoreBorrowed();
+            if (m_session && !m_session->connection().isBroken())
+                m_session->keys().giveBack();
         });
     }
     m_restoreTimer->start(kRestoreAfterMs);
@@ -49,16 +49,16 @@ void X11Desktop::scheduleRestore()
 
 bool X11Desktop::ensureConnection()
 {
-    if (m_x && !xcb_connection_has_error(m_x->c))
+    if (m_session && !m_session->connection().isBroken())
         return true;
     // A broken connection (the server restarted, say) is replaced on the next use.
     m_typist.reset();
-    m_x = std::make_unique<X11Connection>();
-    if (!m_x->open(m_display.toLocal8Bit(), &m_lastError)) {
-        m_x.reset();
+    m_session = std::make_unique<X11Session>();
+    if (!m_session->open(m_display.toLocal8Bit(), &m_lastError)) {
+        m_session.reset();
         return false;
     }
-    m_typist = std::make_unique<X11Typist>(*m_x, [this] { scheduleRestore(); });
+    m_typist = std::make_unique<X11Typist>(*m_session, [this] { scheduleRestore(); });
     return true;
 }
 
@@ -90,8 +90,9 @@ std::vector<CandidateWindow> X11Desktop::listWindows()
     std::vector<CandidateWindow> out;
     if (!ensureConnection())
         return out;
-    for (xcb_window_t w : m_x->clientWindows())
-        out.push_back({w, m_x->title(w), m_x->isOwnWindow(w)});
+    X11Windows& windows = m_session->windows();
+    for (xcb_window_t w : windows.clientWindows())
+        out.push_back({w, m_session->connection().title(w), windows.isOwnWindow(w)});
     return out;
 }
 
@@ -104,34 +105,36 @@ WindowId X11Desktop::activate(const QString& title)
         m_lastError = QStringLiteral("no window has the title \"%1\"").arg(title);
         return 0;
     }
-    const bool managed = m_x->windowManagerRunning();
-    const xcb_timestamp_t now = m_x->serverTime();
+    X11Connection& x = m_session->connection();
+    X11Windows& windows = m_session->windows();
+    const bool managed = windows.windowManagerRunning();
+    const xcb_timestamp_t now = x.serverTime();
     if (managed) {
-        xcb_ewmh_request_change_active_window(&m_x->ewmh, m_x->screenNumber, w,
+        xcb_ewmh_request_change_active_window(x.ewmh(), x.screenNumber(), w,
                                               XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, now,
-                                              m_x->activeWindow());
+                                              windows.activeWindow());
     } else {
         const uint32_t above = XCB_STACK_MODE_ABOVE;
-        xcb_map_window(m_x->c, w);
-        xcb_configure_window(m_x->c, w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
-        xcb_set_input_focus(m_x->c, XCB_INPUT_FOCUS_PARENT, w, now);
+        xcb_map_window(x.raw(), w);
+        xcb_configure_window(x.raw(), w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        xcb_set_input_focus(x.raw(), XCB_INPUT_FOCUS_PARENT, w, now);
     }
-    xcb_flush(m_x->c);
+    xcb_flush(x.raw());
 
     const QDeadlineTimer deadline(kFocusWaitMs);
     do {
-        if (m_x->focusIsIn(w) && (!managed || m_x->activeWindow() == w))
+        if (windows.focusIsIn(w) && (!managed || windows.activeWindow() == w))
             return w;
         QThread::msleep(kPollMs);
-    } while (!deadline.hasExpired() && !xcb_connection_has_error(m_x->c));
+    } while (!deadline.hasExpired() && !x.isBroken());
     Reply<xcb_get_input_focus_reply_t> f(
-        xcb_get_input_focus_reply(m_x->c, xcb_get_input_focus(m_x->c), nullptr));
+        xcb_get_input_focus_reply(x.raw(), xcb_get_input_focus(x.raw()), nullptr));
     m_lastError = QStringLiteral("the window \"%1\" (0x%2) did not take the focus (focus 0x%3, "
                                  "active 0x%4)")
                       .arg(title)
                       .arg(w, 0, 16)
                       .arg(f ? f->focus : 0, 0, 16)
-                      .arg(m_x->activeWindow(), 0, 16);
+                      .arg(windows.activeWindow(), 0, 16);
     return 0;
 }
 
@@ -139,9 +142,9 @@ PointedWindow X11Desktop::windowUnderPointer()
 {
     if (!ensureConnection())
         return {};
-    X11Connection& x = *m_x;
+    X11Connection& x = m_session->connection();
     Reply<xcb_query_pointer_reply_t> p(
-        xcb_query_pointer_reply(x.c, xcb_query_pointer(x.c, x.root), nullptr));
+        xcb_query_pointer_reply(x.raw(), xcb_query_pointer(x.raw(), x.root()), nullptr));
     if (!p || p->child == XCB_NONE)
         return {};
     // Under a reparenting window manager the top-level window is the manager's frame, with the
@@ -152,7 +155,7 @@ PointedWindow X11Desktop::windowUnderPointer()
     for (int depth = 0; depth < 8 && found == XCB_NONE && !level.empty(); ++depth) {
         std::vector<xcb_window_t> next;
         for (xcb_window_t w : level) {
-            if (x.hasProperty(w, x.wmState)) {
+            if (x.hasProperty(w, x.wmState())) {
                 found = w;
                 break;
             }

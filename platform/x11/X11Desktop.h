@@ -8,7 +8,7 @@
 
 class QTimer;
 class X11Typist;
-struct X11Connection;
+class X11Session;
 
 // The window manager services on an X11 server, through a connection of Keyflare's own (Qt's
 // connection stays Qt's). Keys go in through XTEST, so receivers see them as real typing.
@@ -35,8 +35,8 @@ private:
     void scheduleRestore();
 
     QString m_display;
-    std::unique_ptr<X11Connection> m_x;
-    std::unique_ptr<X11Typist> m_typist; // after m_x: it goes first
+    std::unique_ptr<X11Session> m_session;
+    std::unique_ptr<X11Typist> m_typist; // after m_session: it goes first
     QString m_lastError;
     std::unique_ptr<QTimer> m_restoreTimer;
 };

@@ -1,17 +1,12 @@
 #include "X11Typist.h"
 
-#include "X11Connection.h"
+#include "X11Session.h"
 
 #include <QDeadlineTimer>
 #include <QThread>
 #include <array>
 #include <optional>
 #include <set>
-// xkb.h names a field "explicit", a C++ keyword.
-#define explicit explicit_
-#include <xcb/xkb.h>
-#undef explicit
-#include <xcb/xtest.h>
 
 namespace {
 // A Shift, Ctrl or Alt still held from the click would change every key typed.
@@ -21,27 +16,27 @@ constexpr int kPollMs = 2;
 constexpr int kPingWaitMs = 5000;
 } // namespace
 
-X11Typist::X11Typist(X11Connection& connection, std::function<void()> borrowed)
-    : m_x(&connection), m_borrowed(std::move(borrowed))
+X11Typist::X11Typist(X11Session& session, std::function<void()> borrowed)
+    : m_session(session), m_borrowed(std::move(borrowed))
 {
 }
 
 Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& strokes)
 {
-    X11Connection& x = *m_x;
-    // Keycodes that a program killed outright left borrowed are ours to use, and to give back.
-    x.updateRecord(true);
-    x.focusInTarget = XCB_NONE; // found anew for every target
-    if (target == XCB_NONE || !x.stillFocused(target)) {
+    X11Windows& windows = m_session.windows();
+    X11Keyboard& keyboard = m_session.keyboard();
+    X11BorrowedKeys& keys = m_session.keys();
+    keys.adoptLeftovers();
+    windows.forgetFocus(); // found anew for every target
+    if (target == XCB_NONE || !windows.stillFocused(target)) {
         m_lastError = QStringLiteral("the target window does not hold the focus");
         return Typing::FocusLost;
     }
 
-    Reply<xcb_xkb_get_state_reply_t> state;
+    std::optional<X11Keyboard::State> state;
     const QDeadlineTimer deadline(kModifierWaitMs);
     for (;;) {
-        state.reset(
-            xcb_xkb_get_state_reply(x.c, xcb_xkb_get_state(x.c, XCB_XKB_ID_USE_CORE_KBD), nullptr));
+        state = keyboard.state();
         if (!state) {
             m_lastError = QStringLiteral("cannot read the keyboard state");
             return Typing::Unavailable;
@@ -62,7 +57,7 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
 
     // The map is the server's current one for every send, so a layout switched meanwhile is
     // honoured.
-    xkb_keymap* keymap = x.keymap();
+    xkb_keymap* keymap = keyboard.keymap();
     if (!keymap) {
         m_lastError = QStringLiteral("cannot read the keyboard map");
         return Typing::Unavailable;
@@ -77,7 +72,7 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
         wide = layout.shiftsBeyondSecondLevel();
         for (size_t i = 0; i < chars.size(); ++i) {
             const std::optional<PlannedKey> key = layout.keyFor(chars[i]);
-            lacking[i] = !key || isBorrowedKey(key->keycode);
+            lacking[i] = !key || keys.isBorrowed(key->keycode);
             if (lacking[i])
                 missing.insert(chars[i]);
         }
@@ -87,9 +82,9 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
     // before a round changes the map, the receiver must have read every key of the round before.
     // A program that answers a ping has: it answers in the order of its events, after the keys
     // sent before the ping, and the next map does not exist until then.
-    size_t room = KeyPacking::kGroups * static_cast<size_t>(x.borrowRoom());
+    size_t room = KeyPacking::kGroups * static_cast<size_t>(keys.room());
     const size_t pairsNeeded = KeyPacking::pairs(missing).size();
-    wide = wide && pairsNeeded > room && x.fourLevelType() >= 0;
+    wide = wide && pairsNeeded > room && keyboard.fourLevelType() >= 0;
     if (wide)
         room *= KeyPacking::kWideLevels / KeyPacking::kLevels;
     std::vector<size_t> rounds{0};
@@ -104,7 +99,7 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
                 inRound = {chars[i]};
             }
         }
-        if (room == 0 || !x.answersPing(target)) {
+        if (room == 0 || !windows.answersPing(target)) {
             m_lastError = QStringLiteral("the text needs %1 characters that the keyboard layout "
                                          "lacks, more than the keyboard has room for at once, and "
                                          "the receiving program cannot confirm it has read them")
@@ -123,15 +118,15 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
             if (lacking[i])
                 needed.insert(chars[i]);
         }
-        if (r > 0 && !x.ping(target, kPingWaitMs)) {
+        if (r > 0 && !windows.ping(target, kPingWaitMs)) {
             m_lastError = QStringLiteral("the receiving program did not answer in time");
             result = Typing::Unavailable;
             break;
         }
         // The keys of the last send may still wait in its receiver, to be read with the map
         // this change makes: a receiver that answers a ping has read them once it answers.
-        if (r == 0 && !needed.empty() && m_lastBorrower != XCB_NONE && !x.holdsAll(needed) &&
-            x.answersPing(m_lastBorrower) && !x.ping(m_lastBorrower, kPingWaitMs)) {
+        if (r == 0 && !needed.empty() && m_lastBorrower != XCB_NONE && !keys.holdsAll(needed) &&
+            windows.answersPing(m_lastBorrower) && !windows.ping(m_lastBorrower, kPingWaitMs)) {
             m_lastBorrower = XCB_NONE; // told once; the next send does not wait for it again
             m_lastError = QStringLiteral("the program that received the last text has not "
                                          "read all of it yet");
@@ -140,10 +135,10 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
         }
         if (!needed.empty()) {
             m_lastBorrower = target;
-            if (!x.borrow(needed, wide, &m_lastError)) {
-                result = r > 0         ? Typing::Unavailable
-                         : x.outOfRoom ? Typing::NoFreeKeys
-                                       : Typing::Untypable;
+            if (!keys.borrow(needed, wide, &m_lastError)) {
+                result = r > 0              ? Typing::Unavailable
+                         : keys.outOfRoom() ? Typing::NoFreeKeys
+                                            : Typing::Untypable;
                 break;
             }
             m_borrowed();
@@ -152,12 +147,13 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
                                          chars.begin() + static_cast<std::ptrdiff_t>(to));
         result = typeRound(target, part, needed, group, state->lockedGroup, &lockedMods);
         if (r + 1 < rounds.size())
-            x.sync(); // the keys reach the receiver before the ping that follows them
+            m_session.connection()
+                .sync(); // the keys reach the receiver before the ping that follows them
     }
     if (lockedMods != state->lockedMods)
-        x.lockModifiers(state->lockedMods & ~lockedMods, state->lockedMods & ~lockedMods);
-    x.sync();
-    if (xcb_connection_has_error(x.c)) {
+        keyboard.lockModifiers(state->lockedMods & ~lockedMods, state->lockedMods & ~lockedMods);
+    m_session.connection().sync();
+    if (m_session.connection().isBroken()) {
         m_lastError = QStringLiteral("the connection to the X server broke");
         return Typing::Unavailable;
     }
@@ -168,8 +164,7 @@ Typing X11Typist::typeRound(xcb_window_t target, const std::vector<char32_t>& ch
                             const std::set<char32_t>& borrowed, uint32_t group,
                             uint32_t lockedGroup, uint8_t* lockedMods)
 {
-    X11Connection& x = *m_x;
-    xkb_keymap* keymap = x.keymap();
+    xkb_keymap* keymap = m_session.keyboard().keymap();
     if (!keymap) {
         m_lastError = QStringLiteral("cannot read the keyboard map");
         return Typing::Unavailable;
@@ -187,9 +182,8 @@ Typing X11Typist::typeRound(xcb_window_t target, const std::vector<char32_t>& ch
     const auto planAll = [&] {
         plan.clear();
         for (char32_t c : chars) {
-            const auto slot = x.borrowed.find(c);
-            const uint32_t g =
-                borrowed.count(c) && slot != x.borrowed.end() ? slot->second.group : group;
+            const auto slot = m_session.keys().slotOf(c);
+            const uint32_t g = borrowed.count(c) && slot ? slot->group : group;
             const std::optional<PlannedKey> key = plannerFor(g).keyFor(c);
             if (!key) {
                 m_lastError = QStringLiteral("the keyboard layout cannot type U+%1")
@@ -211,21 +205,16 @@ Typing X11Typist::typeRound(xcb_window_t target, const std::vector<char32_t>& ch
         planners = {};
         if (!planAll())
             return Typing::Untypable;
-        x.lockModifiers(locks, 0);
+        m_session.keyboard().lockModifiers(locks, 0);
     }
     return typeKeys(target, plan, group, lockedGroup, plannerFor);
-}
-
-bool X11Typist::isBorrowedKey(uint8_t keycode) const
-{
-    return m_x->borrowedRows.count(keycode) != 0 || m_x->wideRows.count(keycode) != 0;
 }
 
 Typing X11Typist::typeKeys(xcb_window_t target, const std::vector<GroupKey>& plan, uint32_t group,
                            uint32_t lockedGroup,
                            const std::function<const KeyPlanner&(uint32_t)>& plannerFor)
 {
-    X11Connection& x = *m_x;
+    X11Keyboard& keyboard = m_session.keyboard();
     uint8_t held = 0;
     uint32_t current = group;
     const auto setModifiers = [&](uint8_t want) {
@@ -233,12 +222,12 @@ Typing X11Typist::typeKeys(xcb_window_t target, const std::vector<GroupKey>& pla
         for (int bit = 0; bit < 8; ++bit) {
             const uint8_t m = static_cast<uint8_t>(1u << bit);
             if ((held & m) && !(want & m))
-                x.fakeKey(XCB_KEY_RELEASE, planner.modifierKey(bit));
+                keyboard.fakeKey(XCB_KEY_RELEASE, planner.modifierKey(bit));
         }
         for (int bit = 0; bit < 8; ++bit) {
             const uint8_t m = static_cast<uint8_t>(1u << bit);
             if (!(held & m) && (want & m))
-                x.fakeKey(XCB_KEY_PRESS, planner.modifierKey(bit));
+                keyboard.fakeKey(XCB_KEY_PRESS, planner.modifierKey(bit));
         }
         held = want;
     };
@@ -247,22 +236,22 @@ Typing X11Typist::typeKeys(xcb_window_t target, const std::vector<GroupKey>& pla
         // The user may move the focus while we type. Asking the server before every key sends
         // the keys queued so far and learns where the focus is once it has handled them, so a
         // change can let at most the one key sent meanwhile reach the other window.
-        if (!x.stillFocused(target)) {
+        if (!m_session.windows().stillFocused(target)) {
             m_lastError = QStringLiteral("the focus left the target window");
             result = Typing::FocusLost;
             break;
         }
         if (key.group != current) {
             setModifiers(0);
-            x.lockGroup(key.group);
+            keyboard.lockGroup(key.group);
             current = key.group;
         }
         setModifiers(key.key.mods);
-        x.fakeKey(XCB_KEY_PRESS, key.key.keycode);
-        x.fakeKey(XCB_KEY_RELEASE, key.key.keycode);
+        keyboard.fakeKey(XCB_KEY_PRESS, key.key.keycode);
+        keyboard.fakeKey(XCB_KEY_RELEASE, key.key.keycode);
     }
     setModifiers(0);
     if (current != group)
-        x.lockGroup(lockedGroup);
+        keyboard.lockGroup(lockedGroup);
     return result;
 }

@@ -11,7 +11,7 @@
 #include <vector>
 #include <xcb/xcb.h>
 
-struct X11Connection;
+class X11Session;
 
 // Types into the focused window of an X server through XTEST, so receivers see real typing: each
 // character by the key of the layout in force that gives it, and what the layout lacks on
@@ -20,7 +20,7 @@ class X11Typist
 {
 public:
     // borrowed: called after keycodes were borrowed, to have them given back once idle.
-    X11Typist(X11Connection& connection, std::function<void()> borrowed);
+    X11Typist(X11Session& session, std::function<void()> borrowed);
     X11Typist(const X11Typist&) = delete;
     X11Typist& operator=(const X11Typist&) = delete;
 
@@ -41,9 +41,8 @@ private:
     Typing typeRound(xcb_window_t target, const std::vector<char32_t>& chars,
                      const std::set<char32_t>& borrowed, uint32_t group, uint32_t lockedGroup,
                      uint8_t* lockedMods);
-    bool isBorrowedKey(uint8_t keycode) const;
 
-    X11Connection* m_x;
+    X11Session& m_session;
     std::function<void()> m_borrowed;
     QString m_lastError;
     xcb_window_t m_lastBorrower = XCB_NONE; // the window that got the last keys typed on

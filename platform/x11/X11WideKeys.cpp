@@ -1,4 +1,7 @@
+#include "X11WideKeys.h"
+
 #include "X11Connection.h"
+#include "X11Keyboard.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,26 +10,12 @@
 #include <xcb/xkb.h>
 #undef explicit
 
-int X11Connection::fourLevelType()
+X11WideKeys::X11WideKeys(X11Connection& connection, X11Keyboard& keyboard)
+    : m_x(connection), m_keyboard(keyboard)
 {
-    const xcb_atom_t name = intern("FOUR_LEVEL");
-    Reply<xcb_xkb_get_names_reply_t> r(xcb_xkb_get_names_reply(
-        c, xcb_xkb_get_names(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_NAME_DETAIL_KEY_TYPE_NAMES),
-        nullptr));
-    if (!r || name == XCB_NONE)
-        return -1;
-    xcb_xkb_get_names_value_list_t names{};
-    xcb_xkb_get_names_value_list_unpack(xcb_xkb_get_names_value_list(r.get()), r->nTypes,
-                                        r->indicators, r->virtualMods, r->groupNames, r->nKeys,
-                                        r->nKeyAliases, r->nRadioGroups, r->which, &names);
-    for (int i = 0; names.typeNames && i < r->nTypes; ++i) {
-        if (names.typeNames[i] == name)
-            return i;
-    }
-    return -1;
 }
 
-bool X11Connection::wideRowHolds(xkb_keymap* keymap, uint8_t kc, const KeyPacking::WideRow& row)
+bool X11WideKeys::holds(xkb_keymap* keymap, uint8_t kc, const KeyPacking::WideRow& row)
 {
     for (uint32_t g = 0; g < KeyPacking::kGroups; ++g) {
         for (uint32_t l = 0; l < KeyPacking::kWideLevels; ++l) {
@@ -40,28 +29,16 @@ bool X11Connection::wideRowHolds(xkb_keymap* keymap, uint8_t kc, const KeyPackin
     return true;
 }
 
-bool X11Connection::borrowWide(const std::vector<uint8_t>& spare,
-                               const std::vector<KeyPacking::WideRow>& rows,
-                               const std::vector<uint8_t>& formerWide, QString* error)
+bool X11WideKeys::write(const std::map<uint8_t, KeyPacking::WideRow>& rows,
+                        const std::vector<uint8_t>& emptied, QString* error)
 {
-    if (rows.size() > spare.size()) {
-        *error = QStringLiteral("the text needs more characters that the keyboard layout lacks "
-                                "than the keyboard has room for (%1)")
-                     .arg(spare.size() * KeyPacking::kGroups * KeyPacking::kWideLevels);
-        outOfRoom = true;
-        return false;
-    }
-    const int type = fourLevelType();
+    const int type = m_keyboard.fourLevelType();
     if (type < 0) {
         *error = QStringLiteral("the keyboard map has no key type of four levels");
         return false;
     }
     std::map<uint8_t, std::vector<uint8_t>> entries;
-    for (size_t i = 0; i < rows.size(); ++i)
-        forgetKeycode(spare[i]);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const uint8_t kc = spare[i];
-        const KeyPacking::WideRow& row = rows[i];
+    for (const auto& [kc, row] : rows) {
         const auto symbols =
             static_cast<uint16_t>(KeyPacking::groupsUsed(row) * KeyPacking::kWideLevels);
         // The key as the request lays it out: a key type for each group, the number of groups,
@@ -73,17 +50,14 @@ bool X11Connection::borrowWide(const std::vector<uint8_t>& spare,
         std::memcpy(&entry[6], &symbols, sizeof symbols);
         std::memcpy(&entry[8], row.data(), sizeof(uint32_t) * symbols);
         entries[kc] = std::move(entry);
-        wideRows[kc] = row;
-        for (size_t s = 0; s < row.size(); ++s) {
-            if (const char32_t ch = xkb_keysym_to_utf32(row[s]))
-                borrowed[ch] = {kc, static_cast<uint8_t>(s / KeyPacking::kWideLevels)};
-        }
     }
-    // Keys of four levels left from an earlier send that this one does not use are emptied.
-    for (uint8_t kc : formerWide)
+    for (uint8_t kc : emptied)
         entries.insert({kc, std::vector<uint8_t>(8, 0)});
+    if (entries.empty())
+        return true;
     // One request for all keys, so that receivers see one change: the keys between ours are
     // sent back as the server holds them.
+    xcb_connection_t* c = m_x.raw();
     const uint8_t low = entries.begin()->first;
     const uint8_t high = entries.rbegin()->first;
     const auto count = static_cast<uint8_t>(high - low + 1);
@@ -124,33 +98,16 @@ bool X11Connection::borrowWide(const std::vector<uint8_t>& spare,
         refused = e != nullptr;
         std::free(e);
     }
-    keymapStale = true;
+    m_keyboard.markChanged();
     // What receivers will read is what counts: the map, read back as they read it.
-    xkb_keymap* map = refused ? nullptr : keymap();
-    for (const auto& [kc, row] : wideRows) {
-        if (!map || !wideRowHolds(map, kc, row)) {
+    xkb_keymap* map = refused ? nullptr : m_keyboard.keymap();
+    for (const auto& [kc, row] : rows) {
+        if (!map || !holds(map, kc, row)) {
             *error = refused ? QStringLiteral("the X server refused to change the keyboard map")
                              : QStringLiteral("the X server did not take the change of the "
                                               "keyboard map");
-            restoreBorrowed();
             return false;
         }
     }
     return true;
-}
-
-std::vector<uint8_t> X11Connection::takeBackWide()
-{
-    std::vector<uint8_t> ours;
-    std::vector<uint8_t> all;
-    xkb_keymap* now = wideRows.empty() ? nullptr : keymap();
-    for (const auto& [kc, row] : wideRows) {
-        all.push_back(kc);
-        // A keycode that someone else has remapped meanwhile is theirs now.
-        if (now && wideRowHolds(now, kc, row))
-            ours.push_back(kc);
-    }
-    for (uint8_t kc : all)
-        forgetKeycode(kc);
-    return ours;
 }

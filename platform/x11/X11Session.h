@@ -1,0 +1,33 @@
+#pragma once
+
+#include "X11BorrowedKeys.h"
+#include "X11Connection.h"
+#include "X11Keyboard.h"
+#include "X11Windows.h"
+
+#include <QByteArray>
+#include <QString>
+
+// A connection to one X server and what is built on it, made and replaced together: a broken
+// connection takes everything learnt through it along.
+class X11Session
+{
+public:
+    X11Session();
+    X11Session(const X11Session&) = delete;
+    X11Session& operator=(const X11Session&) = delete;
+
+    // Connects to display (empty: $DISPLAY); false, with the reason, when the server cannot serve.
+    bool open(const QByteArray& display, QString* error);
+
+    X11Connection& connection() { return m_connection; }
+    X11Windows& windows() { return m_windows; }
+    X11Keyboard& keyboard() { return m_keyboard; }
+    X11BorrowedKeys& keys() { return m_keys; }
+
+private:
+    X11Connection m_connection; // first: the rest hold on to it
+    X11Windows m_windows;
+    X11Keyboard m_keyboard;
+    X11BorrowedKeys m_keys;
+};
