@@ -68,11 +68,6 @@ const org_kde_plasma_window_listener kWindowListener = {
     onInitialState, onParent,  onGeometry, onNothing, onPid,    onString,
     onString,       onStrings, onString,   onString,  onString};
 
-KWinConnection* connectionOf(void* data)
-{
-    return static_cast<KWinConnection*>(data);
-}
-
 void onShowDesktop(void*, org_kde_plasma_window_management*, uint32_t)
 {
 }
@@ -81,45 +76,6 @@ void onWindow(void*, org_kde_plasma_window_management*, uint32_t)
 }
 void onStackingIds(void*, org_kde_plasma_window_management*, wl_array*)
 {
-}
-void onStacking(void* data, org_kde_plasma_window_management*, const char* uuids)
-{
-    connectionOf(data)->stacking =
-        QString::fromUtf8(uuids).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-}
-void onWindowWithUuid(void* data, org_kde_plasma_window_management* management, uint32_t,
-                      const char* uuid)
-{
-    KWinConnection* c = connectionOf(data);
-    auto w = std::make_unique<PlasmaWindow>();
-    w->connection = c;
-    w->id = c->nextId++;
-    w->uuid = QString::fromUtf8(uuid);
-    w->handle = org_kde_plasma_window_management_get_window_by_uuid(management, uuid);
-    org_kde_plasma_window_add_listener(w->handle, &kWindowListener, w.get());
-    c->windows.push_back(std::move(w));
-}
-
-const org_kde_plasma_window_management_listener kManagementListener = {
-    onShowDesktop, onWindow, onStackingIds, onStacking, onWindowWithUuid};
-
-void onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size)
-{
-    KWinConnection* c = connectionOf(data);
-    void* text = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1
-                     ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
-                     : MAP_FAILED;
-    if (text != MAP_FAILED) {
-        xkb_keymap* map = xkb_keymap_new_from_buffer(
-            c->xkb, static_cast<const char*>(text), strnlen(static_cast<const char*>(text), size),
-            XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
-        munmap(text, size);
-        if (map) {
-            xkb_keymap_unref(c->keymap);
-            c->keymap = map;
-        }
-    }
-    close(fd);
 }
 void onEnter(void*, wl_keyboard*, uint32_t, wl_surface*, wl_array*)
 {
@@ -136,87 +92,126 @@ void onModifiers(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t, uint32_t, ui
 void onRepeat(void*, wl_keyboard*, int32_t, int32_t)
 {
 }
-const wl_keyboard_listener kKeyboardListener = {onKeymap, onEnter,     onLeave,
-                                                onKey,    onModifiers, onRepeat};
 
-void onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state)
+void onGlobalRemove(void*, wl_registry*, uint32_t)
+{
+}
+
+} // namespace
+
+void KWinConnection::onStacking(void* data, org_kde_plasma_window_management*, const char* uuids)
+{
+    static_cast<KWinConnection*>(data)->m_stacking =
+        QString::fromUtf8(uuids).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+}
+
+void KWinConnection::onWindowWithUuid(void* data, org_kde_plasma_window_management* management,
+                                      uint32_t, const char* uuid)
+{
+    auto* c = static_cast<KWinConnection*>(data);
+    auto w = std::make_unique<PlasmaWindow>();
+    w->id = c->m_nextId++;
+    w->uuid = QString::fromUtf8(uuid);
+    w->handle = org_kde_plasma_window_management_get_window_by_uuid(management, uuid);
+    org_kde_plasma_window_add_listener(w->handle, &kWindowListener, w.get());
+    c->m_windows.push_back(std::move(w));
+}
+
+void KWinConnection::onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size)
+{
+    auto* c = static_cast<KWinConnection*>(data);
+    void* text = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1
+                     ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
+                     : MAP_FAILED;
+    if (text != MAP_FAILED) {
+        xkb_keymap* map = xkb_keymap_new_from_buffer(
+            c->m_xkb, static_cast<const char*>(text), strnlen(static_cast<const char*>(text), size),
+            XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        munmap(text, size);
+        if (map) {
+            xkb_keymap_unref(c->m_keymap);
+            c->m_keymap = map;
+        }
+    }
+    close(fd);
+}
+void KWinConnection::onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state)
 {
     // Caps Lock is the real modifier Lock, Num Lock Mod2 on every usual map.
     const uint8_t bit = key == ORG_KDE_KWIN_KEYSTATE_KEY_CAPSLOCK  ? 2
                         : key == ORG_KDE_KWIN_KEYSTATE_KEY_NUMLOCK ? 16
                                                                    : 0;
-    KWinConnection* c = connectionOf(data);
+    auto* c = static_cast<KWinConnection*>(data);
     if (state == ORG_KDE_KWIN_KEYSTATE_STATE_LOCKED)
-        c->lockedMods |= bit;
+        c->m_lockedMods |= bit;
     else
-        c->lockedMods &= static_cast<uint8_t>(~bit);
+        c->m_lockedMods &= static_cast<uint8_t>(~bit);
 }
-const org_kde_kwin_keystate_listener kKeystateListener = {onLockState};
 
-void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
-              uint32_t version)
+void KWinConnection::onGlobal(void* data, wl_registry* registry, uint32_t name,
+                              const char* interface, uint32_t version)
 {
-    KWinConnection* c = connectionOf(data);
-    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c->seat) {
-        c->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-        c->keyboard = wl_seat_get_keyboard(c->seat);
-        wl_keyboard_add_listener(c->keyboard, &kKeyboardListener, c);
+    static const org_kde_plasma_window_management_listener managementListener = {
+        onShowDesktop, onWindow, onStackingIds, onStacking, onWindowWithUuid};
+    static const wl_keyboard_listener keyboardListener = {onKeymap, onEnter,     onLeave,
+                                                          onKey,    onModifiers, onRepeat};
+    static const org_kde_kwin_keystate_listener keystateListener = {onLockState};
+    auto* c = static_cast<KWinConnection*>(data);
+    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c->m_seat) {
+        c->m_seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+        c->m_keyboard = wl_seat_get_keyboard(c->m_seat);
+        wl_keyboard_add_listener(c->m_keyboard, &keyboardListener, c);
     } else if (std::strcmp(interface, org_kde_plasma_window_management_interface.name) == 0 &&
                version >= 13) {
-        c->management = static_cast<org_kde_plasma_window_management*>(wl_registry_bind(
+        c->m_management = static_cast<org_kde_plasma_window_management*>(wl_registry_bind(
             registry, name, &org_kde_plasma_window_management_interface, std::min(version, 16u)));
-        org_kde_plasma_window_management_add_listener(c->management, &kManagementListener, c);
+        org_kde_plasma_window_management_add_listener(c->m_management, &managementListener, c);
     } else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 &&
                version >= 4) {
-        c->fakeInput = static_cast<org_kde_kwin_fake_input*>(
+        c->m_fakeInput = static_cast<org_kde_kwin_fake_input*>(
             wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
     } else if (std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0) {
-        c->keystate = static_cast<org_kde_kwin_keystate*>(
+        c->m_keystate = static_cast<org_kde_kwin_keystate*>(
             wl_registry_bind(registry, name, &org_kde_kwin_keystate_interface, 1));
-        org_kde_kwin_keystate_add_listener(c->keystate, &kKeystateListener, c);
-        org_kde_kwin_keystate_fetchStates(c->keystate);
+        org_kde_kwin_keystate_add_listener(c->m_keystate, &keystateListener, c);
+        org_kde_kwin_keystate_fetchStates(c->m_keystate);
     }
 }
-void onGlobalRemove(void*, wl_registry*, uint32_t)
-{
-}
-const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemove};
-
-} // namespace
 
 KWinConnection::~KWinConnection()
 {
-    if (!display)
+    if (!m_display)
         return;
-    for (const auto& w : windows)
+    for (const auto& w : m_windows)
         org_kde_plasma_window_destroy(w->handle);
-    if (management)
-        org_kde_plasma_window_management_destroy(management);
-    if (fakeInput)
-        org_kde_kwin_fake_input_destroy(fakeInput);
-    if (keystate)
-        wl_proxy_destroy(reinterpret_cast<wl_proxy*>(keystate)); // its destroy request is newer
-    if (keyboard)
-        wl_keyboard_destroy(keyboard);
-    if (seat)
-        wl_seat_destroy(seat);
-    wl_registry_destroy(registry);
-    wl_display_flush(display);
-    wl_display_disconnect(display);
-    xkb_keymap_unref(keymap);
-    xkb_context_unref(xkb);
+    if (m_management)
+        org_kde_plasma_window_management_destroy(m_management);
+    if (m_fakeInput)
+        org_kde_kwin_fake_input_destroy(m_fakeInput);
+    if (m_keystate)
+        wl_proxy_destroy(reinterpret_cast<wl_proxy*>(m_keystate)); // its destroy request is newer
+    if (m_keyboard)
+        wl_keyboard_destroy(m_keyboard);
+    if (m_seat)
+        wl_seat_destroy(m_seat);
+    wl_registry_destroy(m_registry);
+    wl_display_flush(m_display);
+    wl_display_disconnect(m_display);
+    xkb_keymap_unref(m_keymap);
+    xkb_context_unref(m_xkb);
 }
 
 bool KWinConnection::open(QString* error)
 {
-    xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    display = wl_display_connect(nullptr);
-    if (!display) {
+    m_xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    m_display = wl_display_connect(nullptr);
+    if (!m_display) {
         *error = QStringLiteral("cannot connect to the Wayland compositor");
         return false;
     }
-    registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &kRegistryListener, this);
+    m_registry = wl_display_get_registry(m_display);
+    static const wl_registry_listener registryListener = {onGlobal, onGlobalRemove};
+    wl_registry_add_listener(m_registry, &registryListener, this);
     // The globals, then the windows and the keyboard map, then each window's state.
     if (!roundtrip() || !roundtrip() || !roundtrip()) {
         *error = QStringLiteral("the Wayland compositor did not answer");
@@ -227,19 +222,24 @@ bool KWinConnection::open(QString* error)
 
 bool KWinConnection::roundtrip()
 {
-    return wl_display_roundtrip(display) >= 0;
+    return wl_display_roundtrip(m_display) >= 0;
 }
 
 bool KWinConnection::dispatch(int ms)
 {
-    return dispatchWaylandEvents(display, ms);
+    return dispatchWaylandEvents(m_display, ms);
 }
 
 PlasmaWindow* KWinConnection::find(WindowId id)
 {
-    for (const auto& w : windows) {
+    for (const auto& w : m_windows) {
         if (w->id == id && !w->gone)
             return w.get();
     }
     return nullptr;
+}
+
+bool KWinConnection::isBroken() const
+{
+    return !m_display || wl_display_get_error(m_display) != 0;
 }

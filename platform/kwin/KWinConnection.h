@@ -19,13 +19,12 @@ struct org_kde_plasma_window_management;
 struct org_kde_plasma_window;
 struct org_kde_kwin_fake_input;
 struct org_kde_kwin_keystate;
-struct KWinConnection;
+struct wl_array;
 
 // A window as KWin's window management tells of it.
 struct PlasmaWindow
 {
     org_kde_plasma_window* handle = nullptr;
-    KWinConnection* connection = nullptr;
     WindowId id = 0;
     QString uuid;
     QString title;
@@ -40,27 +39,57 @@ struct PlasmaWindow
 // Keyflare's own connection to KWin (Qt's stays Qt's), with KWin's window management, fake input
 // and the seat's keyboard map. KWin offers the first two only to programs it knows from a desktop
 // file; without them the connection is still open, and the desktop refuses.
-struct KWinConnection
+class KWinConnection
 {
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    wl_seat* seat = nullptr;
-    wl_keyboard* keyboard = nullptr;
-    org_kde_plasma_window_management* management = nullptr;
-    org_kde_kwin_fake_input* fakeInput = nullptr;
-    org_kde_kwin_keystate* keystate = nullptr;
-    xkb_context* xkb = nullptr;
-    xkb_keymap* keymap = nullptr; // the seat's, as KWin hands it to every program
-    uint8_t lockedMods = 0;       // Caps Lock and Num Lock as real modifiers (Lock, Mod2)
-    std::vector<std::unique_ptr<PlasmaWindow>> windows;
-    QStringList stacking; // window uuids, bottom to top
-    WindowId nextId = 1;
-
+public:
+    KWinConnection() = default;
+    KWinConnection(const KWinConnection&) = delete;
+    KWinConnection& operator=(const KWinConnection&) = delete;
     ~KWinConnection();
+
     // Connects to $WAYLAND_DISPLAY and learns the globals, the windows and the keyboard map.
     bool open(QString* error);
+    // True once the connection has broken (KWin ended, say); it stays broken.
+    bool isBroken() const;
+    // True when KWin lets us manage windows and fake input.
+    bool canServe() const { return m_management && m_fakeInput && m_seat; }
+    // Every window KWin has told of, gone ones included, in the order they came.
+    const std::vector<std::unique_ptr<PlasmaWindow>>& windows() const { return m_windows; }
+    // Window uuids, bottom to top.
+    const QStringList& stacking() const { return m_stacking; }
+    PlasmaWindow* find(WindowId id);
+    // The seat's keyboard map, as KWin hands it to every program; null until it came.
+    xkb_keymap* keymap() const { return m_keymap; }
+    // Caps Lock and Num Lock as real modifiers (Lock, Mod2).
+    uint8_t lockedMods() const { return m_lockedMods; }
+    org_kde_kwin_fake_input* fakeInput() const { return m_fakeInput; }
     // Handles what KWin has sent, waiting up to ms for something; false when the connection broke.
     bool dispatch(int ms);
     bool roundtrip();
-    PlasmaWindow* find(WindowId id);
+
+private:
+    static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
+                         uint32_t version);
+    static void onStacking(void* data, org_kde_plasma_window_management* management,
+                           const char* uuids);
+    static void onWindowWithUuid(void* data, org_kde_plasma_window_management* management,
+                                 uint32_t id, const char* uuid);
+    static void onKeymap(void* data, wl_keyboard* keyboard, uint32_t format, int32_t fd,
+                         uint32_t size);
+    static void onLockState(void* data, org_kde_kwin_keystate* keystate, uint32_t key,
+                            uint32_t state);
+
+    wl_display* m_display = nullptr;
+    wl_registry* m_registry = nullptr;
+    wl_seat* m_seat = nullptr;
+    wl_keyboard* m_keyboard = nullptr;
+    org_kde_plasma_window_management* m_management = nullptr;
+    org_kde_kwin_fake_input* m_fakeInput = nullptr;
+    org_kde_kwin_keystate* m_keystate = nullptr;
+    xkb_context* m_xkb = nullptr;
+    xkb_keymap* m_keymap = nullptr;
+    uint8_t m_lockedMods = 0;
+    std::vector<std::unique_ptr<PlasmaWindow>> m_windows;
+    QStringList m_stacking;
+    WindowId m_nextId = 1;
 };

@@ -30,16 +30,16 @@ KWinDesktop::~KWinDesktop() = default;
 
 bool KWinDesktop::ensureConnection()
 {
-    if (m_k && wl_display_get_error(m_k->display) == 0)
+    if (m_connection && !m_connection->isBroken())
         return true;
     // A broken connection (KWin restarted, say) is replaced on the next use.
     m_typist.reset();
-    m_k = std::make_unique<KWinConnection>();
-    if (!m_k->open(&m_lastError)) {
-        m_k.reset();
+    m_connection = std::make_unique<KWinConnection>();
+    if (!m_connection->open(&m_lastError)) {
+        m_connection.reset();
         return false;
     }
-    m_typist = std::make_unique<KWinTypist>(*m_k);
+    m_typist = std::make_unique<KWinTypist>(*m_connection);
     return true;
 }
 
@@ -47,7 +47,7 @@ bool KWinDesktop::isAllowed()
 {
     if (!ensureConnection())
         return false;
-    if (!m_k->management || !m_k->fakeInput || !m_k->seat) {
+    if (!m_connection->canServe()) {
         m_lastError = QStringLiteral("KWin does not let this program manage windows or type");
         return false;
     }
@@ -56,27 +56,28 @@ bool KWinDesktop::isAllowed()
 
 bool KWinDesktop::isOwn(WindowId id)
 {
-    const PlasmaWindow* w = m_k->find(id);
+    const PlasmaWindow* w = m_connection->find(id);
     return w && (w->appId == m_ownAppId || w->pid == static_cast<uint32_t>(getpid()));
 }
 
 std::vector<CandidateWindow> KWinDesktop::listWindows()
 {
     std::vector<CandidateWindow> out;
-    if (!isAllowed() || !m_k->roundtrip())
+    if (!isAllowed() || !m_connection->roundtrip())
         return out;
     // A window announced in that round trip sends its title only in answer to our request for
     // it, which one more round trip brings: a program started just before a send is found too.
-    const bool announced = std::any_of(m_k->windows.begin(), m_k->windows.end(),
-                                       [](const auto& w) { return !w->ready && !w->gone; });
-    if (announced && !m_k->roundtrip())
+    const bool announced =
+        std::any_of(m_connection->windows().begin(), m_connection->windows().end(),
+                    [](const auto& w) { return !w->ready && !w->gone; });
+    if (announced && !m_connection->roundtrip())
         return out;
     std::vector<const PlasmaWindow*> open;
-    for (const auto& w : m_k->windows) {
+    for (const auto& w : m_connection->windows()) {
         if (!w->gone && w->ready)
             open.push_back(w.get());
     }
-    const QStringList& order = m_k->stacking;
+    const QStringList& order = m_connection->stacking();
     std::stable_sort(open.begin(), open.end(), [&](const PlasmaWindow* a, const PlasmaWindow* b) {
         return order.indexOf(a->uuid) < order.indexOf(b->uuid);
     });
@@ -88,7 +89,7 @@ std::vector<CandidateWindow> KWinDesktop::listWindows()
 WindowId KWinDesktop::activate(const QString& title)
 {
     const WindowId id = chooseTargetWindow(listWindows(), title);
-    PlasmaWindow* target = id ? m_k->find(id) : nullptr;
+    PlasmaWindow* target = id ? m_connection->find(id) : nullptr;
     if (!target) {
         if (m_lastError.isEmpty())
             m_lastError = QStringLiteral("no window is titled \"%1\"").arg(title);
@@ -105,7 +106,7 @@ WindowId KWinDesktop::activate(const QString& title)
                                         ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE);
         const QDeadlineTimer deadline(kActivationWaitMs);
         while (!target->active && !target->gone && !deadline.hasExpired()) {
-            if (!m_k->dispatch(static_cast<int>(deadline.remainingTime())))
+            if (!m_connection->dispatch(static_cast<int>(deadline.remainingTime())))
                 break;
         }
         if (!target->active)
@@ -114,12 +115,12 @@ WindowId KWinDesktop::activate(const QString& title)
         while (target->active && !settle.hasExpired()) {
             if (QCoreApplication::instance())
                 QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            m_k->dispatch(5);
+            m_connection->dispatch(5);
         }
         if (target->active)
             return id;
         bool ownActive = false;
-        for (const auto& w : m_k->windows)
+        for (const auto& w : m_connection->windows())
             ownActive = ownActive || (w->active && !w->gone && isOwn(w->id));
         if (!ownActive)
             break; // the user chose another window
@@ -143,7 +144,7 @@ PointedWindow KWinDesktop::windowUnderPointer()
         if (!m_pointer->windowUnderPointer(&uuid, &caption))
             return m_lastPointed;
         m_lastPointed = {};
-        for (const auto& w : m_k->windows) {
+        for (const auto& w : m_connection->windows()) {
             if (w->uuid == uuid && !w->gone)
                 m_lastPointed = {w->id, grabbedTitle(caption), isOwn(w->id)};
         }
@@ -159,7 +160,7 @@ PointedWindow KWinDesktop::windowUnderPointer()
 QRect KWinDesktop::frame(WindowId id)
 {
     listWindows();
-    const PlasmaWindow* w = m_k ? m_k->find(id) : nullptr;
+    const PlasmaWindow* w = m_connection ? m_connection->find(id) : nullptr;
     return w ? w->geometry : QRect();
 }
 

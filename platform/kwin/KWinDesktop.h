@@ -10,7 +10,7 @@
 
 class KWinTypist;
 class KWinPointer;
-struct KWinConnection;
+class KWinConnection;
 
 // The window services of KDE Plasma's compositor, KWin: windows through its window management,
 // keys through its fake input, typed by the keys of the layout in force. KWin offers both only
@@ -45,8 +45,8 @@ private:
     bool isOwn(WindowId id);
 
     QString m_ownAppId;
-    std::unique_ptr<KWinConnection> m_k;
-    std::unique_ptr<KWinTypist> m_typist; // after m_k: it goes first
+    std::unique_ptr<KWinConnection> m_connection;
+    std::unique_ptr<KWinTypist> m_typist; // after m_connection: it goes first
     std::unique_ptr<KWinPointer> m_pointer;
     PointedWindow m_lastPointed;
     QString m_lastError;

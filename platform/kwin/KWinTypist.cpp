@@ -31,7 +31,7 @@ uint8_t keycodeOf(xkb_keymap* keymap, xkb_keysym_t keysym)
 }
 } // namespace
 
-KWinTypist::KWinTypist(KWinConnection& connection) : m_k(&connection)
+KWinTypist::KWinTypist(KWinConnection& connection) : m_connection(&connection)
 {
 }
 
@@ -40,23 +40,23 @@ KWinTypist::~KWinTypist() = default;
 Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes)
 {
     // A round trip, so that a change of the active window made just before is known.
-    PlasmaWindow* target = m_k->roundtrip() ? m_k->find(targetId) : nullptr;
+    PlasmaWindow* target = m_connection->roundtrip() ? m_connection->find(targetId) : nullptr;
     if (!target || !target->active) {
         m_lastError = QStringLiteral("the target window is not active");
         return Typing::FocusLost;
     }
-    if (!m_k->keymap) {
+    if (!m_connection->keymap()) {
         m_lastError = QStringLiteral("KWin has not told the keyboard map");
         return Typing::Unavailable;
     }
     // KWin reads the keys with the layout in force for the target, which the user may switch
     // at any time; with one layout there is nothing to ask.
-    const bool severalLayouts = xkb_keymap_num_layouts(m_k->keymap) > 1;
+    const bool severalLayouts = xkb_keymap_num_layouts(m_connection->keymap()) > 1;
     const auto layoutInForce = [&]() -> std::optional<uint32_t> {
         if (!severalLayouts)
             return 0;
         const std::optional<uint32_t> index = KWinLayout::active();
-        if (index && *index < xkb_keymap_num_layouts(m_k->keymap))
+        if (index && *index < xkb_keymap_num_layouts(m_connection->keymap()))
             return index;
         return std::nullopt;
     };
@@ -68,7 +68,7 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
     // The whole text is planned before the first key: typed exactly, or not at all. KWin types
     // with the keys of the layout in force, with the locks as they stand; what the layout lacks
     // is pasted, each run of such characters at once, through the clipboard lent for it.
-    const KeyPlanner layout(m_k->keymap, *group, m_k->lockedMods);
+    const KeyPlanner layout(m_connection->keymap(), *group, m_connection->lockedMods());
     struct Step
     {
         PlannedKey key;
@@ -87,7 +87,7 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
     }
     const bool pastes =
         std::any_of(plan.begin(), plan.end(), [](const Step& s) { return !s.paste.isEmpty(); });
-    const uint8_t insert = keycodeOf(m_k->keymap, XKB_KEY_Insert);
+    const uint8_t insert = keycodeOf(m_connection->keymap(), XKB_KEY_Insert);
     if (pastes) {
         if (insert == 0 || layout.modifierKey(0) == 0) {
             m_lastError = QStringLiteral("the keyboard map has no Shift+Insert to paste with");
@@ -107,12 +107,12 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
         }
     }
     if (!m_authenticated) {
-        org_kde_kwin_fake_input_authenticate(m_k->fakeInput, "Keyflare",
+        org_kde_kwin_fake_input_authenticate(m_connection->fakeInput(), "Keyflare",
                                              "types the text of a macro button");
         m_authenticated = true;
     }
     const auto press = [&](uint8_t keycode, bool down) {
-        org_kde_kwin_fake_input_keyboard_key(m_k->fakeInput, keycode - kXkbOffset,
+        org_kde_kwin_fake_input_keyboard_key(m_connection->fakeInput(), keycode - kXkbOffset,
                                              down ? WL_KEYBOARD_KEY_STATE_PRESSED
                                                   : WL_KEYBOARD_KEY_STATE_RELEASED);
     };
@@ -134,7 +134,7 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
         // The user may make another window active while we type. A round trip before every key
         // sends the keys so far and learns what KWin did before it handled them, so a change
         // can let at most the one key sent meanwhile reach the other window.
-        if (!m_k->roundtrip()) {
+        if (!m_connection->roundtrip()) {
             result = Typing::Unavailable;
             break;
         }
@@ -159,8 +159,8 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
         if (paste == KWinClipboard::Paste::Done) {
             pasteOutstanding = true;
             typeKey({insert, 1});
-            paste = m_k->roundtrip() ? m_clipboard->waitForPaste(kClipboardWaitMs)
-                                     : KWinClipboard::Paste::TimedOut;
+            paste = m_connection->roundtrip() ? m_clipboard->waitForPaste(kClipboardWaitMs)
+                                              : KWinClipboard::Paste::TimedOut;
         }
         if (paste == KWinClipboard::Paste::Taken) {
             m_lastError = QStringLiteral("something else was copied during the send");
@@ -176,7 +176,7 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
     }
     if (pastes)
         m_clipboard->restore(!pasteOutstanding);
-    if (!m_k->roundtrip()) {
+    if (!m_connection->roundtrip()) {
         m_lastError = QStringLiteral("the connection to KWin broke");
         return Typing::Unavailable;
     }

@@ -8,7 +8,7 @@
 #include <vector>
 
 class KWinClipboard;
-struct KWinConnection;
+class KWinConnection;
 
 // Types into the active window under KWin through its fake input, with the keys of the layout in
 // force for the target; what that layout lacks is pasted through the clipboard, which
@@ -27,7 +27,7 @@ public:
     QString lastError() const { return m_lastError; }
 
 private:
-    KWinConnection* m_k;
+    KWinConnection* m_connection;
     std::unique_ptr<KWinClipboard> m_clipboard;
     bool m_authenticated = false;
     QString m_lastError;

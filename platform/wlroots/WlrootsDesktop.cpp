@@ -2,7 +2,7 @@
 
 #include "../HeldModifiers.h"
 #include "../KeystrokeString.h"
-#include "WaylandConnection.h"
+#include "WlrootsConnection.h"
 #include "WlrootsTypist.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
@@ -23,17 +23,17 @@ WlrootsDesktop::~WlrootsDesktop() = default;
 
 bool WlrootsDesktop::ensureConnection()
 {
-    if (m_w && wl_display_get_error(m_w->display) == 0)
+    if (m_connection && !m_connection->isBroken())
         return true;
     // A broken connection (the compositor restarted, say) is replaced on the next use, with a
     // keyboard of its own.
     m_typist.reset();
-    m_w = std::make_unique<WaylandConnection>();
-    if (!m_w->open(&m_lastError)) {
-        m_w.reset();
+    m_connection = std::make_unique<WlrootsConnection>();
+    if (!m_connection->open(&m_lastError)) {
+        m_connection.reset();
         return false;
     }
-    m_typist = std::make_unique<WlrootsTypist>(*m_w);
+    m_typist = std::make_unique<WlrootsTypist>(*m_connection);
     return true;
 }
 
@@ -41,7 +41,7 @@ bool WlrootsDesktop::isSupported()
 {
     if (!ensureConnection())
         return false;
-    if (!m_w->seat || !m_w->toplevels || !m_w->keyboards) {
+    if (!m_connection->canServe()) {
         m_lastError = QStringLiteral("the compositor offers no window management or virtual "
                                      "keyboard to programs");
         return false;
@@ -52,10 +52,10 @@ bool WlrootsDesktop::isSupported()
 std::vector<CandidateWindow> WlrootsDesktop::listWindows()
 {
     std::vector<CandidateWindow> out;
-    if (!isSupported() || !m_w->dispatch(0))
+    if (!isSupported() || !m_connection->dispatch(0))
         return out;
     std::vector<const Toplevel*> open;
-    for (const auto& t : m_w->windows) {
+    for (const auto& t : m_connection->windows()) {
         if (!t->closed)
             open.push_back(t.get());
     }
@@ -70,7 +70,7 @@ std::vector<CandidateWindow> WlrootsDesktop::listWindows()
 WindowId WlrootsDesktop::activate(const QString& title)
 {
     const WindowId id = chooseTargetWindow(listWindows(), title);
-    Toplevel* target = id ? m_w->find(id) : nullptr;
+    Toplevel* target = id ? m_connection->find(id) : nullptr;
     if (!target) {
         if (m_lastError.isEmpty())
             m_lastError = QStringLiteral("no window is titled \"%1\"").arg(title);
@@ -79,11 +79,10 @@ WindowId WlrootsDesktop::activate(const QString& title)
     // The first key goes out only once the compositor says the window is active. The request
     // leaves at once: kept in the buffer while the window is active already, it would go out with
     // the next round trip and take the focus back from a window the user has chosen since.
-    zwlr_foreign_toplevel_handle_v1_activate(target->handle, m_w->seat);
-    wl_display_flush(m_w->display);
+    m_connection->activate(*target);
     const QDeadlineTimer deadline(kActivationWaitMs);
     while (!target->activated && !target->closed && !deadline.hasExpired()) {
-        if (!m_w->dispatch(static_cast<int>(deadline.remainingTime())))
+        if (!m_connection->dispatch(static_cast<int>(deadline.remainingTime())))
             break;
     }
     if (!target->activated) {
@@ -97,7 +96,7 @@ PointedWindow WlrootsDesktop::windowUnderPointer()
 {
     const std::vector<CandidateWindow> windows = listWindows();
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-        if (!it->ownWindow && m_w->find(it->id)->activeSince > 0)
+        if (!it->ownWindow && m_connection->find(it->id)->activeSince > 0)
             return {it->id, grabbedTitle(it->title)};
     }
     return {};

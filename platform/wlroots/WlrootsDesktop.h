@@ -8,7 +8,7 @@
 #include <vector>
 
 class WlrootsTypist;
-struct WaylandConnection;
+struct WlrootsConnection;
 
 // The window services of a Wayland compositor of the wlroots family (sway, Hyprland, river,
 // labwc, Wayfire): windows through foreign-toplevel management, keys through a virtual keyboard
@@ -43,7 +43,7 @@ private:
     bool ensureConnection();
 
     QString m_ownAppId;
-    std::unique_ptr<WaylandConnection> m_w;
-    std::unique_ptr<WlrootsTypist> m_typist; // after m_w: it goes first
+    std::unique_ptr<WlrootsConnection> m_connection;
+    std::unique_ptr<WlrootsTypist> m_typist; // after m_connection: it goes first
     QString m_lastError;
 };

@@ -1,7 +1,7 @@
 #include "WlrootsTypist.h"
 
 #include "../xkb/VirtualKeymap.h"
-#include "WaylandConnection.h"
+#include "WlrootsConnection.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <QElapsedTimer>
@@ -33,7 +33,7 @@ bool uploadKeymap(zwp_virtual_keyboard_v1* keyboard, const QByteArray& text)
 }
 } // namespace
 
-WlrootsTypist::WlrootsTypist(WaylandConnection& connection) : m_w(connection)
+WlrootsTypist::WlrootsTypist(WlrootsConnection& connection) : m_connection(connection)
 {
 }
 
@@ -41,15 +41,15 @@ WlrootsTypist::~WlrootsTypist()
 {
     if (m_keyboard) {
         zwp_virtual_keyboard_v1_destroy(m_keyboard);
-        wl_display_flush(m_w.display);
+        m_connection.flush();
     }
 }
 
 Typing WlrootsTypist::type(WindowId id, const std::vector<char32_t>& chars)
 {
-    Toplevel* target = m_w.find(id);
+    Toplevel* target = m_connection.find(id);
     // A round trip, so that a change of the active window made just before is known.
-    if (!target || !m_w.roundtrip() || !target->activated) {
+    if (!target || !m_connection.roundtrip() || !target->activated) {
         m_lastError = QStringLiteral("the target window is not active");
         return Typing::FocusLost;
     }
@@ -62,7 +62,8 @@ Typing WlrootsTypist::type(WindowId id, const std::vector<char32_t>& chars)
     }
     // The map travels to the receiver with the keys, in order: keys typed with an earlier map
     // are read with it, so one keyboard serves every send.
-    if (!prepareKeyboard() || !uploadKeymap(m_keyboard, keymap.text()) || !m_w.roundtrip()) {
+    if (!prepareKeyboard() || !uploadKeymap(m_keyboard, keymap.text()) ||
+        !m_connection.roundtrip()) {
         m_lastError = QStringLiteral("cannot hand the keyboard map to the compositor");
         return Typing::Unavailable;
     }
@@ -80,7 +81,7 @@ Typing WlrootsTypist::type(WindowId id, const std::vector<char32_t>& chars)
         // The user may make another window active while we type. A round trip before every key
         // sends the keys so far and learns what the compositor did before it handled them, so
         // a change can let at most the one key sent meanwhile reach the other window.
-        if (!m_w.roundtrip()) {
+        if (!m_connection.roundtrip()) {
             result = Typing::Unavailable;
             break;
         }
@@ -100,7 +101,7 @@ Typing WlrootsTypist::type(WindowId id, const std::vector<char32_t>& chars)
         zwp_virtual_keyboard_v1_key(m_keyboard, now(), key.code, WL_KEYBOARD_KEY_STATE_RELEASED);
     }
     zwp_virtual_keyboard_v1_modifiers(m_keyboard, 0, 0, 0, 0);
-    if (!m_w.roundtrip()) {
+    if (!m_connection.roundtrip()) {
         m_lastError = QStringLiteral("the connection to the compositor broke");
         return Typing::Unavailable;
     }
@@ -114,7 +115,7 @@ bool WlrootsTypist::prepareKeyboard()
     // Programs read a keyboard's map as soon as it appears, so it never goes without one.
     VirtualKeymap keymap;
     keymap.build({});
-    m_keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(m_w.keyboards, m_w.seat);
+    m_keyboard = m_connection.createKeyboard();
     m_keyboardAge.start();
-    return uploadKeymap(m_keyboard, keymap.text()) && m_w.roundtrip();
+    return uploadKeymap(m_keyboard, keymap.text()) && m_connection.roundtrip();
 }

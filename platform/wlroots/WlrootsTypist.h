@@ -6,7 +6,7 @@
 #include <QString>
 #include <vector>
 
-struct WaylandConnection;
+struct WlrootsConnection;
 struct zwp_virtual_keyboard_v1;
 
 // Types into the active window of a wlroots compositor through a virtual keyboard of Keyflare's
@@ -14,7 +14,7 @@ struct zwp_virtual_keyboard_v1;
 class WlrootsTypist
 {
 public:
-    explicit WlrootsTypist(WaylandConnection& connection);
+    explicit WlrootsTypist(WlrootsConnection& connection);
     ~WlrootsTypist();
     WlrootsTypist(const WlrootsTypist&) = delete;
     WlrootsTypist& operator=(const WlrootsTypist&) = delete;
@@ -27,7 +27,7 @@ public:
     QString lastError() const { return m_lastError; }
 
 private:
-    WaylandConnection& m_w;
+    WlrootsConnection& m_connection;
     zwp_virtual_keyboard_v1* m_keyboard = nullptr;
     QElapsedTimer m_keyboardAge;
     QString m_lastError;
