@@ -1,6 +1,5 @@
 #include "KWinConnection.h"
 
-#include "../wayland/WaylandEvents.h"
 #include "fake-input-client-protocol.h"
 #include "keystate-client-protocol.h"
 #include "plasma-window-management-client-protocol.h"
@@ -180,8 +179,6 @@ void KWinConnection::onGlobal(void* data, wl_registry* registry, uint32_t name,
 
 KWinConnection::~KWinConnection()
 {
-    if (!m_display)
-        return;
     for (const auto& w : m_windows)
         org_kde_plasma_window_destroy(w->handle);
     if (m_management)
@@ -194,9 +191,6 @@ KWinConnection::~KWinConnection()
         wl_keyboard_destroy(m_keyboard);
     if (m_seat)
         wl_seat_destroy(m_seat);
-    wl_registry_destroy(m_registry);
-    wl_display_flush(m_display);
-    wl_display_disconnect(m_display);
     xkb_keymap_unref(m_keymap);
     xkb_context_unref(m_xkb);
 }
@@ -204,30 +198,9 @@ KWinConnection::~KWinConnection()
 bool KWinConnection::open(QString* error)
 {
     m_xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    m_display = wl_display_connect(nullptr);
-    if (!m_display) {
-        *error = QStringLiteral("cannot connect to the Wayland compositor");
-        return false;
-    }
-    m_registry = wl_display_get_registry(m_display);
     static const wl_registry_listener registryListener = {onGlobal, onGlobalRemove};
-    wl_registry_add_listener(m_registry, &registryListener, this);
     // The globals, then the windows and the keyboard map, then each window's state.
-    if (!roundtrip() || !roundtrip() || !roundtrip()) {
-        *error = QStringLiteral("the Wayland compositor did not answer");
-        return false;
-    }
-    return true;
-}
-
-bool KWinConnection::roundtrip()
-{
-    return wl_display_roundtrip(m_display) >= 0;
-}
-
-bool KWinConnection::dispatch(int ms)
-{
-    return dispatchWaylandEvents(m_display, ms);
+    return m_display.open(&registryListener, this, 3, error);
 }
 
 PlasmaWindow* KWinConnection::find(WindowId id)
@@ -237,9 +210,4 @@ PlasmaWindow* KWinConnection::find(WindowId id)
             return w.get();
     }
     return nullptr;
-}
-
-bool KWinConnection::isBroken() const
-{
-    return !m_display || wl_display_get_error(m_display) != 0;
 }

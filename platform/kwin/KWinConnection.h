@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../Services.h"
+#include "../wayland/WaylandDisplay.h"
 
 #include <QRect>
 #include <QString>
@@ -49,8 +50,7 @@ public:
 
     // Connects to $WAYLAND_DISPLAY and learns the globals, the windows and the keyboard map.
     bool open(QString* error);
-    // True once the connection has broken (KWin ended, say); it stays broken.
-    bool isBroken() const;
+    bool isBroken() const { return m_display.isBroken(); }
     // True when KWin lets us manage windows and fake input.
     bool canServe() const { return m_management && m_fakeInput && m_seat; }
     // Every window KWin has told of, gone ones included, in the order they came.
@@ -64,8 +64,8 @@ public:
     uint8_t lockedMods() const { return m_lockedMods; }
     org_kde_kwin_fake_input* fakeInput() const { return m_fakeInput; }
     // Handles what KWin has sent, waiting up to ms for something; false when the connection broke.
-    bool dispatch(int ms);
-    bool roundtrip();
+    bool dispatch(int ms) { return m_display.dispatch(ms); }
+    bool roundtrip() { return m_display.roundtrip(); }
 
 private:
     static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
@@ -79,8 +79,7 @@ private:
     static void onLockState(void* data, org_kde_kwin_keystate* keystate, uint32_t key,
                             uint32_t state);
 
-    wl_display* m_display = nullptr;
-    wl_registry* m_registry = nullptr;
+    WaylandDisplay m_display; // first: it goes last
     wl_seat* m_seat = nullptr;
     wl_keyboard* m_keyboard = nullptr;
     org_kde_plasma_window_management* m_management = nullptr;

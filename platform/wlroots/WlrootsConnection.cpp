@@ -1,6 +1,5 @@
 #include "WlrootsConnection.h"
 
-#include "../wayland/WaylandEvents.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
@@ -106,8 +105,6 @@ void WlrootsConnection::onGlobal(void* data, wl_registry* registry, uint32_t nam
 
 WlrootsConnection::~WlrootsConnection()
 {
-    if (!m_display)
-        return;
     for (const auto& t : m_windows)
         zwlr_foreign_toplevel_handle_v1_destroy(t->handle);
     if (m_toplevels) {
@@ -118,37 +115,13 @@ WlrootsConnection::~WlrootsConnection()
         zwp_virtual_keyboard_manager_v1_destroy(m_keyboards);
     if (m_seat)
         wl_seat_destroy(m_seat);
-    wl_registry_destroy(m_registry);
-    wl_display_flush(m_display);
-    wl_display_disconnect(m_display);
 }
 
 bool WlrootsConnection::open(QString* error)
 {
-    m_display = wl_display_connect(nullptr);
-    if (!m_display) {
-        *error = QStringLiteral("cannot connect to the Wayland compositor");
-        return false;
-    }
     static const wl_registry_listener registryListener = {onGlobal, onGlobalRemove};
-    m_registry = wl_display_get_registry(m_display);
-    wl_registry_add_listener(m_registry, &registryListener, this);
     // The first round trip brings the globals, the second the windows and their state.
-    if (!roundtrip() || !roundtrip()) {
-        *error = QStringLiteral("the Wayland compositor did not answer");
-        return false;
-    }
-    return true;
-}
-
-bool WlrootsConnection::roundtrip()
-{
-    return wl_display_roundtrip(m_display) >= 0;
-}
-
-bool WlrootsConnection::dispatch(int ms)
-{
-    return dispatchWaylandEvents(m_display, ms);
+    return m_display.open(&registryListener, this, 2, error);
 }
 
 Toplevel* WlrootsConnection::find(WindowId id)
@@ -158,11 +131,6 @@ Toplevel* WlrootsConnection::find(WindowId id)
             return t.get();
     }
     return nullptr;
-}
-
-bool WlrootsConnection::isBroken() const
-{
-    return !m_display || wl_display_get_error(m_display) != 0;
 }
 
 void WlrootsConnection::activate(const Toplevel& t)
@@ -178,5 +146,5 @@ zwp_virtual_keyboard_v1* WlrootsConnection::createKeyboard()
 
 void WlrootsConnection::flush()
 {
-    wl_display_flush(m_display);
+    m_display.flush();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../Services.h"
+#include "../wayland/WaylandDisplay.h"
 
 #include <QString>
 #include <cstdint>
@@ -46,8 +47,7 @@ public:
 
     // Connects to $WAYLAND_DISPLAY and learns the globals and the current windows.
     bool open(QString* error);
-    // True once the connection has broken (the compositor ended, say); it stays broken.
-    bool isBroken() const;
+    bool isBroken() const { return m_display.isBroken(); }
     // True when the compositor offers a seat, its window list and virtual keyboards.
     bool canServe() const { return m_seat && m_toplevels && m_keyboards; }
     // Every window the compositor has told of, closed ones included, in the order they came.
@@ -60,8 +60,8 @@ public:
     void flush();
     // Handles what the compositor has sent, waiting up to ms for something to arrive; false
     // when the connection broke.
-    bool dispatch(int ms);
-    bool roundtrip();
+    bool dispatch(int ms) { return m_display.dispatch(ms); }
+    bool roundtrip() { return m_display.roundtrip(); }
 
 private:
     static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
@@ -69,8 +69,7 @@ private:
     static void onToplevel(void* data, zwlr_foreign_toplevel_manager_v1* manager,
                            zwlr_foreign_toplevel_handle_v1* handle);
 
-    wl_display* m_display = nullptr;
-    wl_registry* m_registry = nullptr;
+    WaylandDisplay m_display; // first: it goes last
     wl_seat* m_seat = nullptr;
     zwlr_foreign_toplevel_manager_v1* m_toplevels = nullptr;
     zwp_virtual_keyboard_manager_v1* m_keyboards = nullptr;
