@@ -195,7 +195,7 @@ void TestSending::reportsMissingTargetThenGrabsATitle()
         m_hand->moveTo(inside.topLeft() + QPoint(20, 20));
         m_hand->click();
     }
-    QTest::qWait(1000); // the grabber looks four times a second; slower under the sanitizers
+    QVERIFY(app.waitForLook());
     QVERIFY(app.pressEnterIn(QStringLiteral("Keyflare")));
     QVERIFY(waitForNoWindow(QStringLiteral("Keyflare")));
     app.clickMacroButton(*m_hand, 1);
@@ -293,7 +293,7 @@ void TestSending::keepsTitlesAndTypedTextStaysTyped()
     x().keys(QStringLiteral("Return"));
     // The pick loads the set, letting events through on the way; a click meanwhile would send
     // what stands on the button at that moment.
-    QTest::qWait(500);
+    QVERIFY(app.waitUntilIdle());
     app.clickMacroButton(x(), 1);
     expected += beta.toUtf8() + "\r";
     QCOMPARE(term.waitFor(expected), expected);

@@ -11,6 +11,8 @@
 #include <qtestsupport_core.h>
 
 namespace {
+// The grabber looks every 250 ms; a coarse timer may fire up to 5% late.
+constexpr int kGrabberLookMs = 300;
 const QString kPanel = QStringLiteral("Keyflare v2.3");
 } // namespace
 
@@ -109,7 +111,6 @@ bool KeyflareProgram::start()
     m_window = started ? waitForWindow(kPanel, 10000) : 0;
     if (m_window == 0)
         qWarning("Keyflare did not show its panel: %s", qPrintable(m_process.errorString()));
-    QTest::qWait(300); // listed is not yet ready for a click: the desktop still places it
     return m_window != 0;
 }
 
@@ -126,8 +127,26 @@ bool KeyflareProgram::waitUntilIdle(int ms)
     return QTest::qWaitFor(waiting, ms);
 }
 
+bool KeyflareProgram::waitForLook()
+{
+    // A timer that came due while Keyflare was busy fires as soon as its event loop runs again:
+    // once a look's period has passed and the loop is found waiting, the look has been taken.
+    QTest::qWait(kGrabberLookMs);
+    return waitUntilIdle();
+}
+
 void KeyflareProgram::clickControl(Hand& hand, QRect units, int button)
 {
+    // A panel just listed may not have its place yet: the desktop places it after listing it.
+    QRect last;
+    (void)QTest::qWaitFor(
+        [&] {
+            const QRect now = hand.windowRect(kPanel);
+            const bool placed = !now.isEmpty() && now == last;
+            last = now;
+            return placed;
+        },
+        5000);
     (void)waitUntilIdle();
     // A panel just shown may not take the activation yet.
     (void)QTest::qWaitFor([&] { return desktop().activation.activate(kPanel) != 0; }, 5000);

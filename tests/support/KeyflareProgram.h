@@ -31,14 +31,17 @@ public:
     void putTargetAndSet(const QString& target, const QStringList& texts);
     QByteArray file(const QString& name) const;
 
-    // Starts the program in the test's session and waits until its panel is ready for a click.
+    // Starts the program in the test's session and waits until its panel is listed.
     bool start();
     quint32 window() const { return m_window; }
     // Waits until the program waits for events: a click made while it is still busy with the
     // end of a send is ignored, as a user's would be.
     bool waitUntilIdle(int ms = 15000);
-    // Brings the panel to the front, as a user would, and clicks the middle of a control given
-    // by its layout rectangle.
+    // Waits until the open grabber has looked at the window under the pointer since the pointer
+    // last moved.
+    bool waitForLook();
+    // Waits until the panel has its place, brings it to the front, as a user would, and clicks the
+    // middle of a control given by its layout rectangle.
     void clickControl(Hand& hand, QRect units, int button = 1);
     // Clicks macro button number (1 to 48); its button set must be shown.
     void clickMacroButton(Hand& hand, int number, int button = 1);

@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QThread>
 #include <cstring>
 #include <linux/input-event-codes.h>
 #include <wayland-client.h>
@@ -137,8 +136,9 @@ void WaylandUser::moveTo(QPoint p)
                                                 static_cast<uint32_t>(p.y()), kWidth, kHeight);
         zwlr_virtual_pointer_v1_frame(m_pointer);
     }
+    // Handled by the compositor once the round trip returns: the pointer is over its new place
+    // before anything sent later.
     wl_display_roundtrip(m_display);
-    QThread::msleep(30);
 }
 
 void WaylandUser::button(int button, bool down)

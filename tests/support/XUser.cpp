@@ -74,9 +74,8 @@ QRect XUser::windowRect(const QString& title)
 
 bool XUser::xdotool(const QStringList& args)
 {
-    const bool done = QProcess::execute(QStringLiteral("xdotool"), args) == 0;
-    QTest::qWait(30);
-    return done;
+    // xdotool's events are in the server's queue when it ends, ahead of anything sent later.
+    return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
 }
 
 void XUser::moveTo(QPoint p)
