@@ -1,11 +1,14 @@
 #include "DesktopPlatform.h"
 
+#include "gnome/GnomeDesktop.h"
+#include "gnome/GnomeExtension.h"
 #include "kwin/KWinDesktop.h"
 #include "kwin/KWinPermission.h"
 #include "wlroots/WlrootsDesktop.h"
 #include "x11/X11Desktop.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStandardPaths>
@@ -26,17 +29,20 @@ QString ownAppId()
 }
 } // namespace
 
-DesktopPlatform::DesktopPlatform(const QString& installedBinDir) : m_folder(installedBinDir)
+DesktopPlatform::DesktopPlatform(const QString& installedBinDir)
+    : m_folder(installedBinDir),
+      m_installedData(QDir::cleanPath(installedBinDir + QStringLiteral("/../share/keyflare")))
 {
     // The session decides, not Qt's platform plugin: in a Wayland session an X11 connection
     // (XWayland) would see only the few programs that run under it.
     const bool wayland =
         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
-    const bool plasma = qEnvironmentVariable("XDG_CURRENT_DESKTOP")
-                            .split(QLatin1Char(':'))
-                            .contains(QLatin1String("KDE"));
-    if (wayland && plasma) {
+    const QStringList desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'));
+    if (wayland && desktops.contains(QLatin1String("KDE"))) {
         useKWin();
+    } else if (wayland && desktops.contains(QLatin1String("GNOME"))) {
+        useGnome();
     } else if (wayland) {
         auto wlroots = std::make_unique<WlrootsDesktop>(ownAppId());
         if (wlroots->isSupported()) {
@@ -94,14 +100,76 @@ void DesktopPlatform::useKWin()
                   .arg(error));
 }
 
+void DesktopPlatform::useGnome()
+{
+    auto gnome = std::make_unique<GnomeDesktop>();
+    const QString executable =
+        QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    if (!gnome->isAvailable() && gnome->refusedUs() && GnomeExtension::approve(executable)) {
+        // The user's extension answers the copies of Keyflare it lists: this one adds itself, as
+        // any program of the user could.
+        if (gnome->isAvailable())
+            m_dialogs.message(QStringLiteral("Keyflare has registered this copy with its GNOME "
+                                             "Shell extension, so that it may type into other "
+                                             "windows:\r\n\r\n%1\r\n\r\nRemove that line from "
+                                             "%2/approved-callers to take the permission back.")
+                                  .arg(executable, GnomeExtension::userFolder()),
+                              Dialogs::OkOnly);
+    }
+    if (gnome->isAvailable()) {
+        m_gnome = std::move(gnome);
+        return;
+    }
+    const QString logout =
+        QStringLiteral("GNOME Shell loads it at the next login: log out and back "
+                       "in once, then start Keyflare again.");
+    QString reason;
+    if (gnome->refusedUs()) {
+        reason = QStringLiteral("Keyflare's GNOME Shell extension answers only the copies of "
+                                "Keyflare it was installed for, and not this one (%1).")
+                     .arg(executable);
+    } else if (GnomeExtension::extensionsTurnedOff()) {
+        reason = QStringLiteral("GNOME Shell's extensions are turned off, and Keyflare reaches "
+                                "other windows on GNOME only through its extension. Turn them on "
+                                "in the Extensions app, then start Keyflare again.");
+    } else if (QFileInfo::exists(GnomeExtension::userFolder() + QStringLiteral("/extension.js"))) {
+        reason = QStringLiteral("Keyflare's GNOME Shell extension is installed but not running. ") +
+                 logout + QStringLiteral(" While the screen is locked, GNOME runs no extension.");
+    } else {
+        const int answer = m_dialogs.message(
+            QStringLiteral("GNOME lets programs reach other windows only through an extension "
+                           "of GNOME Shell. Keyflare brings its own, which answers Keyflare "
+                           "alone.\r\n\r\nInstall and enable Keyflare's extension now? ") +
+                logout,
+            Dialogs::YesNo | Dialogs::Question);
+        QString error;
+        if (answer == Dialogs::Yes &&
+            GnomeExtension::install(QCoreApplication::applicationDirPath(), m_installedData,
+                                    executable, &error)) {
+            reason = QStringLiteral("Keyflare's GNOME Shell extension is installed and enabled. ") +
+                     logout;
+        } else {
+            reason = error.isEmpty()
+                         ? QStringLiteral("Keyflare reaches other windows on GNOME only through "
+                                          "its GNOME Shell extension, which is not installed. "
+                                          "Start Keyflare again to install it.")
+                         : QStringLiteral("Keyflare could not install its GNOME Shell extension: "
+                                          "%1.")
+                               .arg(error);
+        }
+    }
+    m_unavailable = std::make_unique<UnavailableDesktop>(reason);
+}
+
 QString DesktopPlatform::unavailableHere()
 {
     const QString desktop =
         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':')).first();
-    return QStringLiteral("This desktop (%1) does not let programs type into other windows yet, "
-                          "so Keyflare cannot reach any window here.\r\n\r\nKeyflare types "
-                          "on X11 desktops, on KDE Plasma and on Wayland desktops built on "
-                          "wlroots (sway, Hyprland, river, labwc, Wayfire).")
+    return QStringLiteral(
+               "This desktop (%1) does not let programs type into other windows yet, "
+               "so Keyflare cannot reach any window here.\r\n\r\nKeyflare types "
+               "on X11 desktops, on GNOME, on KDE Plasma and on Wayland desktops built on "
+               "wlroots (sway, Hyprland, river, labwc, Wayfire).")
         .arg(desktop.isEmpty() ? QStringLiteral("Wayland") : desktop);
 }
 
@@ -116,6 +184,8 @@ Platform DesktopPlatform::platform()
                 *m_wlroots, m_topmost, *m_wlroots, m_dialogs};
     if (m_kwin)
         return {m_settings, m_folder, m_events, *m_kwin, *m_kwin, m_topmost, *m_kwin, m_dialogs};
+    if (m_gnome)
+        return {m_settings, m_folder, m_events, *m_gnome, *m_gnome, m_topmost, *m_gnome, m_dialogs};
     return {m_settings,     m_folder,  m_events,       *m_unavailable,
             *m_unavailable, m_topmost, *m_unavailable, m_dialogs};
 }

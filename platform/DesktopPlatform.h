@@ -8,10 +8,11 @@
 class X11Desktop;
 class WlrootsDesktop;
 class KWinDesktop;
+class GnomeDesktop;
 
 // Window services for a desktop that does not let programs reach other programs' windows (a
-// Wayland compositor that offers neither the wlroots protocols nor KWin's own, such as GNOME or
-// weston): nothing is activated or typed, and the reason names the desktop.
+// Wayland compositor that offers neither the wlroots protocols nor KWin's own, such as weston):
+// nothing is activated or typed, and the reason names the desktop.
 class UnavailableDesktop : public WindowActivation, public KeyInjection, public PointerWindows
 {
 public:
@@ -42,14 +43,18 @@ public:
 private:
     // KDE Plasma: KWin's services, once KWin allows them to this program.
     void useKWin();
+    // GNOME Shell: Keyflare's own extension, once the user has it and it answers this program.
+    void useGnome();
 
     QtSettingsStore m_settings;
     ExecutableFolder m_folder;
+    QString m_installedData; // where an installed copy's data lives
     QtEventLoop m_events;
     QtDialogs m_dialogs;
     QtTopmostBand m_topmost;
     std::unique_ptr<X11Desktop> m_x11;
     std::unique_ptr<WlrootsDesktop> m_wlroots;
     std::unique_ptr<KWinDesktop> m_kwin;
+    std::unique_ptr<GnomeDesktop> m_gnome;
     std::unique_ptr<UnavailableDesktop> m_unavailable;
 };

@@ -1,18 +1,12 @@
 #include "VirtualKeymap.h"
 
+#include "PrintableKeys.h"
+
 #include <array>
 #include <set>
 #include <xkbcommon/xkbcommon.h>
 
 namespace {
-// The evdev codes of the printable keys of a 105-key keyboard: the digit row, the three letter
-// rows and the key beside the left Shift.
-constexpr std::array<uint32_t, 48> kCodes = {
-    2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, // 1 ... =
-    16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, // q ... ]
-    30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, // a ... `
-    43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 86  // \ ... / and <>
-};
 constexpr uint32_t kReturn = 28;
 constexpr uint32_t kTab = 15;
 constexpr int kGroups = 4;
@@ -30,7 +24,7 @@ QByteArray symbolName(xkb_keysym_t sym)
 
 int VirtualKeymap::capacity()
 {
-    return static_cast<int>(kCodes.size()) * kGroups * kLevels;
+    return static_cast<int>(kPrintableKeys.size()) * kGroups * kLevels;
 }
 
 bool VirtualKeymap::build(const std::vector<char32_t>& chars)
@@ -49,9 +43,9 @@ bool VirtualKeymap::build(const std::vector<char32_t>& chars)
         if (sym == XKB_KEY_NoSymbol)
             return false;
         // The first level of every key in every group first: most characters need no Shift.
-        const VirtualKey key{kCodes[static_cast<size_t>(slot) % kCodes.size()],
-                             static_cast<uint32_t>(slot / kCodes.size()) % kGroups,
-                             slot >= static_cast<int>(kCodes.size()) * kGroups};
+        const VirtualKey key{kPrintableKeys[static_cast<size_t>(slot) % kPrintableKeys.size()].code,
+                             static_cast<uint32_t>(slot / kPrintableKeys.size()) % kGroups,
+                             slot >= static_cast<int>(kPrintableKeys.size()) * kGroups};
         symbols[key.code][key.group][key.shifted ? 1 : 0] = sym;
         m_keys[c] = key;
         ++slot;

@@ -1,0 +1,122 @@
+#include "GnomeDesktop.h"
+
+#include "../HeldModifiers.h"
+#include "../KeystrokeString.h"
+#include "../WindowMatch.h"
+#include "../xkb/TextLayout.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+namespace {
+// A Shift, Ctrl or Alt still held from the click would change every key typed.
+constexpr int kModifierWaitMs = 2000;
+constexpr int kPollMs = 20;
+} // namespace
+
+bool GnomeDesktop::isAvailable()
+{
+    const bool available = m_shell.isAvailable();
+    if (!available)
+        m_lastError = m_shell.lastError();
+    return available;
+}
+
+WindowId GnomeDesktop::activate(const QString& title)
+{
+    const auto windows = m_shell.windows();
+    if (!windows) {
+        m_lastError = m_shell.lastError();
+        return 0;
+    }
+    std::vector<CandidateWindow> candidates;
+    for (const GnomeShell::Window& w : *windows)
+        candidates.push_back({w.id, w.title, w.own});
+    const WindowId id = chooseTargetWindow(candidates, title);
+    if (id == 0) {
+        m_lastError = QStringLiteral("no window has the title \"%1\"").arg(title);
+        return 0;
+    }
+    if (!m_shell.activate(id)) {
+        m_lastError = QStringLiteral("the window \"%1\" did not take the focus").arg(title);
+        return 0;
+    }
+    return id;
+}
+
+Typing GnomeDesktop::awaitReleasedModifiers()
+{
+    return waitForReleasedModifiers();
+}
+
+Typing GnomeDesktop::inject(WindowId target, const QString& keys)
+{
+    const auto strokes = parseKeystrokeString(keys, &m_lastError);
+    if (!strokes)
+        return Typing::Untypable;
+    // The shell sees every keyboard, Keyflare's windows only their own focus.
+    const QDeadlineTimer deadline(kModifierWaitMs);
+    for (;;) {
+        const auto state = m_shell.keyboardState();
+        if (!state) {
+            m_lastError = m_shell.lastError();
+            return Typing::Unavailable;
+        }
+        if (state->heldModifiers == 0)
+            break;
+        if (deadline.hasExpired()) {
+            m_lastError = QStringLiteral("a modifier key is still held");
+            return Typing::ModifiersHeld;
+        }
+        QThread::msleep(kPollMs);
+    }
+    std::vector<char32_t> chars;
+    chars.reserve(strokes->size());
+    for (const KeyStroke& s : *strokes)
+        chars.push_back(s.character());
+    // Every part is checked before the first key: a text is typed whole, or not at all.
+    const auto parts = TextLayout::parts(chars);
+    for (const auto& part : parts) {
+        TextLayout layout;
+        if (!layout.build(part)) {
+            m_lastError = QStringLiteral("the text holds a character that has no key symbol");
+            return Typing::Untypable;
+        }
+    }
+    for (const auto& part : parts) {
+        const Typing result = typePart(target, part);
+        if (result != Typing::Done)
+            return result;
+    }
+    return Typing::Done;
+}
+
+Typing GnomeDesktop::typePart(WindowId target, const std::vector<char32_t>& chars)
+{
+    TextLayout layout;
+    layout.build(chars);
+    const auto typed = m_shell.type(target, layout.symbols(), layout.keysyms(chars));
+    if (!typed) {
+        m_lastError = m_shell.lastError();
+        return Typing::Unavailable;
+    }
+    if (typed->outcome == QLatin1String("done") && typed->count == chars.size())
+        return Typing::Done;
+    m_lastError = QStringLiteral("GNOME Shell typed %1 of %2 keys: %3")
+                      .arg(typed->count)
+                      .arg(chars.size())
+                      .arg(typed->outcome);
+    if (typed->outcome == QLatin1String("focus-lost"))
+        return Typing::FocusLost;
+    if (typed->outcome == QLatin1String("busy"))
+        return typed->count == 0 ? Typing::Busy : Typing::Unavailable;
+    return Typing::Unavailable;
+}
+
+PointedWindow GnomeDesktop::windowUnderPointer()
+{
+    const auto w = m_shell.windowUnderPointer();
+    if (!w)
+        return {};
+    return {w->id, grabbedTitle(w->title), w->own};
+}

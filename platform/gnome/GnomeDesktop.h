@@ -1,0 +1,31 @@
+#pragma once
+
+#include "../Services.h"
+#include "GnomeShell.h"
+
+#include <QString>
+
+// The window services of GNOME Shell on Wayland, through Keyflare's own shell extension: GNOME
+// offers programs no protocol for them. Each text is typed with a layout made for it, which the
+// extension puts in force only while it types.
+class GnomeDesktop : public WindowActivation, public KeyInjection, public PointerWindows
+{
+public:
+    // True when the extension runs and answers this copy of Keyflare.
+    bool isAvailable();
+    bool refusedUs() const { return m_shell.refusedUs(); }
+
+    WindowId activate(const QString& title) override;
+    Typing inject(WindowId target, const QString& keys) override;
+    Typing awaitReleasedModifiers() override;
+    PointedWindow windowUnderPointer() override;
+
+    // Why the last call failed, for diagnostics.
+    QString lastError() const { return m_lastError; }
+
+private:
+    Typing typePart(WindowId target, const std::vector<char32_t>& chars);
+
+    GnomeShell m_shell;
+    QString m_lastError;
+};

@@ -1,0 +1,120 @@
+#include "GnomeShell.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QEventLoop>
+
+namespace {
+const QString kService = QStringLiteral("org.keyflare.Shell");
+const QString kPath = QStringLiteral("/org/keyflare/Shell");
+const QString kInterface = QStringLiteral("org.keyflare.Shell1");
+const QString kRefused = QStringLiteral("org.keyflare.Shell1.Error.NotAllowed");
+// Answers come in milliseconds; an activation waits up to a second for the focus, and typing up
+// to five seconds for the shell to pass the keys on.
+constexpr int kAnswerMs = 3000;
+constexpr int kTypeMs = 30000;
+
+GnomeShell::Window readWindow(const QDBusArgument& arg)
+{
+    GnomeShell::Window w;
+    arg.beginStructure();
+    arg >> w.id >> w.title >> w.appId >> w.pid >> w.xwayland >> w.own;
+    arg.endStructure();
+    return w;
+}
+} // namespace
+
+std::optional<QDBusMessage> GnomeShell::call(const QString& method, const QList<QVariant>& args,
+                                             int timeoutMs)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    message.setArguments(args);
+    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, timeoutMs);
+    if (QCoreApplication::instance()) {
+        QDBusPendingCallWatcher watcher(pending);
+        QEventLoop loop;
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        if (!watcher.isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+    } else {
+        pending.waitForFinished();
+    }
+    const QDBusMessage reply = pending.reply();
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        m_refused = reply.errorName() == kRefused;
+        m_lastError = reply.errorMessage();
+        return std::nullopt;
+    }
+    m_refused = false;
+    return reply;
+}
+
+bool GnomeShell::isAvailable()
+{
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    if (!bus || !bus->isServiceRegistered(kService)) {
+        m_refused = false;
+        m_lastError = QStringLiteral("Keyflare's GNOME Shell extension is not running");
+        return false;
+    }
+    return call(QStringLiteral("FocusedWindow"), {}, kAnswerMs).has_value();
+}
+
+std::optional<std::vector<GnomeShell::Window>> GnomeShell::windows()
+{
+    const auto reply = call(QStringLiteral("Windows"), {}, kAnswerMs);
+    if (!reply || reply->arguments().isEmpty())
+        return std::nullopt;
+    const QDBusArgument arg = reply->arguments().first().value<QDBusArgument>();
+    std::vector<Window> out;
+    arg.beginArray();
+    while (!arg.atEnd())
+        out.push_back(readWindow(arg));
+    arg.endArray();
+    return out;
+}
+
+bool GnomeShell::activate(quint64 id)
+{
+    const auto reply = call(QStringLiteral("Activate"), {QVariant::fromValue(id)}, kAnswerMs);
+    return reply && !reply->arguments().isEmpty() && reply->arguments().first().toBool();
+}
+
+std::optional<GnomeShell::Window> GnomeShell::windowUnderPointer()
+{
+    const auto reply = call(QStringLiteral("WindowUnderPointer"), {}, kAnswerMs);
+    if (!reply || reply->arguments().size() != 3)
+        return std::nullopt;
+    Window w;
+    w.id = reply->arguments().at(0).toULongLong();
+    w.title = reply->arguments().at(1).toString();
+    w.own = reply->arguments().at(2).toBool();
+    return w;
+}
+
+std::optional<GnomeShell::KeyboardState> GnomeShell::keyboardState()
+{
+    const auto reply = call(QStringLiteral("KeyboardState"), {}, kAnswerMs);
+    if (!reply || reply->arguments().size() != 2)
+        return std::nullopt;
+    return KeyboardState{reply->arguments().at(0).toUInt(), reply->arguments().at(1).toBool()};
+}
+
+std::optional<GnomeShell::Typed> GnomeShell::type(quint64 id, const QByteArray& symbols,
+                                                  const std::vector<uint32_t>& keysyms)
+{
+    QDBusArgument keys;
+    keys.beginArray(QMetaType::fromType<uint>());
+    for (uint32_t k : keysyms)
+        keys << k;
+    keys.endArray();
+    const auto reply = call(
+        QStringLiteral("Type"),
+        {QVariant::fromValue(id), QString::fromUtf8(symbols), QVariant::fromValue(keys)}, kTypeMs);
+    if (!reply || reply->arguments().size() != 2)
+        return std::nullopt;
+    return Typed{reply->arguments().at(0).toUInt(), reply->arguments().at(1).toString()};
+}

@@ -1,0 +1,5 @@
+
+/* exported init */
+function init() {
+    return new KeyflareService(imports.misc.extensionUtils.getCurrentExtension().path);
+}

@@ -1,0 +1,12 @@
+
+export default class KeyflareExtension extends Extension {
+    enable() {
+        this._service = new KeyflareService(this.path);
+        this._service.enable();
+    }
+
+    disable() {
+        this._service.disable();
+        this._service = null;
+    }
+}

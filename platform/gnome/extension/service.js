@@ -1,0 +1,402 @@
+// Keyflare's helper inside GNOME Shell. GNOME lets no ordinary program list, activate or type into
+// other windows; this service does it for Keyflare alone, over the session bus. Both forms of the
+// extension (the legacy one for GNOME 43 and 44, the module one for 45 and later) wrap this body:
+// each puts Gio, GLib, Meta, Clutter, Shell, Main, KeyboardManager and ShellConfig in scope
+// before it.
+
+const BUS_NAME = 'org.keyflare.Shell';
+const OBJECT_PATH = '/org/keyflare/Shell';
+const VERSION = 1;
+const INTERFACE_XML = `<node>
+  <interface name="org.keyflare.Shell1">
+    <method name="Windows">
+      <arg type="a(tssubb)" direction="out" name="windows"/>
+    </method>
+    <method name="Activate">
+      <arg type="t" direction="in" name="id"/>
+      <arg type="b" direction="out" name="focused"/>
+    </method>
+    <method name="FocusedWindow">
+      <arg type="t" direction="out" name="id"/>
+    </method>
+    <method name="WindowUnderPointer">
+      <arg type="t" direction="out" name="id"/>
+      <arg type="s" direction="out" name="title"/>
+      <arg type="b" direction="out" name="own"/>
+    </method>
+    <method name="KeyboardState">
+      <arg type="u" direction="out" name="heldModifiers"/>
+      <arg type="b" direction="out" name="capsLock"/>
+    </method>
+    <method name="Type">
+      <arg type="t" direction="in" name="id"/>
+      <arg type="s" direction="in" name="symbols"/>
+      <arg type="au" direction="in" name="keysyms"/>
+      <arg type="u" direction="out" name="typed"/>
+      <arg type="s" direction="out" name="outcome"/>
+    </method>
+    <signal name="FocusChanged">
+      <arg type="t" name="id"/>
+    </signal>
+    <property name="Version" type="u" access="read"/>
+  </interface>
+</node>`;
+
+// How long a window may take to get the focus, and the shell to pass a key on.
+const FOCUS_WAIT_MS = 1000;
+const KEY_WAIT_MS = 5000;
+// Pressed after each key: its binding fires once the shell has passed every earlier key on.
+const SENTINEL = 'XF86Launch9';
+const SENTINEL_KEYSYM = 0x1008ff49;
+const CAPS_LOCK_KEYSYM = 0xffe5;
+const HELD_MASK = Clutter.ModifierType.SHIFT_MASK | Clutter.ModifierType.CONTROL_MASK |
+    Clutter.ModifierType.MOD1_MASK | Clutter.ModifierType.MOD4_MASK |
+    Clutter.ModifierType.SUPER_MASK | Clutter.ModifierType.HYPER_MASK |
+    Clutter.ModifierType.META_MASK;
+const TYPED_WINDOWS = [Meta.WindowType.NORMAL, Meta.WindowType.DIALOG,
+    Meta.WindowType.MODAL_DIALOG, Meta.WindowType.UTILITY];
+
+function shellMajor() {
+    return parseInt(ShellConfig.PACKAGE_VERSION, 10);
+}
+
+function backend() {
+    return global.backend ?? Meta.get_backend();
+}
+
+function setKeymap(keymap) {
+    const b = backend();
+    if (shellMajor() >= 49)
+        b.set_keymap_async(keymap.layouts, keymap.variants, keymap.options, keymap.model ?? '', null, null);
+    else if (shellMajor() >= 46)
+        b.set_keymap(keymap.layouts, keymap.variants, keymap.options, keymap.model ?? '');
+    else
+        b.set_keymap(keymap.layouts, keymap.variants, keymap.options);
+}
+
+function seat() {
+    return shellMajor() >= 48
+        ? global.stage.context.get_backend().get_default_seat()
+        : Clutter.get_default_backend().get_default_seat();
+}
+
+
+var KeyflareService = class {
+    // folder: the extension's own folder, which holds the list of approved executables.
+    constructor(folder) {
+        this._folder = folder;
+        this._approved = new Map(); // bus name -> pid of an approved caller
+        this._typing = false;
+    }
+
+    enable() {
+        this._impl = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this);
+        this._impl.export(Gio.DBus.session, OBJECT_PATH);
+        this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, BUS_NAME,
+            Gio.BusNameOwnerFlags.NONE, null, null);
+        this._focusId = global.display.connect('notify::focus-window', () => {
+            const w = global.display.focus_window;
+            this._impl.emit_signal('FocusChanged', new GLib.Variant('(t)', [w ? w.get_id() : 0]));
+        });
+        this._keyboard = seat().create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+    }
+
+    disable() {
+        this._restore?.();
+        global.display.disconnect(this._focusId);
+        Gio.bus_unown_name(this._nameId);
+        this._impl.unexport();
+        this._impl = null;
+        this._keyboard.run_dispose();
+        this._keyboard = null;
+    }
+
+    get Version() {
+        return VERSION;
+    }
+
+    // Only the executables named in the extension's "approved-callers" file may call: the bus
+    // tells the caller's process, and the kernel what that process runs.
+    async _checkCaller(invocation) {
+        const sender = invocation.get_sender();
+        if (this._approved.has(sender))
+            return this._approved.get(sender);
+        const reply = await new Promise((resolve, reject) => Gio.DBus.session.call(
+            'org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+            'GetConnectionUnixProcessID', new GLib.Variant('(s)', [sender]),
+            new GLib.VariantType('(u)'), Gio.DBusCallFlags.NONE, -1, null,
+            (bus, result) => {
+                try {
+                    resolve(bus.call_finish(result));
+                } catch (e) {
+                    reject(e);
+                }
+            }));
+        const [pid] = reply.deepUnpack();
+        let exe = '';
+        try {
+            // A program updated while it runs still runs what was approved at its path.
+            exe = GLib.file_read_link(`/proc/${pid}/exe`).replace(/ \(deleted\)$/, '');
+        } catch (e) {
+            exe = '';
+        }
+        const [, bytes] = GLib.file_get_contents(`${this._folder}/approved-callers`);
+        const approved = new TextDecoder().decode(bytes).split('\n').map(l => l.trim())
+            .filter(l => l.startsWith('/'));
+        if (!exe || !approved.includes(exe))
+            throw new Error(`${exe || 'an unknown program'} is not Keyflare`);
+        this._approved.set(sender, pid);
+        return pid;
+    }
+
+    _refuse(invocation, e) {
+        invocation.return_dbus_error('org.keyflare.Shell1.Error.NotAllowed',
+            `Only Keyflare may use this service: ${e.message}`);
+    }
+
+    _windows() {
+        const windows = global.get_window_actors().map(a => a.meta_window)
+            .filter(w => w && !w.is_override_redirect() &&
+                TYPED_WINDOWS.includes(w.get_window_type()));
+        return global.display.sort_windows_by_stacking(windows);
+    }
+
+    _find(id) {
+        return this._windows().find(w => w.get_id() === id) ?? null;
+    }
+
+    async WindowsAsync(params, invocation) {
+        let caller;
+        try {
+            caller = await this._checkCaller(invocation);
+        } catch (e) {
+            this._refuse(invocation, e);
+            return;
+        }
+        const list = this._windows().map(w => [w.get_id(), w.get_title() ?? '',
+            w.get_gtk_application_id() || w.get_wm_class() || '', Math.max(w.get_pid(), 0),
+            w.get_client_type() === Meta.WindowClientType.X11, w.get_pid() === caller]);
+        invocation.return_value(new GLib.Variant('(a(tssubb))', [list]));
+    }
+
+    async ActivateAsync([id], invocation) {
+        try {
+            await this._checkCaller(invocation);
+        } catch (e) {
+            this._refuse(invocation, e);
+            return;
+        }
+        const w = this._find(id);
+        if (!w) {
+            invocation.return_value(new GLib.Variant('(b)', [false]));
+            return;
+        }
+        const focused = await new Promise(resolve => {
+            if (global.display.focus_window === w) {
+                resolve(true);
+                return;
+            }
+            let timeout = 0;
+            const done = result => {
+                global.display.disconnect(handler);
+                GLib.source_remove(timeout);
+                resolve(result);
+            };
+            const handler = global.display.connect('notify::focus-window', () => {
+                if (global.display.focus_window === w)
+                    done(true);
+            });
+            timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, FOCUS_WAIT_MS, () => {
+                timeout = 0;
+                done(global.display.focus_window === w);
+                return GLib.SOURCE_REMOVE;
+            });
+            Main.activateWindow(w, global.display.get_current_time_roundtrip());
+        });
+        invocation.return_value(new GLib.Variant('(b)', [focused]));
+    }
+
+    async FocusedWindowAsync(params, invocation) {
+        try {
+            await this._checkCaller(invocation);
+        } catch (e) {
+            this._refuse(invocation, e);
+            return;
+        }
+        const w = global.display.focus_window;
+        invocation.return_value(new GLib.Variant('(t)', [w ? w.get_id() : 0]));
+    }
+
+    async WindowUnderPointerAsync(params, invocation) {
+        let caller;
+        try {
+            caller = await this._checkCaller(invocation);
+        } catch (e) {
+            this._refuse(invocation, e);
+            return;
+        }
+        const [x, y] = global.get_pointer();
+        const w = this._windows().reverse().find(win => {
+            const r = win.get_frame_rect();
+            return !win.minimized && win.showing_on_its_workspace() &&
+                x >= r.x && y >= r.y && x < r.x + r.width && y < r.y + r.height;
+        });
+        invocation.return_value(new GLib.Variant('(tsb)', w
+            ? [w.get_id(), w.get_title() ?? '', w.get_pid() === caller] : [0, '', false]));
+    }
+
+    async KeyboardStateAsync(params, invocation) {
+        try {
+            await this._checkCaller(invocation);
+        } catch (e) {
+            this._refuse(invocation, e);
+            return;
+        }
+        const [, , mods] = global.get_pointer();
+        invocation.return_value(new GLib.Variant('(ub)',
+            [mods & HELD_MASK, seat().get_keymap().get_caps_lock_state()]));
+    }
+
+    async TypeAsync([id, symbols, keysyms], invocation) {
+        try {
+            await this._checkCaller(invocation);
+        } catch (e) {
+            this._refuse(invocation, e);
+            return;
+        }
+        if (this._typing) {
+            invocation.return_value(new GLib.Variant('(us)', [0, 'busy']));
+            return;
+        }
+        this._typing = true;
+        try {
+            const [typed, outcome] = await this._type(this._find(id), symbols, keysyms);
+            invocation.return_value(new GLib.Variant('(us)', [typed, outcome]));
+        } catch (e) {
+            logError(e, 'Keyflare could not type');
+            invocation.return_value(new GLib.Variant('(us)', [0, 'failed']));
+        } finally {
+            this._typing = false;
+        }
+    }
+
+    _press(keysym) {
+        const t = GLib.get_monotonic_time();
+        this._keyboard.notify_keyval(t, keysym, Clutter.KeyState.PRESSED);
+        this._keyboard.notify_keyval(t, keysym, Clutter.KeyState.RELEASED);
+    }
+
+    // Types keysym, then the sentinel, and waits until the shell has acted on the sentinel, and
+    // so handed keysym on: keys queued ahead would go to whichever window has the focus when
+    // they come through.
+    _pressAndPass(keysym) {
+        return new Promise(resolve => {
+            const timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, KEY_WAIT_MS, () => {
+                this._passed = null;
+                resolve(false);
+                return GLib.SOURCE_REMOVE;
+            });
+            this._passed = () => {
+                this._passed = null;
+                GLib.source_remove(timeout);
+                resolve(true);
+            };
+            this._press(keysym);
+            this._press(SENTINEL_KEYSYM);
+        });
+    }
+
+    // Puts the text's own layout in force, types keysyms while target keeps the focus, waits
+    // until the shell has passed every key on, and gives the user's keymap back.
+    async _type(target, symbols, keysyms) {
+        if (!target || global.display.focus_window !== target)
+            return [0, 'focus-lost'];
+        // The shell applies the user's input sources, and keeps what it applied.
+        const manager = KeyboardManager.getKeyboardManager();
+        const own = manager._currentKeymap;
+        const group = manager._current?.groupIndex;
+        if (!own || group === undefined)
+            return [0, 'keymap-unknown'];
+        const capsLock = seat().get_keymap().get_caps_lock_state();
+        const file = this._writeSymbols(symbols);
+        if (!file)
+            return [0, 'failed'];
+        let action = Meta.KeyBindingAction.NONE;
+        let activatedId = 0;
+        this._restore = () => {
+            this._restore = null;
+            if (activatedId)
+                global.display.disconnect(activatedId);
+            if (action !== Meta.KeyBindingAction.NONE)
+                global.display.ungrab_accelerator(action);
+            setKeymap(own);
+            backend().lock_layout_group(group);
+            if (capsLock)
+                this._press(CAPS_LOCK_KEYSYM);
+        };
+        let typed = 0;
+        let outcome = 'done';
+        try {
+            setKeymap({layouts: file.layout, variants: '', options: own.options});
+            backend().lock_layout_group(0);
+            file.remove();
+            action = global.display.grab_accelerator(SENTINEL, Meta.KeyBindingFlags.NONE);
+            if (action === Meta.KeyBindingAction.NONE)
+                return [0, 'failed'];
+            Main.wm.allowKeybinding(Meta.external_binding_name_for_action(action),
+                Shell.ActionMode.ALL);
+            activatedId = global.display.connect('accelerator-activated', (d, a) => {
+                if (a === action)
+                    this._passed?.();
+            });
+            if (capsLock)
+                this._press(CAPS_LOCK_KEYSYM);
+            for (const keysym of keysyms) {
+                // The user may move the focus while we type: with one key under way at a time,
+                // at most that one reaches another window.
+                if (global.display.focus_window !== target) {
+                    outcome = 'focus-lost';
+                    break;
+                }
+                if (!await this._pressAndPass(keysym)) {
+                    outcome = 'busy';
+                    break;
+                }
+                ++typed;
+            }
+        } finally {
+            file.remove();
+            this._restore?.();
+        }
+        return [typed, outcome];
+    }
+
+    // Writes the text's layout where the keymap compiler looks for the user's own layouts, under
+    // a name no other file there has; the caller removes it once the keymap is compiled.
+    _writeSymbols(symbols) {
+        const folder = `${GLib.get_user_config_dir()}/xkb/symbols`;
+        const made = [];
+        for (let dir = folder; !GLib.file_test(dir, GLib.FileTest.IS_DIR); dir = GLib.path_get_dirname(dir))
+            made.unshift(dir);
+        if (GLib.mkdir_with_parents(folder, 0o700) !== 0)
+            return null;
+        let layout = 'keyflare';
+        for (let i = 1; GLib.file_test(`${folder}/${layout}`, GLib.FileTest.EXISTS); ++i)
+            layout = `keyflare${i}`;
+        const path = `${folder}/${layout}`;
+        if (!GLib.file_set_contents(path, symbols))
+            return null;
+        return {
+            layout,
+            remove() {
+                if (!this.path)
+                    return;
+                GLib.unlink(this.path);
+                for (const dir of made.reverse())
+                    GLib.rmdir(dir);
+                this.path = null;
+            },
+            path,
+        };
+    }
+};

@@ -1,0 +1,97 @@
+#include "TextLayout.h"
+
+#include "PrintableKeys.h"
+
+#include <array>
+#include <set>
+#include <xkbcommon/xkbcommon.h>
+
+namespace {
+// Shift gives the second level, the third-level shift (the right Alt) the third.
+constexpr int kLevels = 3;
+// The last printable key holds the sentinel.
+constexpr size_t kCharacterKeys = kPrintableKeys.size() - 1;
+
+QByteArray symbolName(xkb_keysym_t sym)
+{
+    char name[64];
+    xkb_keysym_get_name(sym, name, sizeof name);
+    return name;
+}
+
+xkb_keysym_t keysymOf(char32_t c)
+{
+    if (c == U'\r')
+        return XKB_KEY_Return;
+    if (c == U'\t')
+        return XKB_KEY_Tab;
+    return xkb_utf32_to_keysym(c);
+}
+
+std::set<char32_t> distinct(const std::vector<char32_t>& chars)
+{
+    std::set<char32_t> out(chars.begin(), chars.end());
+    out.erase(U'\r');
+    out.erase(U'\t');
+    return out;
+}
+} // namespace
+
+int TextLayout::capacity()
+{
+    return static_cast<int>(kCharacterKeys) * kLevels;
+}
+
+std::vector<std::vector<char32_t>> TextLayout::parts(const std::vector<char32_t>& chars)
+{
+    std::vector<std::vector<char32_t>> out(1);
+    std::set<char32_t> inPart;
+    for (char32_t c : chars) {
+        if (c != U'\r' && c != U'\t' && !inPart.count(c)) {
+            if (static_cast<int>(inPart.size()) == capacity()) {
+                out.emplace_back();
+                inPart.clear();
+            }
+            inPart.insert(c);
+        }
+        out.back().push_back(c);
+    }
+    return out;
+}
+
+bool TextLayout::build(const std::vector<char32_t>& chars)
+{
+    const std::set<char32_t> all = distinct(chars);
+    if (static_cast<int>(all.size()) > capacity())
+        return false;
+    std::array<std::array<xkb_keysym_t, kLevels>, kCharacterKeys> keys{};
+    size_t slot = 0;
+    for (char32_t c : all) {
+        const xkb_keysym_t sym = keysymOf(c);
+        if (sym == XKB_KEY_NoSymbol)
+            return false;
+        // The first level of every key first: most characters then need no modifier.
+        keys[slot % kCharacterKeys][slot / kCharacterKeys] = sym;
+        ++slot;
+    }
+    m_symbols = "default xkb_symbols \"basic\" {\n    include \"level3(ralt_switch)\"\n";
+    for (size_t k = 0; k < kCharacterKeys && keys[k][0] != XKB_KEY_NoSymbol; ++k) {
+        m_symbols +=
+            QByteArray("    key <") + kPrintableKeys[k].name + "> { type = \"FOUR_LEVEL\", [ ";
+        for (xkb_keysym_t sym : keys[k])
+            m_symbols += symbolName(sym) + ", ";
+        m_symbols += "NoSymbol ] };\n";
+    }
+    m_symbols += QByteArray("    key <") + kPrintableKeys[kCharacterKeys].name + "> { [ " +
+                 symbolName(kSentinel) + " ] };\n};\n";
+    return true;
+}
+
+std::vector<uint32_t> TextLayout::keysyms(const std::vector<char32_t>& chars) const
+{
+    std::vector<uint32_t> out;
+    out.reserve(chars.size());
+    for (char32_t c : chars)
+        out.push_back(keysymOf(c));
+    return out;
+}
