@@ -6,11 +6,12 @@ KEYFLARE_BUILD_PACKAGES=(
     libxkbcommon-dev libxkbcommon-x11-dev xkb-data libx11-dev libwayland-dev qt6-wayland
     plasma-wayland-protocols
 )
-# The real-desktop tests: a private X server with a window manager, a headless sway and KWin,
-# and real programs to type into.
+# The real-desktop tests: a private X server with a window manager, a headless sway, KWin and
+# GNOME Shell, and real programs to type into.
 KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils x11-xserver-utils xdotool
     wmctrl dpkg-dev desktop-file-utils python3-gi gir1.2-gtk-3.0
-    sway foot kwin-wayland weston dbus-daemon libkf5service-bin wl-clipboard)
+    sway foot kwin-wayland weston dbus-daemon libkf5service-bin wl-clipboard
+    gnome-shell dconf-cli gjs libglib2.0-bin)
 
 # The sanitizer build and the fuzzers (clang with its runtime libraries).
 KEYFLARE_CHECK_PACKAGES=(clang libclang-rt-14-dev)

@@ -9,6 +9,7 @@
 #include "TestTexts.h"
 #include "WaylandUser.h"
 #include "XUser.h"
+#include "gnome/GnomeShell.h"
 #include "x11/X11Desktop.h"
 
 #include <QDir>
@@ -44,6 +45,8 @@ private Q_SLOTS:
     void survivesALostXServer();
     void activatesWithoutItsHelperWindow();
     void saysWhatItCannotReach();
+    void refusesOtherCallers_data();
+    void refusesOtherCallers();
 
 private:
     XUser& x() { return static_cast<XUser&>(*m_hand); }
@@ -126,6 +129,13 @@ void TestDesktop::typesAnyText_data()
         row("text edit, Caps Lock on", qt, "us", 0, true, {every});
         row("text edit, 146 distinct", qt, "us", 0, false, {kAnyText});
     }
+    if (session() == Session::Gnome) { // each text with a layout of its own, typed in the shell
+        row("Qt 6, every character", qt, "us", 0, false, {every});
+        row("GTK 3, 146 distinct", gtk, "us", 0, false, {kAnyText});
+        row("Qt 6, 240 distinct in two parts", qt, "us", 0, false, {wide});
+        row("GTK 3, text after text, two layouts", gtk, "us,ru", 0, false,
+            {QStringLiteral("in layout"), kAnyText, QStringLiteral("é ß Жж Ωω"), wide});
+    }
     if (session() != Session::X11)
         return;
     row("xterm, every character, de", term, "de", 0, false, {every});
@@ -180,7 +190,9 @@ void TestDesktop::typesAnyText()
     const QString title = uniqueTitle("kf any text") + " " + QTest::currentDataTag();
     Receiver receiver(title, QStringLiteral("100x10+20+500"), delay, Receiver::Kind(kind));
     QVERIFY(receiver.start());
-    if (!x11)
+    const bool gnome = session() == Session::Gnome;
+    const QByteArray keymap = gnome ? xwaylandKeymap() : QByteArray();
+    if (!x11 && !gnome)
         QProcess::execute(QStringLiteral("wl-copy"), {QStringLiteral("the user's own text")});
     const int spare = x11 ? x().spareKeycodes() : 0;
     const bool refused = QByteArray(QTest::currentDataTag()).endsWith("refused");
@@ -209,6 +221,10 @@ void TestDesktop::typesAnyText()
             setKeyboard(layout, group, true); // off again
         QCOMPARE(receiver.waitFor(expected, 60000), expected);
         QCOMPARE(receiver.settle(100), expected);
+        if (gnome) { // the user's keymap, every layout of it, as it was
+            QVERIFY(QTest::qWaitFor([&] { return xwaylandKeymap() == keymap; }, 5000));
+            return;
+        }
         if (!x11) { // served by the keeper, also after the platform has gone
             QCOMPARE(run(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}),
                      QByteArray("the user's own text"));
@@ -227,7 +243,9 @@ void TestDesktop::followsALayoutSwitch()
     // KWin maps no terminal; it types letters a layout lacks through the clipboard.
     const bool kwin = session() == Session::KWin;
     Receiver receiver(uniqueTitle("kf switch"), QStringLiteral("100x10+20+500"), 0,
-                      kwin ? Receiver::TextEdit : Receiver::Terminal);
+                      kwin                          ? Receiver::TextEdit
+                      : session() == Session::Gnome ? Receiver::Gtk
+                                                    : Receiver::Terminal);
     QVERIFY(receiver.start());
     const QString text = QStringLiteral("hello world, plain ascii yz@;");
     QByteArray expected;
@@ -235,10 +253,13 @@ void TestDesktop::followsALayoutSwitch()
     const std::pair<const char*, int> layouts[] = {{"us,ru", 1}, {"us,ru", 0}, {"de", 0}};
     for (const auto& [layout, group] : layouts) {
         setKeyboard(QLatin1String(layout), group, false);
+        const QByteArray keymap = session() == Session::Gnome ? xwaylandKeymap() : QByteArray();
         const WindowId target = m_platform.activation.activate(receiver.title());
         QCOMPARE(m_platform.keys.inject(target, text), Typing::Done);
         expected += text.toUtf8();
         QCOMPARE(receiver.waitFor(expected), expected);
+        if (session() == Session::Gnome) // given back, every layout of it
+            QVERIFY(QTest::qWaitFor([&] { return xwaylandKeymap() == keymap; }, 5000));
     }
 }
 
@@ -358,6 +379,36 @@ void TestDesktop::saysWhatItCannotReach()
     QCOMPARE(m_platform.activation.activate(QStringLiteral("anything")), WindowId(0));
     QCOMPARE(m_platform.keys.inject(1, QStringLiteral("abc")), Typing::Unavailable);
     QCOMPARE(m_platform.pointer.windowUnderPointer().id, WindowId(0));
+}
+
+void TestDesktop::refusesOtherCallers_data()
+{
+    QTest::addColumn<QStringList>("call");
+    QTest::newRow("the window list") << QStringList{QStringLiteral("Windows")};
+    QTest::newRow("an activation") << QStringList{QStringLiteral("Activate"), QStringLiteral("1")};
+    QTest::newRow("typing") << QStringList{QStringLiteral("Type"), QStringLiteral("1"),
+                                           QStringLiteral("'x'"), QStringLiteral("[0x61]")};
+}
+
+// Any program of the session can reach the session bus: GNOME Shell's helper answers the
+// Keyflare it was installed for (here the test) and refuses every other program.
+void TestDesktop::refusesOtherCallers()
+{
+    if (session() != Session::Gnome)
+        QSKIP("about Keyflare's GNOME Shell extension");
+    QFETCH(QStringList, call);
+    call[0].prepend(QStringLiteral("org.keyflare.Shell1."));
+    QProcess gdbus;
+    gdbus.start(QStringLiteral("gdbus"),
+                QStringList{QStringLiteral("call"), QStringLiteral("--session"),
+                            QStringLiteral("--dest"), QStringLiteral("org.keyflare.Shell"),
+                            QStringLiteral("--object-path"), QStringLiteral("/org/keyflare/Shell"),
+                            QStringLiteral("--method")} +
+                    call);
+    QVERIFY(gdbus.waitForFinished(10000));
+    QVERIFY(gdbus.exitCode() != 0);
+    QVERIFY2(gdbus.readAllStandardError().contains("NotAllowed"), "refused as not Keyflare");
+    QVERIFY(GnomeShell().windows().has_value()); // while the test itself is answered
 }
 
 QTEST_GUILESS_MAIN(TestDesktop)

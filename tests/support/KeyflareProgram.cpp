@@ -105,9 +105,10 @@ QString KeyflareProgram::storedSetting(const QString& key) const
 bool KeyflareProgram::start()
 {
     m_process.start(m_executable, {});
-    // Under KDE Plasma a new portable copy first says that it has registered itself.
-    const bool started = m_process.waitForStarted(5000) &&
-                         (session() != Session::KWin || pressEnterIn(QStringLiteral("Keyflare")));
+    // Under KDE Plasma and GNOME a new portable copy first says that it has registered itself.
+    const bool registers = session() == Session::KWin || session() == Session::Gnome;
+    const bool started =
+        m_process.waitForStarted(5000) && (!registers || pressEnterIn(QStringLiteral("Keyflare")));
     m_window = started ? waitForWindow(kPanel, 10000) : 0;
     if (m_window == 0)
         qWarning("Keyflare did not show its panel: %s", qPrintable(m_process.errorString()));
@@ -163,8 +164,16 @@ bool KeyflareProgram::pressEnterIn(const QString& title)
     if (waitForWindow(title, 10000) == 0)
         return false;
     Platform keyboard = desktop();
-    return keyboard.keys.inject(keyboard.activation.activate(title), QStringLiteral("{ENTER}")) ==
-           Typing::Done;
+    // A message box just shown may pass the focus on to its parent and back once more (GNOME):
+    // a press that found the focus gone typed nothing, and is made again.
+    return QTest::qWaitFor(
+        [&] {
+            if (waitForWindow(title, 0) == 0) // gone: the last press took, whatever it said
+                return true;
+            const WindowId box = keyboard.activation.activate(title);
+            return box != 0 && keyboard.keys.inject(box, QStringLiteral("{ENTER}")) == Typing::Done;
+        },
+        10000);
 }
 
 Platform KeyflareProgram::desktop()

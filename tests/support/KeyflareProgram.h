@@ -33,7 +33,7 @@ public:
 
     // Starts the program in the test's session and waits until its panel is listed.
     bool start();
-    quint32 window() const { return m_window; }
+    WindowId window() const { return m_window; }
     // Waits until the program waits for events: a click made while it is still busy with the
     // end of a send is ignored, as a user's would be.
     bool waitUntilIdle(int ms = 15000);
@@ -65,6 +65,6 @@ private:
     QProcess m_process;
     QString m_executable;
     QString m_folder;
-    quint32 m_window = 0;
+    WindowId m_window = 0;
     std::unique_ptr<DesktopPlatform> m_desktop;
 };

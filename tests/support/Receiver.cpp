@@ -8,8 +8,11 @@
 
 Receiver::Receiver(QString title, QString geometry, int delay, Kind kind)
     : m_title(std::move(title)), m_geometry(std::move(geometry)), m_delay(delay),
-      // foot maps no window under KWin: a Qt text edit stands in for the terminal there.
-      m_kind(kind == Terminal && session() == Session::KWin ? TextEdit : kind)
+      // foot maps no window under KWin, and GNOME's Xwayland terminal may read its keys after
+      // the text's layout is gone: a Qt text edit stands in for the terminal there.
+      m_kind(kind == Terminal && (session() == Session::KWin || session() == Session::Gnome)
+                 ? TextEdit
+                 : kind)
 {
 }
 
@@ -84,7 +87,7 @@ bool Receiver::start()
     // another window first would otherwise race it. On Wayland the window made active last
     // comes last in the list.
     if (x11)
-        XUser().waitForFocus(m_window, 2000);
+        XUser().waitForFocus(static_cast<quint32>(m_window), 2000);
     else
         (void)QTest::qWaitFor(
             [&] {

@@ -1,14 +1,16 @@
 #pragma once
 
+#include "Services.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
 // A real program that shows a window titled title and records, byte for byte, the text that
-// reaches it: a terminal read raw (xterm on X11, foot on Wayland), a deliberately slow X client,
-// a GTK 3 entry (X11) or a Qt 6 text edit (the last two record their whole text). A terminal
-// under KWin is a Qt text edit.
+// reaches it: a terminal read raw (xterm on X11, foot on wlroots compositors; a Qt text edit
+// stands in under KWin and GNOME), a deliberately slow X client, a GTK 3 entry or a Qt 6 text
+// edit (the last two record their whole text).
 class Receiver
 {
 public:
@@ -31,7 +33,7 @@ public:
     bool start();
     // Ends the program and waits until its window is gone.
     void close();
-    quint32 window() const { return m_window; }
+    WindowId window() const { return m_window; }
     QString title() const { return m_title; }
     QByteArray received() const;
     // What the receiver records for the Enter key.
@@ -48,5 +50,5 @@ private:
     Kind m_kind;
     QTemporaryDir m_dir;
     QProcess m_process;
-    quint32 m_window = 0;
+    WindowId m_window = 0;
 };

@@ -1,7 +1,9 @@
 #include "Session.h"
 
+#include "GnomeUser.h"
 #include "WaylandUser.h"
 #include "XUser.h"
+#include "gnome/GnomeShell.h"
 #include "kwin/KWinDesktop.h"
 #include "wlroots/WlrootsDesktop.h"
 #include "x11/X11Desktop.h"
@@ -20,6 +22,8 @@ Session session()
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return Session::X11;
     const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+    if (desktop == "GNOME")
+        return Session::Gnome;
     return desktop == "KDE" ? Session::KWin : desktop == "sway" ? Session::Sway : Session::Weston;
 }
 
@@ -27,18 +31,25 @@ std::vector<CandidateWindow> sessionWindows()
 {
     if (session() == Session::X11)
         return X11Desktop().listWindows();
+    if (session() == Session::Gnome) { // the test may call Keyflare's extension
+        std::vector<CandidateWindow> out;
+        for (const GnomeShell::Window& w :
+             GnomeShell().windows().value_or(std::vector<GnomeShell::Window>{}))
+            out.push_back({w.id, w.title, w.own});
+        return out;
+    }
     WlrootsDesktop wlroots{QString()};
     return wlroots.isSupported() ? wlroots.listWindows() : KWinDesktop{QString()}.listWindows();
 }
 
-quint32 waitForWindow(const QString& title, int ms)
+WindowId waitForWindow(const QString& title, int ms)
 {
-    quint32 found = 0;
+    WindowId found = 0;
     (void)QTest::qWaitFor(
         [&] {
             for (const CandidateWindow& w : sessionWindows()) {
                 if (found == 0 && w.title == title)
-                    found = static_cast<quint32>(w.id);
+                    found = w.id;
             }
             return found != 0;
         },
@@ -105,11 +116,35 @@ void setKeyboardLayout(const QString& layout)
         (void)QTest::qWaitFor([&] { return kwinLayoutCount() == count; }, 5000);
         selectKWinLayout(0);
     }
+    if (session() == Session::Gnome) { // as GNOME's settings write it
+        QStringList sources;
+        for (const QString& name : layout.split(QLatin1Char(',')))
+            sources << QStringLiteral("('xkb', '%1')").arg(name);
+        QProcess::execute(
+            QStringLiteral("gsettings"),
+            {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.input-sources"),
+             QStringLiteral("sources"),
+             QLatin1Char('[') + sources.join(QStringLiteral(", ")) + QLatin1Char(']')});
+        // In force once the programs' keymap names every layout.
+        const QString last = layout.split(QLatin1Char(',')).last();
+        (void)QTest::qWaitFor(
+            [&] { return xwaylandKeymap().contains(QStringLiteral("+%1").arg(last).toUtf8()); },
+            5000);
+    }
     if (session() == Session::X11)
         QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout});
     else if (session() == Session::Sway)
         QProcess::execute(QStringLiteral("swaymsg"),
                           {QStringLiteral("input type:keyboard xkb_layout ") + layout});
+}
+
+QByteArray xwaylandKeymap()
+{
+    QProcess dump;
+    dump.start(QStringLiteral("xkbcomp"),
+               {QStringLiteral("-xkb"), qEnvironmentVariable("DISPLAY"), QStringLiteral("-")});
+    dump.waitForFinished(10000);
+    return dump.readAllStandardOutput();
 }
 
 QString uniqueTitle(const QString& base)
@@ -146,5 +181,7 @@ std::unique_ptr<Hand> Hand::forSession()
 {
     if (session() == Session::X11)
         return std::make_unique<XUser>();
+    if (session() == Session::Gnome)
+        return std::make_unique<GnomeUser>();
     return std::make_unique<WaylandUser>();
 }

@@ -15,6 +15,7 @@ enum class Session
     X11,
     Sway,
     KWin,
+    Gnome,
     Weston
 };
 Session session();
@@ -22,7 +23,7 @@ Session session();
 // The windows the desktop lists, bottom to top (the active one last on Wayland).
 std::vector<CandidateWindow> sessionWindows();
 // The id of the first window titled title, waiting up to ms; 0 when none.
-quint32 waitForWindow(const QString& title, int ms = 5000);
+WindowId waitForWindow(const QString& title, int ms = 5000);
 // True once no window has that title any more.
 bool waitForNoWindow(const QString& title, int ms = 5000);
 
@@ -50,9 +51,12 @@ public:
     static std::unique_ptr<Hand> forSession();
 };
 
-// Sets the keyboard layouts as a user would ("us", "de", "us,de", ...), on X11, sway and KWin;
-// the first is in force.
+// Sets the keyboard layouts as a user would ("us", "de", "us,de", ...), on X11, sway, KWin and
+// GNOME; the first is in force.
 void setKeyboardLayout(const QString& layout);
+// The keyboard map that GNOME Shell gives its programs, read by the X server's own tool from
+// Xwayland, which is handed every change.
+QByteArray xwaylandKeymap();
 // Puts the layout of that index in force on KWin, as the user's layout switcher does.
 void selectKWinLayout(int index);
 

@@ -64,7 +64,7 @@ bool XUser::typeInto(const QString& title, const QString& keys)
 
 QRect XUser::windowRect(const QString& title)
 {
-    const quint32 window = waitForWindow(title);
+    const auto window = static_cast<xcb_window_t>(waitForWindow(title));
     Reply<xcb_get_geometry_reply_t> g(
         xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, window), nullptr));
     Reply<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Runs a command in a headless GNOME Shell of its own (Wayland, with Xwayland), with session and
+# system buses of its own, then stops them. Keyflare's shell extension, built in EXTENSIONS (the
+# folder that holds its legacy/ and module/ forms), is installed for the session's user and
+# enabled before the shell starts, with the command's own executable approved to call it; so is
+# the tests' hand (tests/support/gnome-hand), on the bus as org.keyflare.TestHand.
+# Usage: scripts/with-gnome.sh EXTENSIONS COMMAND [ARGS...]
+set -euo pipefail
+extensions=$1
+shift
+
+work=$(mktemp -d)
+chmod 755 "$work"
+pids=()
+cleanup() {
+    # The shell may take seconds to end on SIGTERM.
+    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    # Killed, the shell leaves its display's lock and socket behind.
+    [ -n "${xlock:-}" ] && rm -f "$xlock" "$xsocket"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+runtime="$work/runtime"
+data="$work/data"
+config="$work/config"
+mkdir -m 700 "$runtime"
+mkdir -p "$data" "$config"
+
+major=$(gnome-shell --version | sed -E 's/[^0-9]*([0-9]+).*/\1/')
+form=legacy
+[ "$major" -ge 45 ] && form=module
+uuid=$(basename "$(find "$extensions/$form" -mindepth 1 -maxdepth 1 -type d | head -n 1)")
+target="$data/gnome-shell/extensions/$uuid"
+mkdir -p "$(dirname "$target")"
+cp -r "$extensions/$form/$uuid" "$target"
+readlink -f "$(command -v "$1")" >"$target/approved-callers"
+# The tests' hand: a pointer and a key for the tests, which GNOME offers programs no other way.
+hand_uuid=keyflare-test-hand@keyflare
+hand="$(dirname "$0")/../tests/support/gnome-hand"
+mkdir -p "$data/gnome-shell/extensions/$hand_uuid"
+cat "$hand/$form-head.js" "$hand/hand.js" "$hand/$form-tail.js" \
+    >"$data/gnome-shell/extensions/$hand_uuid/extension.js"
+versions='"43", "44"'
+[ "$form" = module ] && versions='"45", "46", "47", "48", "49"'
+printf '{"uuid": "%s", "name": "Test hand", "description": "Tests only", "shell-version": [%s]}\n' \
+    "$hand_uuid" "$versions" >"$data/gnome-shell/extensions/$hand_uuid/metadata.json"
+
+mkdir -p "$work/dconf"
+cat >"$work/dconf/00-keyflare-test" <<CONF
+[org/gnome/shell]
+enabled-extensions=['$uuid', '$hand_uuid']
+disable-user-extensions=false
+welcome-dialog-last-shown-version='999'
+
+[org/gnome/desktop/input-sources]
+sources=[('xkb', 'us')]
+CONF
+mkdir -p "$config/dconf"
+dconf compile "$config/dconf/user" "$work/dconf"
+
+session=(PATH=/usr/bin:/bin HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data"
+    XDG_CONFIG_HOME="$config" DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus"
+    DBUS_SYSTEM_BUS_ADDRESS="unix:path=$runtime/sysbus")
+for bus in bus sysbus; do
+    env -i "${session[@]}" dbus-daemon --session --nofork \
+        --address="unix:path=$runtime/$bus" >"$work/$bus.log" 2>&1 &
+    pids+=($!)
+done
+for _ in $(seq 100); do
+    [ -S "$runtime/bus" ] && [ -S "$runtime/sysbus" ] && break
+    sleep 0.05
+done
+env -i "${session[@]}" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME \
+    gnome-shell --headless --wayland --virtual-monitor 1280x800 --wayland-display=wayland-1 \
+    >"$work/shell.log" 2>&1 &
+pids+=($!)
+shell=$!
+export HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$config"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus"
+# Ready once the extensions' own names are on the bus, a second or three after the shell's.
+owned() {
+    for name in org.keyflare.Shell org.keyflare.TestHand; do
+        gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+            --method org.freedesktop.DBus.NameHasOwner "$name" 2>/dev/null | grep -q true ||
+            return 1
+    done
+}
+for _ in $(seq 600); do
+    owned && break
+    kill -0 "$shell" 2>/dev/null || break
+    sleep 0.05
+done
+if ! owned; then
+    cat "$work/shell.log" >&2
+    echo "GNOME Shell did not start with Keyflare's extension" >&2
+    exit 1
+fi
+auth=$(ls "$runtime"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1 || true)
+[ -n "$auth" ] && export XAUTHORITY="$auth"
+# Xwayland takes the first free display, and the shell marks it with a lock file that holds the
+# shell's process id.
+xdisplay=""
+for _ in $(seq 200); do
+    for lock in /tmp/.X*-lock; do
+        [ "$(tr -d ' \n' <"$lock" 2>/dev/null)" = "$shell" ] && xdisplay=$(basename "$lock" -lock)
+    done
+    [ -n "$xdisplay" ] && break
+    sleep 0.05
+done
+if [ -z "$xdisplay" ]; then
+    cat "$work/shell.log" >&2
+    echo "GNOME Shell started no Xwayland" >&2
+    exit 1
+fi
+export DISPLAY=":${xdisplay#.X}"
+xlock="/tmp/$xdisplay-lock"
+xsocket="/tmp/.X11-unix/X${xdisplay#.X}"
+if [ -n "${ASAN_OPTIONS:-}" ]; then
+    export ASAN_OPTIONS="$ASAN_OPTIONS:fast_unwind_on_malloc=0"
+fi
+export WAYLAND_DISPLAY=wayland-1 XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME
+export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+"$@"

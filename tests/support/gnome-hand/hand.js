@@ -1,0 +1,67 @@
+// The tests' hand in a headless GNOME Shell: a pointer that moves and clicks, a key that goes
+// down and up, and the place of a window by its title. GNOME offers no protocol for these;
+// installed only in the tests' own shell. The shell starts in the overview, which would take the
+// first clicks: the hand keeps it from showing at start, and is on the bus once the start is over.
+const HAND_XML = `<node>
+  <interface name="org.keyflare.TestHand">
+    <method name="MoveTo"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
+    <method name="Button"><arg type="u" direction="in"/><arg type="b" direction="in"/></method>
+    <method name="Key"><arg type="u" direction="in"/><arg type="b" direction="in"/></method>
+    <method name="WindowRect">
+      <arg type="s" direction="in"/>
+      <arg type="(iiii)" direction="out"/>
+    </method>
+  </interface>
+</node>`;
+
+var TestHand = class {
+    enable() {
+        const seat = Clutter.get_default_backend().get_default_seat();
+        this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
+        this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+        this._impl = Gio.DBusExportedObject.wrapJSObject(HAND_XML, this);
+        this._impl.export(Gio.DBus.session, '/org/keyflare/TestHand');
+        const ready = () => {
+            this._name = Gio.bus_own_name_on_connection(Gio.DBus.session,
+                'org.keyflare.TestHand', Gio.BusNameOwnerFlags.NONE, null, null);
+        };
+        if (!Main.layoutManager._startingUp) {
+            ready();
+            return;
+        }
+        Main.sessionMode.hasOverview = false;
+        const id = Main.layoutManager.connect('startup-complete', () => {
+            Main.layoutManager.disconnect(id);
+            Main.sessionMode.hasOverview = true;
+            ready();
+        });
+    }
+
+    disable() {
+        Gio.bus_unown_name(this._name);
+        this._impl.unexport();
+    }
+
+    MoveTo(x, y) {
+        this._pointer.notify_absolute_motion(GLib.get_monotonic_time(), x, y);
+    }
+
+    Button(button, down) {
+        this._pointer.notify_button(GLib.get_monotonic_time(), button,
+            down ? Clutter.ButtonState.PRESSED : Clutter.ButtonState.RELEASED);
+    }
+
+    Key(keyval, down) {
+        this._keyboard.notify_keyval(GLib.get_monotonic_time(), keyval,
+            down ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
+    }
+
+    WindowRect(title) {
+        const w = global.get_window_actors().map(a => a.meta_window)
+            .find(win => win.get_title() === title);
+        if (!w)
+            return [0, 0, 0, 0];
+        const r = w.get_frame_rect();
+        return [r.x, r.y, r.width, r.height];
+    }
+};

@@ -1,0 +1,2 @@
+const {Gio, GLib, Clutter} = imports.gi;
+const Main = imports.ui.main;
