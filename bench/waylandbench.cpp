@@ -1,12 +1,14 @@
 // Typing speed on Wayland: the real program, from the click on a macro button to the last
 // character received. On a wlroots compositor (a headless sway) into foot, against wtype typing
-// the same text; under KWin (which wtype cannot type into) into a Qt text edit, on its own.
+// the same text; under KWin (which wtype cannot type into) into a Qt text edit, and in GNOME Shell
+// (which no other program can type into) into a GTK entry, on its own.
 #include "BenchCommon.h"
 #include "KeyflareProgram.h"
 #include "PanelGeometry.h"
 #include "Receiver.h"
+#include "Session.h"
 #include "TestTexts.h"
-#include "WaylandUser.h"
+#include "gnome/GnomeDesktop.h"
 #include "kwin/KWinDesktop.h"
 #include "wlroots/WlrootsDesktop.h"
 
@@ -18,7 +20,7 @@
 
 namespace {
 
-Run clickButton(WaylandUser& user, Receiver& term, int index, const QByteArray& expected)
+Run clickButton(Hand& user, Receiver& term, int index, const QByteArray& expected)
 {
     user.moveTo(user.controlCentre(QStringLiteral("Keyflare v2.3"), PanelGeometry::kWidth,
                                    PanelGeometry::macroButton(index)));
@@ -46,10 +48,16 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const int runs = benchRuns();
-    const bool kwin = qgetenv("XDG_CURRENT_DESKTOP") == "KDE";
-    WaylandUser user;
+    const bool kwin = session() == Session::KWin;
+    const bool gnome = session() == Session::Gnome;
+    const bool alone = kwin || gnome; // no other program can type there
+    const std::unique_ptr<Hand> hand = Hand::forSession();
+    Hand& user = *hand;
     const QString title = QStringLiteral("kf bench receiver");
-    Receiver term(title, QString(), 0, kwin ? Receiver::TextEdit : Receiver::Terminal);
+    Receiver term(title, QString(), 0,
+                  kwin    ? Receiver::TextEdit
+                  : gnome ? Receiver::Gtk
+                          : Receiver::Terminal);
     KeyflareProgram keyflare;
     const QString texts[] = {benchText(false), kAnyText};
     keyflare.putFile(QStringLiteral("Keyflare.ini"), title.toUtf8() + "\r\n");
@@ -65,8 +73,10 @@ int main(int argc, char* argv[])
     std::printf("\n%s, median of %d runs: Keyflare from the click on the macro button%s, to the "
                 "last character received\n\n| text | Keyflare | %s | Keyflare is faster by |\n"
                 "|---|---|---|---|\n",
-                kwin ? "Under KWin (headless) into a Qt text edit" : "On sway (headless) into foot",
-                runs, kwin ? "" : ", wtype from its start", kwin ? "-" : "wtype");
+                kwin    ? "Under KWin (headless) into a Qt text edit"
+                : gnome ? "In GNOME Shell 43 (headless) into a GTK 3 entry"
+                        : "On sway (headless) into foot",
+                runs, alone ? "" : ", wtype from its start", alone ? "-" : "wtype");
     bool allExact = true;
     for (int b = 0; b < 2; ++b) {
         std::vector<double> ours;
@@ -74,27 +84,28 @@ int main(int argc, char* argv[])
         bool oursExact = true;
         bool theirsExact = true;
         for (int r = 0; r < runs; ++r) {
-            if (kwin) { // the receiver, made active by the send before, may cover the panel
-                KWinDesktop desktop{QString()};
-                desktop.activate(QStringLiteral("Keyflare v2.3"));
-            }
-            const Run k = clickButton(user, term, b, texts[b].toUtf8() + (kwin ? "\n" : "\r"));
+            // The receiver, made active by the send before, may cover the panel.
+            if (kwin)
+                KWinDesktop{QString()}.activate(QStringLiteral("Keyflare v2.3"));
+            if (gnome)
+                GnomeDesktop{}.activate(QStringLiteral("Keyflare v2.3"));
+            const Run k = clickButton(user, term, b, texts[b].toUtf8() + term.enter());
             oursExact = oursExact && k.exact;
             ours.push_back(k.ms);
-            if (!kwin) {
+            if (!alone) {
                 const Run w = wtype(term, title, texts[b]);
                 theirsExact = theirsExact && w.exact;
                 theirs.push_back(w.ms);
             }
             QThread::msleep(200);
         }
-        const QString peer = kwin ? QStringLiteral("-")
-                                  : QStringLiteral("%1 ms, %2")
-                                        .arg(median(theirs), 0, 'f', 0)
-                                        .arg(theirsExact ? "exact" : "not exact");
+        const QString peer = alone ? QStringLiteral("-")
+                                   : QStringLiteral("%1 ms, %2")
+                                         .arg(median(theirs), 0, 'f', 0)
+                                         .arg(theirsExact ? "exact" : "not exact");
         const QString ratio =
-            kwin ? QStringLiteral("-")
-                 : QStringLiteral("%1x").arg(median(theirs) / median(ours), 0, 'f', 1);
+            alone ? QStringLiteral("-")
+                  : QStringLiteral("%1x").arg(median(theirs) / median(ours), 0, 'f', 1);
         std::printf("| %s | %.0f ms, %s | %s | %s |\n",
                     b == 0 ? "240 characters, some outside the layout"
                            : "238 characters, 146 distinct outside the layout",
