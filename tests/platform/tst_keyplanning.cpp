@@ -2,8 +2,12 @@
 // expected key is written down from the layouts themselves (keycodes as the X server numbers
 // them), so that a slip in planning fails here in milliseconds.
 #include "xkb/KeyPlanner.h"
+#include "xkb/TextLayout.h"
 #include "xkb/VirtualKeymap.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 #include <xkbcommon/xkbcommon.h>
@@ -39,6 +43,8 @@ private Q_SLOTS:
     void plansKeys();
     void buildsATextKeymap_data();
     void buildsATextKeymap();
+    void buildsATextLayout_data();
+    void buildsATextLayout();
 };
 
 void TestKeyPlanning::plansKeys_data()
@@ -137,6 +143,59 @@ void TestKeyPlanning::buildsATextKeymap()
             QCOMPARE(sym, c == U'\r' ? xkb_keysym_t(XKB_KEY_Return) : xkb_keysym_t(XKB_KEY_Tab));
         else
             QCOMPARE(uint(xkb_state_key_get_utf32(state.get(), code)), uint(c));
+    }
+}
+
+void TestKeyPlanning::buildsATextLayout_data()
+{
+    buildsATextKeymap_data();
+    QString many;
+    for (char32_t c = 0x4e00; c < 0x4e00 + 300; ++c)
+        many += QString::fromUcs4(&c, 1);
+    QTest::newRow("300 distinct: three parts") << many + QStringLiteral("\r");
+}
+
+// Compiled by name from the user's own folder of layouts, as GNOME's shell does, each part's
+// layout holds every character of the part on the first three levels of a printable key, where
+// the shell finds it by its symbol, and the sentinel on a key of its own.
+void TestKeyPlanning::buildsATextLayout()
+{
+    QFETCH(QString, text);
+    std::vector<char32_t> chars;
+    for (const char32_t c : text.toUcs4())
+        chars.push_back(c);
+    const auto parts = TextLayout::parts(chars);
+    QCOMPARE(int(parts.size()), text.size() > 200 ? 3 : 1);
+    for (const auto& part : parts) {
+        TextLayout layout;
+        QVERIFY(layout.build(part));
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("symbols")));
+        QFile file(dir.filePath(QStringLiteral("symbols/keyflare")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(layout.symbols()) > 0);
+        file.close();
+        std::unique_ptr<xkb_context, void (*)(xkb_context*)> own(
+            xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES), xkb_context_unref);
+        xkb_context_include_path_append(own.get(), dir.path().toUtf8().constData());
+        xkb_context_include_path_append_default(own.get());
+        const xkb_rule_names names = {"evdev", "pc105", "keyflare", "", ""};
+        const KeymapPtr keymap(xkb_keymap_new_from_names(own.get(), &names, {}));
+        QVERIFY(keymap);
+        QCOMPARE(xkb_keymap_num_layouts(keymap.get()), 1u);
+        std::vector<xkb_keysym_t> wanted = layout.keysyms(part);
+        wanted.push_back(TextLayout::kSentinel);
+        for (const xkb_keysym_t want : wanted) {
+            bool found = false;
+            for (xkb_keycode_t kc = 8; kc < 256 && !found; ++kc) {
+                for (xkb_level_index_t level = 0; level < 3 && !found; ++level) {
+                    const xkb_keysym_t* syms = nullptr;
+                    found =
+                        xkb_keymap_key_get_syms_by_level(keymap.get(), kc, 0, level, &syms) == 1 &&
+                        syms[0] == want;
+                }
+            }
+            QVERIFY2(found, qPrintable(QString::number(want, 16)));
+        }
     }
 }
 
