@@ -83,6 +83,7 @@ Typing GnomeDesktop::inject(WindowId target, const QString& keys)
             return Typing::Untypable;
         }
     }
+    m_remappedUs = 0;
     for (const auto& part : parts) {
         const Typing result = typePart(target, part);
         if (result != Typing::Done)
@@ -100,6 +101,7 @@ Typing GnomeDesktop::typePart(WindowId target, const std::vector<char32_t>& char
         m_lastError = m_shell.lastError();
         return Typing::Unavailable;
     }
+    m_remappedUs += typed->remappedUs;
     if (typed->outcome == QLatin1String("done") && typed->count == chars.size())
         return Typing::Done;
     m_lastError = QStringLiteral("GNOME Shell typed %1 of %2 keys: %3")

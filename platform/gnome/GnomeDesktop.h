@@ -22,10 +22,13 @@ public:
 
     // Why the last call failed, for diagnostics.
     QString lastError() const { return m_lastError; }
+    // How long the last text kept the user's own keys remapped, in microseconds.
+    uint32_t lastRemappedUs() const { return m_remappedUs; }
 
 private:
     Typing typePart(WindowId target, const std::vector<char32_t>& chars);
 
     GnomeShell m_shell;
     QString m_lastError;
+    uint32_t m_remappedUs = 0;
 };

@@ -114,7 +114,8 @@ std::optional<GnomeShell::Typed> GnomeShell::type(quint64 id, const QByteArray& 
     const auto reply = call(
         QStringLiteral("Type"),
         {QVariant::fromValue(id), QString::fromUtf8(symbols), QVariant::fromValue(keys)}, kTypeMs);
-    if (!reply || reply->arguments().size() != 2)
+    if (!reply || reply->arguments().size() != 3)
         return std::nullopt;
-    return Typed{reply->arguments().at(0).toUInt(), reply->arguments().at(1).toString()};
+    return Typed{reply->arguments().at(0).toUInt(), reply->arguments().at(1).toString(),
+                 reply->arguments().at(2).toUInt()};
 }

@@ -34,6 +34,7 @@ public:
     {
         uint32_t count = 0;
         QString outcome;
+        uint32_t remappedUs = 0; // how long the user's own keys meant other characters
     };
 
     // True when the extension runs in this session and answers Keyflare.

@@ -48,6 +48,13 @@ void TestInstall::installsItsFiles()
         const QByteArray listed = sections.readAllStandardOutput();
         QVERIFY2(listed.contains(".text") && !listed.contains(".debug_info"), program);
     }
+    // The GNOME Shell extension answers the Keyflare installed beside it, and no other.
+    QFile approved(m_root.filePath("usr/share/gnome-shell/extensions/keyflare@keyflare/"
+                                   "approved-callers"));
+    QVERIFY(approved.open(QIODevice::ReadOnly));
+    QCOMPARE(approved.readAll(), QByteArray("/usr/bin/keyflare\n"));
+    QVERIFY(QFile::exists(
+        m_root.filePath("usr/share/gnome-shell/extensions/keyflare@keyflare/extension.js")));
     QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"),
                                {m_root.filePath("usr/share/applications/keyflare.desktop")}),
              0);

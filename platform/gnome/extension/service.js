@@ -34,6 +34,7 @@ const INTERFACE_XML = `<node>
       <arg type="au" direction="in" name="keysyms"/>
       <arg type="u" direction="out" name="typed"/>
       <arg type="s" direction="out" name="outcome"/>
+      <arg type="u" direction="out" name="remappedMicroseconds"/>
     </method>
     <signal name="FocusChanged">
       <arg type="t" name="id"/>
@@ -265,16 +266,16 @@ var KeyflareService = class {
             return;
         }
         if (this._typing) {
-            invocation.return_value(new GLib.Variant('(us)', [0, 'busy']));
+            invocation.return_value(new GLib.Variant('(usu)', [0, 'busy', 0]));
             return;
         }
         this._typing = true;
         try {
-            const [typed, outcome] = await this._type(this._find(id), symbols, keysyms);
-            invocation.return_value(new GLib.Variant('(us)', [typed, outcome]));
+            const [typed, outcome, remapped] = await this._type(this._find(id), symbols, keysyms);
+            invocation.return_value(new GLib.Variant('(usu)', [typed, outcome, remapped ?? 0]));
         } catch (e) {
             logError(e, 'Keyflare could not type');
-            invocation.return_value(new GLib.Variant('(us)', [0, 'failed']));
+            invocation.return_value(new GLib.Variant('(usu)', [0, 'failed', 0]));
         } finally {
             this._typing = false;
         }
@@ -323,6 +324,8 @@ var KeyflareService = class {
             return [0, 'failed'];
         let action = Meta.KeyBindingAction.NONE;
         let activatedId = 0;
+        let remappedSince = 0;
+        let remapped = 0;
         this._restore = () => {
             this._restore = null;
             if (activatedId)
@@ -331,12 +334,14 @@ var KeyflareService = class {
                 global.display.ungrab_accelerator(action);
             setKeymap(own);
             backend().lock_layout_group(group);
+            remapped = GLib.get_monotonic_time() - remappedSince;
             if (capsLock)
                 this._press(CAPS_LOCK_KEYSYM);
         };
         let typed = 0;
         let outcome = 'done';
         try {
+            remappedSince = GLib.get_monotonic_time();
             setKeymap({layouts: file.layout, variants: '', options: own.options});
             backend().lock_layout_group(0);
             file.remove();
@@ -368,7 +373,7 @@ var KeyflareService = class {
             file.remove();
             this._restore?.();
         }
-        return [typed, outcome];
+        return [typed, outcome, remapped];
     }
 
     // Writes the text's layout where the keymap compiler looks for the user's own layouts, under
