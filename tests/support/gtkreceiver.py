@@ -11,6 +11,9 @@ from gi.repository import Gtk  # noqa: E402
 
 def main():
     title, out = sys.argv[1], sys.argv[2]
+    # Text typed after the entry gets the focus back goes after what it holds, as in a terminal,
+    # rather than over the whole of it.
+    Gtk.Settings.get_default().set_property("gtk-entry-select-on-focus", False)
     window = Gtk.Window(title=title)
     entry = Gtk.Entry()
     entry.set_max_length(0)
