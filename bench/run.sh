@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Measures Keyflare's typing against xdotool on a private X server, against wtype in a headless
-# sway, and on its own in a headless KWin, and prints tables.
+# sway, and on its own in a headless KWin and GNOME Shell, and prints tables.
 # KEYFLARE_BENCH_RUNS sets the runs per tool and layout (default 5).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,3 +11,4 @@ cmake --build build --target typebench waylandbench
 scripts/with-xvfb.sh build/bench/typebench
 scripts/with-wayland.sh sway build/bench/waylandbench
 scripts/with-kwin.sh build/bench/waylandbench
+scripts/with-gnome.sh build/app/gnome-extension build/bench/waylandbench

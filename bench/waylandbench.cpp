@@ -1,7 +1,7 @@
 // Typing speed on Wayland: the real program, from the click on a macro button to the last
 // character received. On a wlroots compositor (a headless sway) into foot, against wtype typing
-// the same text; under KWin (which wtype cannot type into) into a Qt text edit, and in GNOME Shell
-// (which no other program can type into) into a GTK entry, on its own.
+// the same text; under KWin (which wtype cannot type into) and in GNOME Shell (which no other
+// program can type into) into a Qt text edit, on its own.
 #include "BenchCommon.h"
 #include "KeyflareProgram.h"
 #include "KeystrokeString.h"
@@ -55,10 +55,7 @@ int main(int argc, char* argv[])
     const std::unique_ptr<Hand> hand = Hand::forSession();
     Hand& user = *hand;
     const QString title = QStringLiteral("kf bench receiver");
-    Receiver term(title, QString(), 0,
-                  kwin    ? Receiver::TextEdit
-                  : gnome ? Receiver::Gtk
-                          : Receiver::Terminal);
+    Receiver term(title, QString(), 0, alone ? Receiver::TextEdit : Receiver::Terminal);
     KeyflareProgram keyflare;
     const QString texts[] = {benchText(false), kAnyText};
     keyflare.putFile(QStringLiteral("Keyflare.ini"), title.toUtf8() + "\r\n");
@@ -66,7 +63,8 @@ int main(int argc, char* argv[])
     for (int k = 1; k <= 48; ++k)
         set += "C\r\n" + (k <= 2 ? texts[k - 1].toUtf8() : QByteArray::number(k)) + "\r\n";
     keyflare.putFile(QStringLiteral("Bench.mcs"), set);
-    const bool started = user.ok() && term.start() && keyflare.start();
+    const bool started =
+        user.ok() && term.start() && keyflare.start() && keyflare.waitUntilPlaced(user);
     if (!started) {
         std::fprintf(stderr, "needs a compositor, its receiver and Keyflare: run bench/run.sh\n");
         return 1;
@@ -75,7 +73,7 @@ int main(int argc, char* argv[])
                 "last character received\n\n| text | Keyflare | %s | Keyflare is faster by |\n"
                 "|---|---|---|---|\n",
                 kwin    ? "Under KWin (headless) into a Qt text edit"
-                : gnome ? "In GNOME Shell 43 (headless) into a GTK 3 entry"
+                : gnome ? "In GNOME Shell 43 (headless) into a Qt text edit"
                         : "On sway (headless) into foot",
                 runs, alone ? "" : ", wtype from its start", alone ? "-" : "wtype");
     bool allExact = true;
@@ -90,9 +88,8 @@ int main(int argc, char* argv[])
                 KWinDesktop{QString()}.activate(QStringLiteral("Keyflare v2.3"));
             if (gnome)
                 GnomeDesktop{}.activate(QStringLiteral("Keyflare v2.3"));
-            // A GTK entry takes Enter as its own action, not as text.
-            const Run k = clickButton(user, term, b,
-                                      texts[b].toUtf8() + (gnome ? QByteArray() : term.enter()));
+            const QByteArray expected = texts[b].toUtf8() + term.enter();
+            const Run k = clickButton(user, term, b, expected);
             oursExact = oursExact && k.exact;
             ours.push_back(k.ms);
             if (!alone) {
@@ -121,6 +118,7 @@ int main(int argc, char* argv[])
                     "median of %d sends\n\n| text | remapped |\n|---|---|\n",
                     runs);
         GnomeDesktop desktop;
+        (void)keyflare.waitUntilIdle(); // done with its last send
         for (int b = 0; b < 2; ++b) {
             std::vector<double> remapped;
             for (int r = 0; r < runs; ++r) {

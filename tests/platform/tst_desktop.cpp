@@ -135,6 +135,9 @@ void TestDesktop::typesAnyText_data()
         row("Qt 6, 240 distinct in two parts", qt, "us", 0, false, {wide});
         row("GTK 3, text after text, two layouts", gtk, "us,ru", 0, false,
             {QStringLiteral("in layout"), kAnyText, QStringLiteral("é ß Жж Ωω"), wide});
+        const QString button = QStringLiteral("Dear Ms. O'Neil, 5€ — “now” ").repeated(8);
+        row("Qt 6, long texts, then one in two parts", qt, "us", 0, false,
+            {button, button, button, button, button, kAnyText});
     }
     if (session() != Session::X11)
         return;

@@ -136,7 +136,7 @@ bool KeyflareProgram::waitForLook()
     return waitUntilIdle();
 }
 
-void KeyflareProgram::clickControl(Hand& hand, QRect units, int button)
+bool KeyflareProgram::waitUntilPlaced(Hand& hand)
 {
     // A panel just listed may not have its place yet: the desktop places it after listing it.
     QRect last;
@@ -148,7 +148,12 @@ void KeyflareProgram::clickControl(Hand& hand, QRect units, int button)
             return placed;
         },
         5000);
-    (void)waitUntilIdle();
+    return waitUntilIdle();
+}
+
+void KeyflareProgram::clickControl(Hand& hand, QRect units, int button)
+{
+    (void)waitUntilPlaced(hand);
     // A panel just shown may not take the activation yet.
     (void)QTest::qWaitFor([&] { return desktop().activation.activate(kPanel) != 0; }, 5000);
     hand.clickControl(kPanel, PanelGeometry::kWidth, units, button);

@@ -37,10 +37,12 @@ public:
     // Waits until the program waits for events: a click made while it is still busy with the
     // end of a send is ignored, as a user's would be.
     bool waitUntilIdle(int ms = 15000);
+    // Waits until the panel has its place and the program waits for events.
+    bool waitUntilPlaced(Hand& hand);
     // Waits until the open grabber has looked at the window under the pointer since the pointer
     // last moved.
     bool waitForLook();
-    // Waits until the panel has its place, brings it to the front, as a user would, and clicks the
+    // Waits until the panel is placed, brings it to the front, as a user would, and clicks the
     // middle of a control given by its layout rectangle.
     void clickControl(Hand& hand, QRect units, int button = 1);
     // Clicks macro button number (1 to 48); its button set must be shown.
