@@ -54,6 +54,10 @@ enabled-extensions=['$uuid', '$hand_uuid']
 disable-user-extensions=false
 welcome-dialog-last-shown-version='999'
 
+# Windows that appear are animated in; a click meanwhile may not reach them.
+[org/gnome/desktop/interface]
+enable-animations=false
+
 [org/gnome/desktop/input-sources]
 sources=[('xkb', 'us')]
 CONF
