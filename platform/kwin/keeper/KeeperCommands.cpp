@@ -62,6 +62,9 @@ bool KeeperCommands::runOne()
         m_pasteTold = !lent;
         answer(!lent ? "TAKEN" : m_keeper.roundtrip() ? "LENT" : "FAILED");
     } else if (command == "RESTORE" || command == "LATER") {
+        // A copy the user made a moment ago may be with the compositor already, its news not yet
+        // here: learnt first, it keeps what was lent from being given back over that copy.
+        m_keeper.roundtrip();
         if (command == "RESTORE")
             m_keeper.restore();
         else if (!m_keeper.pasted())
