@@ -3,6 +3,7 @@
 #include "DesktopPlatform.h"
 #include "PanelGeometry.h"
 #include "TestFiles.h"
+#include "XUser.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,9 +111,23 @@ bool KeyflareProgram::start()
     const bool started =
         m_process.waitForStarted(5000) && (!registers || pressEnterIn(QStringLiteral("Keyflare")));
     m_window = started ? waitForWindow(kPanel, 10000) : 0;
-    if (m_window == 0)
+    if (m_window == 0) {
         qWarning("Keyflare did not show its panel: %s", qPrintable(m_process.errorString()));
-    return m_window != 0;
+        return false;
+    }
+    // The desktop makes the new panel active a moment after listing it; a test that activates
+    // another window first would otherwise race it. On Wayland the window made active last comes
+    // last in the list.
+    if (session() == Session::X11)
+        (void)XUser().waitForFocus(static_cast<quint32>(m_window), 2000);
+    else
+        (void)QTest::qWaitFor(
+            [&] {
+                const auto windows = sessionWindows();
+                return !windows.empty() && windows.back().id == m_window;
+            },
+            2000);
+    return true;
 }
 
 bool KeyflareProgram::waitUntilIdle(int ms)
