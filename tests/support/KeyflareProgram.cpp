@@ -3,7 +3,6 @@
 #include "DesktopPlatform.h"
 #include "PanelGeometry.h"
 #include "TestFiles.h"
-#include "XUser.h"
 
 #include <QDir>
 #include <QFile>
@@ -115,18 +114,7 @@ bool KeyflareProgram::start()
         qWarning("Keyflare did not show its panel: %s", qPrintable(m_process.errorString()));
         return false;
     }
-    // The desktop makes the new panel active a moment after listing it; a test that activates
-    // another window first would otherwise race it. On Wayland the window made active last comes
-    // last in the list.
-    if (session() == Session::X11)
-        (void)XUser().waitForFocus(static_cast<quint32>(m_window), 2000);
-    else
-        (void)QTest::qWaitFor(
-            [&] {
-                const auto windows = sessionWindows();
-                return !windows.empty() && windows.back().id == m_window;
-            },
-            2000);
+    waitUntilActive(m_window);
     return true;
 }
 

@@ -1,7 +1,6 @@
 #include "Receiver.h"
 
 #include "Session.h"
-#include "XUser.h"
 
 #include <QFile>
 #include <qtestsupport_core.h>
@@ -83,18 +82,7 @@ bool Receiver::start()
                  m_process.readAll().constData());
         return false;
     }
-    // The desktop makes a new window active a moment after it appears; a test that activates
-    // another window first would otherwise race it. On Wayland the window made active last
-    // comes last in the list.
-    if (x11)
-        XUser().waitForFocus(static_cast<quint32>(m_window), 2000);
-    else
-        (void)QTest::qWaitFor(
-            [&] {
-                const auto windows = sessionWindows();
-                return !windows.empty() && windows.back().id == m_window;
-            },
-            2000);
+    waitUntilActive(m_window);
     return true;
 }
 

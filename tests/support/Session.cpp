@@ -57,6 +57,21 @@ WindowId waitForWindow(const QString& title, int ms)
     return found;
 }
 
+void waitUntilActive(WindowId window, int ms)
+{
+    if (session() == Session::X11) {
+        (void)XUser().waitForFocus(static_cast<quint32>(window), ms);
+        return;
+    }
+    // On Wayland the window made active last comes last in the list.
+    (void)QTest::qWaitFor(
+        [&] {
+            const auto windows = sessionWindows();
+            return !windows.empty() && windows.back().id == window;
+        },
+        ms);
+}
+
 bool waitForNoWindow(const QString& title, int ms)
 {
     return QTest::qWaitFor([&] { return waitForWindow(title, 0) == 0; }, ms);

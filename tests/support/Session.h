@@ -24,6 +24,9 @@ Session session();
 std::vector<CandidateWindow> sessionWindows();
 // The id of the first window titled title, waiting up to ms; 0 when none.
 WindowId waitForWindow(const QString& title, int ms = 5000);
+// Waits, up to ms, until the desktop has made the new window active: it does so a moment after
+// the window appears, and a test that activates another window first would race it.
+void waitUntilActive(WindowId window, int ms = 2000);
 // True once no window has that title any more.
 bool waitForNoWindow(const QString& title, int ms = 5000);
 
