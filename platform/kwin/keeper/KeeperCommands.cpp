@@ -58,9 +58,15 @@ bool KeeperCommands::runOne()
                : saved == ClipboardKeeper::Saved::Secret ? "SECRET"
                                                          : "FAILED");
     } else if (command == "LEND") {
-        const bool lent = m_keeper.lend(data, static_cast<pid_t>(a));
-        m_pasteTold = !lent;
-        answer(!lent ? "TAKEN" : m_keeper.roundtrip() ? "LENT" : "FAILED");
+        // The user may have copied since the last paste, while Keyflare typed keys: learnt first,
+        // that copy stops the send instead of being replaced by the text.
+        if (!m_keeper.roundtrip()) {
+            answer("FAILED");
+        } else {
+            const bool lent = m_keeper.lend(data, static_cast<pid_t>(a));
+            m_pasteTold = !lent;
+            answer(!lent ? "TAKEN" : m_keeper.roundtrip() ? "LENT" : "FAILED");
+        }
     } else if (command == "RESTORE" || command == "LATER") {
         // A copy the user made a moment ago may be with the compositor already, its news not yet
         // here: learnt first, it keeps what was lent from being given back over that copy.
