@@ -60,11 +60,18 @@ enable-animations=false
 
 [org/gnome/desktop/input-sources]
 sources=[('xkb', 'us')]
+
+# Run as root, the shell shows a banner ("Logged in as a privileged user") at the top of the
+# screen, which takes the clicks meant for a window beneath it for as long as the pointer stays.
+[org/gnome/desktop/notifications]
+show-banners=false
 CONF
 mkdir -p "$config/dconf"
 dconf compile "$config/dconf/user" "$work/dconf"
 
-session=(PATH=/usr/bin:/bin HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data"
+# A UTF-8 locale as in a desktop session: the shell reads the titles of X11 programs that give
+# them in the locale's encoding (xterm) through it.
+session=(PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data"
     XDG_CONFIG_HOME="$config" DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus"
     DBUS_SYSTEM_BUS_ADDRESS="unix:path=$runtime/sysbus")
 for bus in bus sysbus; do
@@ -126,4 +133,11 @@ if [ -n "${ASAN_OPTIONS:-}" ]; then
 fi
 export WAYLAND_DISPLAY=wayland-1 XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME
 export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
-"$@"
+status=0
+"$@" || status=$?
+if [ "$status" -ne 0 ]; then
+    # What the shell and the extensions in it said, for a failure to explain itself.
+    echo "--- GNOME Shell's log ---" >&2
+    grep -av -e 'cannot load font' -e '^$' "$work/shell.log" | tail -n 40 >&2 || true
+fi
+exit "$status"

@@ -188,7 +188,7 @@ QPoint Hand::controlCentre(const QString& title, int windowUnits, QRect units)
 
 void Hand::clickControl(const QString& title, int windowUnits, QRect units, int button)
 {
-    moveTo(controlCentre(title, windowUnits, units));
+    moveOver(title, controlCentre(title, windowUnits, units));
     click(button);
 }
 

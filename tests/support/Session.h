@@ -40,6 +40,13 @@ public:
     // The inside of the window titled title, in screen coordinates; empty when none.
     virtual QRect windowRect(const QString& title) = 0;
     virtual void moveTo(QPoint p) = 0;
+    // Moves to p, in the window titled title, and returns once the desktop hands the pointer's
+    // events to that window.
+    virtual void moveOver(const QString& title, QPoint p)
+    {
+        (void)title;
+        moveTo(p);
+    }
     // A pointer button going down or up: 1 is the left one, 2 the middle, 3 the right.
     virtual void button(int button, bool down) = 0;
     // The left Ctrl key going down or up, as on the user's keyboard (not on wlroots, where it

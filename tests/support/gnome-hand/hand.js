@@ -1,5 +1,5 @@
 // The tests' hand in a headless GNOME Shell: a pointer that moves and clicks, a key that goes
-// down and up, and the place of a window by its title. GNOME offers no protocol for these;
+// down and up, the choice of an input source, and the place of a window by its title. GNOME offers no protocol for these;
 // installed only in the tests' own shell. The shell starts in the overview, which would take the
 // first clicks: the hand keeps it from showing at start, and is on the bus once the start is over.
 const HAND_XML = `<node>
@@ -7,6 +7,12 @@ const HAND_XML = `<node>
     <method name="MoveTo"><arg type="i" direction="in"/><arg type="i" direction="in"/></method>
     <method name="Button"><arg type="u" direction="in"/><arg type="b" direction="in"/></method>
     <method name="Key"><arg type="u" direction="in"/><arg type="b" direction="in"/></method>
+    <method name="SelectInputSource"><arg type="u" direction="in"/></method>
+    <method name="LayoutInForce"><arg type="u" direction="out"/></method>
+    <method name="PointerOver">
+      <arg type="s" direction="in"/>
+      <arg type="b" direction="out"/>
+    </method>
     <method name="WindowRect">
       <arg type="s" direction="in"/>
       <arg type="(iiii)" direction="out"/>
@@ -19,6 +25,11 @@ var TestHand = class {
         const seat = Clutter.get_default_backend().get_default_seat();
         this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
         this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
+        // The shell tells each change of the layout in force, and nothing asks for it.
+        this._layout = 0;
+        this._layoutId = global.backend.connect('keymap-layout-group-changed', (b, layout) => {
+            this._layout = layout;
+        });
         this._impl = Gio.DBusExportedObject.wrapJSObject(HAND_XML, this);
         this._impl.export(Gio.DBus.session, '/org/keyflare/TestHand');
         const ready = () => {
@@ -38,6 +49,7 @@ var TestHand = class {
     }
 
     disable() {
+        global.backend.disconnect(this._layoutId);
         Gio.bus_unown_name(this._name);
         this._impl.unexport();
     }
@@ -54,6 +66,26 @@ var TestHand = class {
     Key(keyval, down) {
         this._keyboard.notify_keyval(GLib.get_monotonic_time(), keyval,
             down ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
+    }
+
+    // As the user picks one of their input sources in the shell's menu.
+    SelectInputSource(index) {
+        Keyboard.getInputSourceManager().inputSources[index]?.activate(false);
+    }
+
+    LayoutInForce() {
+        return this._layout;
+    }
+
+    // True when the shell hands the pointer's events to the window titled title: it finds the
+    // window under the pointer again only on some later event after windows were restacked.
+    PointerOver(title) {
+        const pointer = Clutter.get_default_backend().get_default_seat().get_pointer();
+        for (let a = global.stage.get_device_actor(pointer, null); a; a = a.get_parent()) {
+            if (a.meta_window)
+                return a.meta_window.get_title() === title;
+        }
+        return false;
     }
 
     WindowRect(title) {
