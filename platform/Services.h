@@ -5,7 +5,7 @@
 class QWidget;
 
 // The services that Keyflare needs from the desktop, each a narrow interface that every backend
-// (X11, wlroots, KWin) implements, and the recording fake that tests build windows on.
+// (X11, wlroots, KWin, GNOME) implements, and the recording fake that tests build windows on.
 
 class NonCopyable
 {

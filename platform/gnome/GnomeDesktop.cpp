@@ -14,6 +14,14 @@ constexpr int kModifierWaitMs = 2000;
 constexpr int kPollMs = 20;
 } // namespace
 
+GnomeDesktop::~GnomeDesktop()
+{
+    // An X11 program may still be about to read the last text's keys; Keyflare's end is the
+    // latest moment to give the user's keymap back, as on X11.
+    if (m_typed)
+        m_shell.restoreKeymap();
+}
+
 bool GnomeDesktop::isAvailable()
 {
     const bool available = m_shell.isAvailable();
@@ -74,34 +82,24 @@ Typing GnomeDesktop::inject(WindowId target, const QString& keys)
     chars.reserve(strokes->size());
     for (const KeyStroke& s : *strokes)
         chars.push_back(s.character());
-    // Every part is checked before the first key: a text is typed whole, or not at all.
+    // Every part is laid out before the first key: a text is typed whole, or not at all.
     const auto parts = TextLayout::parts(chars);
-    for (const auto& part : parts) {
-        TextLayout layout;
-        if (!layout.build(part)) {
-            m_lastError = QStringLiteral("the text holds a character that has no key symbol");
-            return Typing::Untypable;
-        }
-    }
-    m_remappedUs = 0;
-    for (const auto& part : parts) {
-        const Typing result = typePart(target, part);
-        if (result != Typing::Done)
-            return result;
-    }
-    return Typing::Done;
-}
-
-Typing GnomeDesktop::typePart(WindowId target, const std::vector<char32_t>& chars)
-{
     TextLayout layout;
-    layout.build(chars);
-    const auto typed = m_shell.type(target, layout.symbols(), layout.keysyms(chars));
+    if (!layout.build(parts)) {
+        m_lastError = QStringLiteral("the text holds a character that has no key symbol");
+        return Typing::Untypable;
+    }
+    std::vector<std::vector<uint32_t>> keysyms;
+    for (const auto& part : parts)
+        keysyms.push_back(TextLayout::keysyms(part));
+    m_remappedUs = 0;
+    m_typed = true;
+    const auto typed = m_shell.type(target, layout.symbols(), keysyms);
     if (!typed) {
         m_lastError = m_shell.lastError();
         return Typing::Unavailable;
     }
-    m_remappedUs += typed->remappedUs;
+    m_remappedUs = typed->remappedUs;
     if (typed->outcome == QLatin1String("done") && typed->count == chars.size())
         return Typing::Done;
     m_lastError = QStringLiteral("GNOME Shell typed %1 of %2 keys: %3")

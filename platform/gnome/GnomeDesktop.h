@@ -6,11 +6,14 @@
 #include <QString>
 
 // The window services of GNOME Shell on Wayland, through Keyflare's own shell extension: GNOME
-// offers programs no protocol for them. Each text is typed with a layout made for it, which the
-// extension puts in force only while it types.
+// offers programs no protocol for them. Each text is typed with layouts made for it, which the
+// extension puts in force beside the user's only while it types.
 class GnomeDesktop : public WindowActivation, public KeyInjection, public PointerWindows
 {
 public:
+    GnomeDesktop() = default;
+    ~GnomeDesktop() override;
+
     // True when the extension runs and answers this copy of Keyflare.
     bool isAvailable();
     bool refusedUs() const { return m_shell.refusedUs(); }
@@ -26,9 +29,8 @@ public:
     uint32_t lastRemappedUs() const { return m_remappedUs; }
 
 private:
-    Typing typePart(WindowId target, const std::vector<char32_t>& chars);
-
     GnomeShell m_shell;
     QString m_lastError;
     uint32_t m_remappedUs = 0;
+    bool m_typed = false;
 };

@@ -104,12 +104,12 @@ std::optional<GnomeShell::KeyboardState> GnomeShell::keyboardState()
 }
 
 std::optional<GnomeShell::Typed> GnomeShell::type(quint64 id, const QByteArray& symbols,
-                                                  const std::vector<uint32_t>& keysyms)
+                                                  const std::vector<std::vector<uint32_t>>& parts)
 {
     QDBusArgument keys;
-    keys.beginArray(QMetaType::fromType<uint>());
-    for (uint32_t k : keysyms)
-        keys << k;
+    keys.beginArray(QMetaType::fromType<QList<uint>>());
+    for (const auto& part : parts)
+        keys << QList<uint>(part.begin(), part.end());
     keys.endArray();
     const auto reply = call(
         QStringLiteral("Type"),
@@ -118,4 +118,9 @@ std::optional<GnomeShell::Typed> GnomeShell::type(quint64 id, const QByteArray& 
         return std::nullopt;
     return Typed{reply->arguments().at(0).toUInt(), reply->arguments().at(1).toString(),
                  reply->arguments().at(2).toUInt()};
+}
+
+void GnomeShell::restoreKeymap()
+{
+    (void)call(QStringLiteral("RestoreKeymap"), {}, kAnswerMs);
 }

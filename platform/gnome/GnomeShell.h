@@ -49,10 +49,14 @@ public:
     bool activate(quint64 id);
     std::optional<Window> windowUnderPointer();
     std::optional<KeyboardState> keyboardState();
-    // Puts the layout symbols in force, types keysyms into window id while it keeps the focus,
-    // and gives the user's layout back once the shell has passed every key on.
+    // Puts the layouts of symbols in force (one a part, sections "p1", "p2", ...), types each
+    // part's keysyms into window id with its layout while the window keeps the focus, and gives
+    // the user's layouts back once the shell has passed every key on; for an X11 window, which
+    // may read the keys later, the layouts made for the text stay beside the user's a while.
     std::optional<Typed> type(quint64 id, const QByteArray& symbols,
-                              const std::vector<uint32_t>& keysyms);
+                              const std::vector<std::vector<uint32_t>>& parts);
+    // Gives the user's keymap back now, where the layouts of a text still stand beside it.
+    void restoreKeymap();
 
 private:
     std::optional<QDBusMessage> call(const QString& method, const QList<QVariant>& args,

@@ -7,7 +7,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 namespace {
-// Shift gives the second level, the third-level shift (the right Alt) the third.
+// Shift gives the second level, the third-level shift the third.
 constexpr int kLevels = 3;
 // The last printable key holds the sentinel.
 constexpr size_t kCharacterKeys = kPrintableKeys.size() - 1;
@@ -59,7 +59,22 @@ std::vector<std::vector<char32_t>> TextLayout::parts(const std::vector<char32_t>
     return out;
 }
 
-bool TextLayout::build(const std::vector<char32_t>& chars)
+QByteArray TextLayout::section(size_t i)
+{
+    return "p" + QByteArray::number(qulonglong(i + 1));
+}
+
+bool TextLayout::build(const std::vector<std::vector<char32_t>>& parts)
+{
+    m_symbols.clear();
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (!buildSection(parts[i], section(i)))
+            return false;
+    }
+    return true;
+}
+
+bool TextLayout::buildSection(const std::vector<char32_t>& chars, const QByteArray& name)
 {
     const std::set<char32_t> all = distinct(chars);
     if (static_cast<int>(all.size()) > capacity())
@@ -74,7 +89,9 @@ bool TextLayout::build(const std::vector<char32_t>& chars)
         keys[slot % kCharacterKeys][slot / kCharacterKeys] = sym;
         ++slot;
     }
-    m_symbols = "default xkb_symbols \"basic\" {\n    include \"level3(ralt_switch)\"\n";
+    // The third level comes from the third-level shift that every keymap has (<LVL3>), never
+    // from a key of the user's: the right Alt stays an Alt while the layout is in force.
+    m_symbols += "xkb_symbols \"" + name + "\" {\n";
     for (size_t k = 0; k < kCharacterKeys && keys[k][0] != XKB_KEY_NoSymbol; ++k) {
         m_symbols +=
             QByteArray("    key <") + kPrintableKeys[k].name + "> { type = \"FOUR_LEVEL\", [ ";
@@ -87,7 +104,7 @@ bool TextLayout::build(const std::vector<char32_t>& chars)
     return true;
 }
 
-std::vector<uint32_t> TextLayout::keysyms(const std::vector<char32_t>& chars) const
+std::vector<uint32_t> TextLayout::keysyms(const std::vector<char32_t>& chars)
 {
     std::vector<uint32_t> out;
     out.reserve(chars.size());

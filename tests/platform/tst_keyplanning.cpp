@@ -148,61 +148,133 @@ void TestKeyPlanning::buildsATextKeymap()
 
 void TestKeyPlanning::buildsATextLayout_data()
 {
-    buildsATextKeymap_data();
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("users"); // the user's layouts; empty: the text's layouts alone
     QString many;
     for (char32_t c = 0x4e00; c < 0x4e00 + 300; ++c)
         many += QString::fromUcs4(&c, 1);
-    QTest::newRow("300 distinct: three parts") << many + QStringLiteral("\r");
+    const QString scripts = QString::fromUcs4(U"Жж Ωω გ こん 안녕 € “x” — ½ \U0001F600 \\|~@");
+    QTest::newRow("beside one layout") << scripts << QStringLiteral("us,us");
+    QTest::newRow("beside de and ru")
+        << scripts + QStringLiteral("\tÄß\r") << QStringLiteral("de,ru,us");
+    QTest::newRow("300 distinct: three parts beside one layout")
+        << many + QStringLiteral("\r") << QStringLiteral("us");
+    QTest::newRow("300 distinct: three parts alone") << many << QString();
 }
 
-// Compiled by name from the user's own folder of layouts, as GNOME's shell does, each part's
-// layout holds every character of the part on the first three levels of a printable key, where
-// the shell finds it by its symbol, and the sentinel on a key of its own.
+namespace {
+// Types want as GNOME's shell does: on the first key that has it in the layout in force, with
+// Shift or the third-level shift (found the same way) held for the second or third level.
+// Returns what the keymap then gives.
+xkb_keysym_t typedAs(xkb_keymap* keymap, xkb_layout_index_t layout, xkb_keysym_t want)
+{
+    const auto find = [&](xkb_keysym_t sym, xkb_keycode_t* code, xkb_level_index_t* level) {
+        for (*code = 8; *code < 256; ++*code) {
+            const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, *code, layout);
+            for (*level = 0; *level < levels; ++*level) {
+                const xkb_keysym_t* syms = nullptr;
+                if (xkb_keymap_key_get_syms_by_level(keymap, *code, layout, *level, &syms) == 1 &&
+                    syms[0] == sym)
+                    return true;
+            }
+        }
+        return false;
+    };
+    xkb_keycode_t code = 0, shift = 0;
+    xkb_level_index_t level = 0, unused = 0;
+    if (!find(want, &code, &level) || level > 2)
+        return XKB_KEY_NoSymbol;
+    std::unique_ptr<xkb_state, void (*)(xkb_state*)> state(xkb_state_new(keymap), xkb_state_unref);
+    xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, layout);
+    if (level > 0) {
+        if (!find(level == 1 ? XKB_KEY_Shift_L : XKB_KEY_ISO_Level3_Shift, &shift, &unused))
+            return XKB_KEY_NoSymbol;
+        xkb_state_update_key(state.get(), shift, XKB_KEY_DOWN);
+    }
+    return xkb_state_key_get_one_sym(state.get(), code);
+}
+} // namespace
+
+// Compiled by name from the user's own folder of layouts, as GNOME's shell does, each part as a
+// further layout beside the user's: every character of the part arrives as itself in that
+// layout, typed as the shell types it, and so does the sentinel; the user's own layouts and
+// modifiers are what they were.
 void TestKeyPlanning::buildsATextLayout()
 {
     QFETCH(QString, text);
+    QFETCH(QString, users);
     std::vector<char32_t> chars;
     for (const char32_t c : text.toUcs4())
         chars.push_back(c);
     const auto parts = TextLayout::parts(chars);
     QCOMPARE(int(parts.size()), text.size() > 200 ? 3 : 1);
-    for (const auto& part : parts) {
-        TextLayout layout;
-        QVERIFY(layout.build(part));
-        // The layout beside the system's own, in one folder: libxkbcommon 1.5 loses the name of
-        // each folder in which it looked for a file in vain.
-        QTemporaryDir dir;
-        const QString system = QStringLiteral("/usr/share/X11/xkb");
-        for (const char* folder : {"rules", "keycodes", "types", "compat"})
-            QVERIFY(QFile::link(system + QLatin1Char('/') + QLatin1String(folder),
-                                dir.filePath(QLatin1String(folder))));
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("symbols")));
-        for (const QString& name : QDir(system + QStringLiteral("/symbols")).entryList(QDir::Files))
-            QFile::link(system + QStringLiteral("/symbols/") + name,
-                        dir.filePath(QStringLiteral("symbols/") + name));
-        QFile file(dir.filePath(QStringLiteral("symbols/keyflare")));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(layout.symbols()) > 0);
-        file.close();
-        std::unique_ptr<xkb_context, void (*)(xkb_context*)> own(
-            xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES), xkb_context_unref);
-        xkb_context_include_path_append(own.get(), dir.path().toUtf8().constData());
-        const xkb_rule_names names = {"evdev", "pc105", "keyflare", "", ""};
-        const KeymapPtr keymap(xkb_keymap_new_from_names(own.get(), &names, {}));
-        QVERIFY(keymap);
-        QCOMPARE(xkb_keymap_num_layouts(keymap.get()), 1u);
-        std::vector<xkb_keysym_t> wanted = layout.keysyms(part);
+    TextLayout layout;
+    QVERIFY(layout.build(parts));
+    // The layout beside the system's own, in one folder: libxkbcommon 1.5 loses the name of each
+    // folder in which it looked for a file in vain.
+    QTemporaryDir dir;
+    const QString system = QStringLiteral("/usr/share/X11/xkb");
+    for (const char* folder : {"rules", "keycodes", "types", "compat"})
+        QVERIFY(QFile::link(system + QLatin1Char('/') + QLatin1String(folder),
+                            dir.filePath(QLatin1String(folder))));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("symbols")));
+    for (const QString& name : QDir(system + QStringLiteral("/symbols")).entryList(QDir::Files))
+        QFile::link(system + QStringLiteral("/symbols/") + name,
+                    dir.filePath(QStringLiteral("symbols/") + name));
+    QFile file(dir.filePath(QStringLiteral("symbols/keyflare")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(layout.symbols()) > 0);
+    file.close();
+    std::unique_ptr<xkb_context, void (*)(xkb_context*)> own(
+        xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES), xkb_context_unref);
+    xkb_context_include_path_append(own.get(), dir.path().toUtf8().constData());
+    const auto compile = [&](const QByteArray& layouts, const QByteArray& variants) {
+        const xkb_rule_names names = {"evdev", "pc105+inet", layouts.constData(),
+                                      variants.constData(), "grp:alt_shift_toggle"};
+        return KeymapPtr(xkb_keymap_new_from_names(own.get(), &names, {}));
+    };
+    QByteArray layouts = users.toLatin1(), variants = QByteArray(users.count(u','), ',');
+    const xkb_layout_index_t first =
+        users.isEmpty() ? 0 : xkb_layout_index_t(users.count(u',') + 1);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        layouts += (layouts.isEmpty() ? "" : ",") + QByteArray("keyflare");
+        variants +=
+            (variants.isEmpty() && i == 0 && first == 0 ? "" : ",") + TextLayout::section(i);
+    }
+    const KeymapPtr keymap = compile(layouts, variants);
+    QVERIFY(keymap);
+    QCOMPARE(xkb_keymap_num_layouts(keymap.get()), first + xkb_layout_index_t(parts.size()));
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::vector<xkb_keysym_t> wanted = TextLayout::keysyms(parts[i]);
         wanted.push_back(TextLayout::kSentinel);
-        for (const xkb_keysym_t want : wanted) {
-            bool found = false;
-            for (xkb_keycode_t kc = 8; kc < 256 && !found; ++kc) {
-                for (xkb_level_index_t level = 0; level < 3 && !found; ++level) {
-                    const xkb_keysym_t* syms = nullptr;
-                    found =
-                        xkb_keymap_key_get_syms_by_level(keymap.get(), kc, 0, level, &syms) == 1 &&
-                        syms[0] == want;
-                }
+        for (const xkb_keysym_t want : wanted)
+            QCOMPARE(typedAs(keymap.get(), first + xkb_layout_index_t(i), want), want);
+    }
+    if (users.isEmpty())
+        return;
+    const KeymapPtr theirs = compile(users.toLatin1(), QByteArray(users.count(u','), ','));
+    QVERIFY(theirs);
+    std::unique_ptr<xkb_state, void (*)(xkb_state*)> a(xkb_state_new(keymap.get()),
+                                                       xkb_state_unref);
+    std::unique_ptr<xkb_state, void (*)(xkb_state*)> b(xkb_state_new(theirs.get()),
+                                                       xkb_state_unref);
+    for (xkb_layout_index_t group = 0; group < first; ++group) {
+        for (xkb_keycode_t code = 8; code < 256; ++code) {
+            for (xkb_level_index_t level = 0; level < 4; ++level) {
+                const xkb_keysym_t *x = nullptr, *y = nullptr;
+                const int n =
+                    xkb_keymap_key_get_syms_by_level(keymap.get(), code, group, level, &x);
+                QCOMPARE(n, xkb_keymap_key_get_syms_by_level(theirs.get(), code, group, level, &y));
+                QVERIFY(n == 0 || x[0] == y[0]);
             }
-            QVERIFY2(found, qPrintable(QString::number(want, 16)));
+            // What a key does to the modifiers (the right Alt, say) is the user's as well.
+            for (auto* state : {a.get(), b.get()}) {
+                xkb_state_update_mask(state, 0, 0, 0, 0, 0, group);
+                xkb_state_update_key(state, code, XKB_KEY_DOWN);
+            }
+            QCOMPARE(xkb_state_serialize_mods(a.get(), XKB_STATE_MODS_EFFECTIVE),
+                     xkb_state_serialize_mods(b.get(), XKB_STATE_MODS_EFFECTIVE));
+            for (auto* state : {a.get(), b.get()})
+                xkb_state_update_key(state, code, XKB_KEY_UP);
         }
     }
 }

@@ -7,11 +7,8 @@
 
 Receiver::Receiver(QString title, QString geometry, int delay, Kind kind)
     : m_title(std::move(title)), m_geometry(std::move(geometry)), m_delay(delay),
-      // foot maps no window under KWin, and GNOME's Xwayland terminal may read its keys after
-      // the text's layout is gone: a Qt text edit stands in for the terminal there.
-      m_kind(kind == Terminal && (session() == Session::KWin || session() == Session::Gnome)
-                 ? TextEdit
-                 : kind)
+      // foot maps no window under KWin: a Qt text edit stands in for the terminal there.
+      m_kind(kind == Terminal && session() == Session::KWin ? TextEdit : kind)
 {
 }
 
@@ -59,7 +56,7 @@ bool Receiver::start()
     } else if (m_kind == Gtk) {
         program = QStringLiteral("/usr/bin/python3"); // with the system's GTK bindings
         args.prepend(testHelperPath(QStringLiteral("gtkreceiver.py")));
-    } else if (m_kind == Terminal && x11) {
+    } else if (m_kind == Terminal && (x11 || session() == Session::Gnome)) { // GNOME: Xwayland
         program = QStringLiteral("xterm");
         args = QStringList{QStringLiteral("-T"), m_title} +
                QStringLiteral("-u8 -xrm XTerm*utf8Title:true -geometry %1 -e")

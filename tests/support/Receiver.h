@@ -8,9 +8,9 @@
 #include <QTemporaryDir>
 
 // A real program that shows a window titled title and records, byte for byte, the text that
-// reaches it: a terminal read raw (xterm on X11, foot on wlroots compositors; a Qt text edit
-// stands in under KWin and GNOME), a deliberately slow X client, a GTK 3 entry or a Qt 6 text
-// edit (the last two record their whole text).
+// reaches it: a terminal read raw (xterm on X11 and under GNOME's Xwayland, foot on wlroots
+// compositors; a Qt text edit stands in under KWin), a deliberately slow X client, a GTK 3 entry
+// or a Qt 6 text edit (the last two record their whole text).
 class Receiver
 {
 public:

@@ -31,11 +31,12 @@ const INTERFACE_XML = `<node>
     <method name="Type">
       <arg type="t" direction="in" name="id"/>
       <arg type="s" direction="in" name="symbols"/>
-      <arg type="au" direction="in" name="keysyms"/>
+      <arg type="aau" direction="in" name="parts"/>
       <arg type="u" direction="out" name="typed"/>
       <arg type="s" direction="out" name="outcome"/>
       <arg type="u" direction="out" name="remappedMicroseconds"/>
     </method>
+    <method name="RestoreKeymap"/>
     <signal name="FocusChanged">
       <arg type="t" name="id"/>
     </signal>
@@ -46,6 +47,11 @@ const INTERFACE_XML = `<node>
 // How long a window may take to get the focus, and the shell to pass a key on.
 const FOCUS_WAIT_MS = 1000;
 const KEY_WAIT_MS = 5000;
+// How long the layouts of a text typed into an X11 window stay beside the user's own: such a
+// program reads the keymap only when it comes to the keys, and no signal tells when it has.
+const KEEP_FOR_X11_S = 30;
+// X11 programs know at most four layouts in a keymap.
+const MOST_LAYOUTS = 4;
 // Pressed after each key: its binding fires once the shell has passed every earlier key on.
 const SENTINEL = 'XF86Launch9';
 const SENTINEL_KEYSYM = 0x1008ff49;
@@ -104,6 +110,7 @@ var KeyflareService = class {
 
     disable() {
         this._restore?.();
+        this._giveKeymapBack();
         global.display.disconnect(this._focusId);
         Gio.bus_unown_name(this._nameId);
         this._impl.unexport();
@@ -258,7 +265,7 @@ var KeyflareService = class {
             [mods & HELD_MASK, seat().get_keymap().get_caps_lock_state()]));
     }
 
-    async TypeAsync([id, symbols, keysyms], invocation) {
+    async TypeAsync([id, symbols, parts], invocation) {
         try {
             await this._checkCaller(invocation);
         } catch (e) {
@@ -271,7 +278,7 @@ var KeyflareService = class {
         }
         this._typing = true;
         try {
-            const [typed, outcome, remapped] = await this._type(this._find(id), symbols, keysyms);
+            const [typed, outcome, remapped] = await this._type(this._find(id), symbols, parts);
             invocation.return_value(new GLib.Variant('(usu)', [typed, outcome, remapped ?? 0]));
         } catch (e) {
             logError(e, 'Keyflare could not type');
@@ -279,6 +286,18 @@ var KeyflareService = class {
         } finally {
             this._typing = false;
         }
+    }
+
+    async RestoreKeymapAsync(params, invocation) {
+        try {
+            await this._checkCaller(invocation);
+        } catch (e) {
+            this._refuse(invocation, e);
+            return;
+        }
+        if (!this._typing)
+            this._giveKeymapBack();
+        invocation.return_value(null);
     }
 
     _press(keysym) {
@@ -307,9 +326,12 @@ var KeyflareService = class {
         });
     }
 
-    // Puts the text's own layout in force, types keysyms while target keeps the focus, waits
-    // until the shell has passed every key on, and gives the user's keymap back.
-    async _type(target, symbols, keysyms) {
+    // Puts the text's layouts in force, types each part's keysyms with its layout while target
+    // keeps the focus, waits until the shell has passed every key on, and gives the user's keys
+    // back. Where they fit, the text's layouts go beside the user's, so that one keymap serves
+    // the whole text and the user's layouts stay as they are: then an X11 program that reads its
+    // keys late still finds them, each event carrying the layout it was typed in.
+    async _type(target, symbols, parts) {
         if (!target || global.display.focus_window !== target)
             return [0, 'focus-lost'];
         // The shell applies the user's input sources, and keeps what it applied.
@@ -322,6 +344,28 @@ var KeyflareService = class {
         const file = this._writeSymbols(symbols);
         if (!file)
             return [0, 'failed'];
+        // The shell adds a layout for the language of the desktop after the user's own (for
+        // shortcuts such as Alt+F under a Cyrillic layout): where the text needs its room, it
+        // goes while the text's layouts stand.
+        const layouts = own.layouts.split(',');
+        const variants = own.variants.split(',');
+        while (variants.length < layouts.length)
+            variants.push('');
+        let users = layouts.length;
+        if (users + parts.length > MOST_LAYOUTS && users > 1)
+            --users;
+        const beside = users + parts.length <= MOST_LAYOUTS;
+        const layoutOf = i => beside ? users + i : 0;
+        const keymapOf = i => {
+            if (!beside)
+                return {layouts: file.layout, variants: `p${i + 1}`, options: own.options};
+            return {
+                layouts: [...layouts.slice(0, users), ...parts.map(() => file.layout)].join(','),
+                variants: [...variants.slice(0, users), ...parts.map((p, n) => `p${n + 1}`)].join(','),
+                options: own.options,
+                model: own.model,
+            };
+        };
         let action = Meta.KeyBindingAction.NONE;
         let activatedId = 0;
         let remappedSince = 0;
@@ -332,8 +376,12 @@ var KeyflareService = class {
                 global.display.disconnect(activatedId);
             if (action !== Meta.KeyBindingAction.NONE)
                 global.display.ungrab_accelerator(action);
-            setKeymap(own);
-            backend().lock_layout_group(group);
+            const x11 = target.get_client_type() === Meta.WindowClientType.X11;
+            if (beside && x11)
+                this._keepKeymap(own);
+            else
+                setKeymap(own);
+            backend().lock_layout_group(manager._current?.groupIndex ?? group);
             remapped = GLib.get_monotonic_time() - remappedSince;
             if (capsLock)
                 this._press(CAPS_LOCK_KEYSYM);
@@ -342,9 +390,11 @@ var KeyflareService = class {
         let outcome = 'done';
         try {
             remappedSince = GLib.get_monotonic_time();
-            setKeymap({layouts: file.layout, variants: '', options: own.options});
-            backend().lock_layout_group(0);
-            file.remove();
+            this._dropKeptKeymap();
+            setKeymap(keymapOf(0));
+            backend().lock_layout_group(layoutOf(0));
+            if (beside)
+                file.remove();
             action = global.display.grab_accelerator(SENTINEL, Meta.KeyBindingFlags.NONE);
             if (action === Meta.KeyBindingAction.NONE)
                 return [0, 'failed'];
@@ -356,24 +406,63 @@ var KeyflareService = class {
             });
             if (capsLock)
                 this._press(CAPS_LOCK_KEYSYM);
-            for (const keysym of keysyms) {
-                // The user may move the focus while we type: with one key under way at a time,
-                // at most that one reaches another window.
-                if (global.display.focus_window !== target) {
-                    outcome = 'focus-lost';
-                    break;
+            for (let i = 0; i < parts.length && outcome === 'done'; ++i) {
+                if (i > 0) {
+                    if (!beside)
+                        setKeymap(keymapOf(i));
+                    backend().lock_layout_group(layoutOf(i));
                 }
-                if (!await this._pressAndPass(keysym)) {
-                    outcome = 'busy';
-                    break;
+                for (const keysym of parts[i]) {
+                    // The user may move the focus while we type: with one key under way at a
+                    // time, at most that one reaches another window.
+                    if (global.display.focus_window !== target) {
+                        outcome = 'focus-lost';
+                        break;
+                    }
+                    if (!await this._pressAndPass(keysym)) {
+                        outcome = 'busy';
+                        break;
+                    }
+                    ++typed;
                 }
-                ++typed;
             }
         } finally {
             file.remove();
             this._restore?.();
         }
         return [typed, outcome, remapped];
+    }
+
+    // Leaves the keymap with the text's layouts beside the user's for a while; the user's keys
+    // already mean what they always do.
+    _keepKeymap(own) {
+        this._kept = {
+            own,
+            timeout: GLib.timeout_add_seconds(GLib.PRIORITY_DEFAULT, KEEP_FOR_X11_S, () => {
+                this._kept.timeout = 0;
+                this._giveKeymapBack();
+                return GLib.SOURCE_REMOVE;
+            }),
+        };
+    }
+
+    // A new text's keymap replaces the kept one.
+    _dropKeptKeymap() {
+        if (this._kept?.timeout)
+            GLib.source_remove(this._kept.timeout);
+        this._kept = null;
+    }
+
+    _giveKeymapBack() {
+        const kept = this._kept;
+        this._dropKeptKeymap();
+        const manager = KeyboardManager.getKeyboardManager();
+        // Where the user has chosen other input sources meanwhile, the shell has put them in
+        // force already.
+        if (!kept || manager._currentKeymap !== kept.own)
+            return;
+        setKeymap(kept.own);
+        backend().lock_layout_group(manager._current?.groupIndex ?? 0);
     }
 
     // Writes the text's layout where the keymap compiler looks for the user's own layouts, under
