@@ -29,9 +29,10 @@ QString ownAppId()
 }
 } // namespace
 
-DesktopPlatform::DesktopPlatform(const QString& installedBinDir)
+DesktopPlatform::DesktopPlatform(const QString& installedBinDir, Dialogs* ask)
     : m_folder(installedBinDir),
-      m_installedData(QDir::cleanPath(installedBinDir + QStringLiteral("/../share/keyflare")))
+      m_installedData(QDir::cleanPath(installedBinDir + QStringLiteral("/../share/keyflare"))),
+      m_ask(ask ? *ask : m_dialogs)
 {
     // The session decides, not Qt's platform plugin: in a Wayland session an X11 connection
     // (XWayland) would see only the few programs that run under it.
@@ -81,12 +82,12 @@ void DesktopPlatform::useKWin()
     if (kwin->isAllowed()) {
         m_kwin = std::move(kwin);
         if (!written.isEmpty())
-            m_dialogs.message(QStringLiteral("Keyflare has registered this copy with KDE Plasma, "
-                                             "so that it may type into other windows:\r\n\r\n"
-                                             "%1\r\n\r\nDelete that file to take the "
-                                             "permission back.")
-                                  .arg(written),
-                              Dialogs::OkOnly);
+            m_ask.message(QStringLiteral("Keyflare has registered this copy with KDE Plasma, "
+                                         "so that it may type into other windows:\r\n\r\n"
+                                         "%1\r\n\r\nDelete that file to take the "
+                                         "permission back.")
+                              .arg(written),
+                          Dialogs::OkOnly);
         return;
     }
     m_unavailable = std::make_unique<UnavailableDesktop>(
@@ -109,12 +110,12 @@ void DesktopPlatform::useGnome()
         // The user's extension answers the copies of Keyflare it lists: this one adds itself, as
         // any program of the user could.
         if (gnome->isAvailable())
-            m_dialogs.message(QStringLiteral("Keyflare has registered this copy with its GNOME "
-                                             "Shell extension, so that it may type into other "
-                                             "windows:\r\n\r\n%1\r\n\r\nRemove that line from "
-                                             "%2/approved-callers to take the permission back.")
-                                  .arg(executable, GnomeExtension::userFolder()),
-                              Dialogs::OkOnly);
+            m_ask.message(QStringLiteral("Keyflare has registered this copy with its GNOME "
+                                         "Shell extension, so that it may type into other "
+                                         "windows:\r\n\r\n%1\r\n\r\nRemove that line from "
+                                         "%2/approved-callers to take the permission back.")
+                              .arg(executable, GnomeExtension::userFolder()),
+                          Dialogs::OkOnly);
     }
     if (gnome->isAvailable()) {
         m_gnome = std::move(gnome);
@@ -136,7 +137,7 @@ void DesktopPlatform::useGnome()
         reason = QStringLiteral("Keyflare's GNOME Shell extension is installed but not running. ") +
                  logout + QStringLiteral(" While the screen is locked, GNOME runs no extension.");
     } else {
-        const int answer = m_dialogs.message(
+        const int answer = m_ask.message(
             QStringLiteral("GNOME lets programs reach other windows only through an extension "
                            "of GNOME Shell. Keyflare brings its own, which answers Keyflare "
                            "alone.\r\n\r\nInstall and enable Keyflare's extension now? ") +
@@ -178,14 +179,14 @@ DesktopPlatform::~DesktopPlatform() = default;
 Platform DesktopPlatform::platform()
 {
     if (m_x11)
-        return {m_settings, m_folder, m_events, *m_x11, *m_x11, m_topmost, *m_x11, m_dialogs};
+        return {m_settings, m_folder, m_events, *m_x11, *m_x11, m_topmost, *m_x11, m_ask};
     if (m_wlroots)
         return {m_settings, m_folder,  m_events,   *m_wlroots,
-                *m_wlroots, m_topmost, *m_wlroots, m_dialogs};
+                *m_wlroots, m_topmost, *m_wlroots, m_ask};
     if (m_kwin)
-        return {m_settings, m_folder, m_events, *m_kwin, *m_kwin, m_topmost, *m_kwin, m_dialogs};
+        return {m_settings, m_folder, m_events, *m_kwin, *m_kwin, m_topmost, *m_kwin, m_ask};
     if (m_gnome)
-        return {m_settings, m_folder, m_events, *m_gnome, *m_gnome, m_topmost, *m_gnome, m_dialogs};
+        return {m_settings, m_folder, m_events, *m_gnome, *m_gnome, m_topmost, *m_gnome, m_ask};
     return {m_settings,     m_folder,  m_events,       *m_unavailable,
-            *m_unavailable, m_topmost, *m_unavailable, m_dialogs};
+            *m_unavailable, m_topmost, *m_unavailable, m_ask};
 }

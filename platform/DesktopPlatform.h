@@ -30,8 +30,9 @@ private:
 class DesktopPlatform
 {
 public:
-    // installedBinDir: where an installed copy's executable lives.
-    explicit DesktopPlatform(const QString& installedBinDir);
+    // installedBinDir: where an installed copy's executable lives. ask: where messages go and
+    // questions are answered (a test's); by default, message boxes.
+    explicit DesktopPlatform(const QString& installedBinDir, Dialogs* ask = nullptr);
     ~DesktopPlatform();
     DesktopPlatform(const DesktopPlatform&) = delete;
     DesktopPlatform& operator=(const DesktopPlatform&) = delete;
@@ -51,6 +52,7 @@ private:
     QString m_installedData; // where an installed copy's data lives
     QtEventLoop m_events;
     QtDialogs m_dialogs;
+    Dialogs& m_ask;
     QtTopmostBand m_topmost;
     std::unique_ptr<X11Desktop> m_x11;
     std::unique_ptr<WlrootsDesktop> m_wlroots;

@@ -4,6 +4,7 @@
 # folder that holds its legacy/ and module/ forms), is installed for the session's user and
 # enabled before the shell starts, with the command's own executable approved to call it; so is
 # the tests' hand (tests/support/gnome-hand), on the bus as org.keyflare.TestHand.
+# EXTENSIONS "-" starts the shell without Keyflare's extension, as a user has it before installing.
 # Usage: scripts/with-gnome.sh EXTENSIONS COMMAND [ARGS...]
 set -euo pipefail
 extensions=$1
@@ -31,11 +32,16 @@ mkdir -p "$data" "$config"
 major=$(gnome-shell --version | sed -E 's/[^0-9]*([0-9]+).*/\1/')
 form=legacy
 [ "$major" -ge 45 ] && form=module
-uuid=$(basename "$(find "$extensions/$form" -mindepth 1 -maxdepth 1 -type d | head -n 1)")
-target="$data/gnome-shell/extensions/$uuid"
-mkdir -p "$(dirname "$target")"
-cp -r "$extensions/$form/$uuid" "$target"
-readlink -f "$(command -v "$1")" >"$target/approved-callers"
+uuid=""
+names=(org.keyflare.TestHand)
+if [ "$extensions" != - ]; then
+    uuid=$(basename "$(find "$extensions/$form" -mindepth 1 -maxdepth 1 -type d | head -n 1)")
+    target="$data/gnome-shell/extensions/$uuid"
+    mkdir -p "$(dirname "$target")"
+    cp -r "$extensions/$form/$uuid" "$target"
+    readlink -f "$(command -v "$1")" >"$target/approved-callers"
+    names+=(org.keyflare.Shell)
+fi
 # The tests' hand: a pointer and a key for the tests, which GNOME offers programs no other way.
 hand_uuid=keyflare-test-hand@keyflare
 hand="$(dirname "$0")/../tests/support/gnome-hand"
@@ -47,10 +53,12 @@ versions='"43", "44"'
 printf '{"uuid": "%s", "name": "Test hand", "description": "Tests only", "shell-version": [%s]}\n' \
     "$hand_uuid" "$versions" >"$data/gnome-shell/extensions/$hand_uuid/metadata.json"
 
+enabled="'$hand_uuid'"
+[ -n "$uuid" ] && enabled="'$uuid', $enabled"
 mkdir -p "$work/dconf"
 cat >"$work/dconf/00-keyflare-test" <<CONF
 [org/gnome/shell]
-enabled-extensions=['$uuid', '$hand_uuid']
+enabled-extensions=[$enabled]
 disable-user-extensions=false
 welcome-dialog-last-shown-version='999'
 
@@ -92,7 +100,7 @@ export HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data" XDG_CONFIG_
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus"
 # Ready once the extensions' own names are on the bus, a second or three after the shell's.
 owned() {
-    for name in org.keyflare.Shell org.keyflare.TestHand; do
+    for name in "${names[@]}"; do
         gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
             --method org.freedesktop.DBus.NameHasOwner "$name" 2>/dev/null | grep -q true ||
             return 1
