@@ -55,7 +55,10 @@ int main(int argc, char* argv[])
     const std::unique_ptr<Hand> hand = Hand::forSession();
     Hand& user = *hand;
     const QString title = QStringLiteral("kf bench receiver");
-    Receiver term(title, QString(), 0, alone ? Receiver::TextEdit : Receiver::Terminal);
+    Receiver term(title, QString(), 0,
+                  gnome  ? Receiver::Gtk
+                  : kwin ? Receiver::TextEdit
+                         : Receiver::Terminal);
     KeyflareProgram keyflare;
     const QString texts[] = {benchText(false), kAnyText};
     keyflare.putFile(QStringLiteral("Keyflare.ini"), title.toUtf8() + "\r\n");
@@ -73,7 +76,7 @@ int main(int argc, char* argv[])
                 "last character received\n\n| text | Keyflare | %s | Keyflare is faster by |\n"
                 "|---|---|---|---|\n",
                 kwin    ? "Under KWin (headless) into a Qt text edit"
-                : gnome ? "In GNOME Shell 43 (headless) into a Qt text edit"
+                : gnome ? "In GNOME Shell 43 (headless) into a GTK 3 entry"
                         : "On sway (headless) into foot",
                 runs, alone ? "" : ", wtype from its start", alone ? "-" : "wtype");
     bool allExact = true;
