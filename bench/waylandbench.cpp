@@ -1,7 +1,7 @@
 // Typing speed on Wayland: the real program, from the click on a macro button to the last
 // character received. On a wlroots compositor (a headless sway) into foot, against wtype typing
 // the same text; under KWin (which wtype cannot type into) and in GNOME Shell (which no other
-// program can type into) into a Qt text edit, on its own.
+// program can type into) into a Qt text edit and a GTK 3 entry, on its own.
 #include "BenchCommon.h"
 #include "KeyflareProgram.h"
 #include "KeystrokeString.h"
