@@ -157,9 +157,17 @@ var KeyflareService = class {
         return pid;
     }
 
-    _refuse(invocation, e) {
-        invocation.return_dbus_error('org.keyflare.Shell1.Error.NotAllowed',
-            `Only Keyflare may use this service: ${e.message}`);
+    // Runs answer(caller's pid) for an approved caller; every other caller is refused.
+    async _serve(invocation, answer) {
+        let caller;
+        try {
+            caller = await this._checkCaller(invocation);
+        } catch (e) {
+            invocation.return_dbus_error('org.keyflare.Shell1.Error.NotAllowed',
+                `Only Keyflare may use this service: ${e.message}`);
+            return;
+        }
+        await answer(caller);
     }
 
     _windows() {
@@ -173,131 +181,101 @@ var KeyflareService = class {
         return this._windows().find(w => w.get_id() === id) ?? null;
     }
 
-    async WindowsAsync(params, invocation) {
-        let caller;
-        try {
-            caller = await this._checkCaller(invocation);
-        } catch (e) {
-            this._refuse(invocation, e);
-            return;
-        }
-        const list = this._windows().map(w => [w.get_id(), w.get_title() ?? '',
-            w.get_gtk_application_id() || w.get_wm_class() || '', Math.max(w.get_pid(), 0),
-            w.get_client_type() === Meta.WindowClientType.X11, w.get_pid() === caller]);
-        invocation.return_value(new GLib.Variant('(a(tssubb))', [list]));
+    WindowsAsync(params, invocation) {
+        return this._serve(invocation, async caller => {
+            const list = this._windows().map(w => [w.get_id(), w.get_title() ?? '',
+                w.get_gtk_application_id() || w.get_wm_class() || '', Math.max(w.get_pid(), 0),
+                w.get_client_type() === Meta.WindowClientType.X11, w.get_pid() === caller]);
+            invocation.return_value(new GLib.Variant('(a(tssubb))', [list]));
+        });
     }
 
-    async ActivateAsync([id], invocation) {
-        try {
-            await this._checkCaller(invocation);
-        } catch (e) {
-            this._refuse(invocation, e);
-            return;
-        }
-        const w = this._find(id);
-        if (!w) {
-            invocation.return_value(new GLib.Variant('(b)', [false]));
-            return;
-        }
-        const focused = await new Promise(resolve => {
-            if (global.display.focus_window === w) {
-                resolve(true);
+    ActivateAsync([id], invocation) {
+        return this._serve(invocation, async () => {
+            const w = this._find(id);
+            if (!w) {
+                invocation.return_value(new GLib.Variant('(b)', [false]));
                 return;
             }
-            let timeout = 0;
-            const done = result => {
-                global.display.disconnect(handler);
-                GLib.source_remove(timeout);
-                resolve(result);
-            };
-            const handler = global.display.connect('notify::focus-window', () => {
-                if (global.display.focus_window === w)
-                    done(true);
+            const focused = await new Promise(resolve => {
+                if (global.display.focus_window === w) {
+                    resolve(true);
+                    return;
+                }
+                let timeout = 0;
+                const done = result => {
+                    global.display.disconnect(handler);
+                    GLib.source_remove(timeout);
+                    resolve(result);
+                };
+                const handler = global.display.connect('notify::focus-window', () => {
+                    if (global.display.focus_window === w)
+                        done(true);
+                });
+                timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, FOCUS_WAIT_MS, () => {
+                    timeout = 0;
+                    done(global.display.focus_window === w);
+                    return GLib.SOURCE_REMOVE;
+                });
+                Main.activateWindow(w, global.display.get_current_time_roundtrip());
             });
-            timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, FOCUS_WAIT_MS, () => {
-                timeout = 0;
-                done(global.display.focus_window === w);
-                return GLib.SOURCE_REMOVE;
+            invocation.return_value(new GLib.Variant('(b)', [focused]));
+        });
+    }
+
+    FocusedWindowAsync(params, invocation) {
+        return this._serve(invocation, async () => {
+            const w = global.display.focus_window;
+            invocation.return_value(new GLib.Variant('(t)', [w ? w.get_id() : 0]));
+        });
+    }
+
+    WindowUnderPointerAsync(params, invocation) {
+        return this._serve(invocation, async caller => {
+            const [x, y] = global.get_pointer();
+            const w = this._windows().reverse().find(win => {
+                const r = win.get_frame_rect();
+                return !win.minimized && win.showing_on_its_workspace() &&
+                    x >= r.x && y >= r.y && x < r.x + r.width && y < r.y + r.height;
             });
-            Main.activateWindow(w, global.display.get_current_time_roundtrip());
+            invocation.return_value(new GLib.Variant('(tsb)', w
+                ? [w.get_id(), w.get_title() ?? '', w.get_pid() === caller] : [0, '', false]));
         });
-        invocation.return_value(new GLib.Variant('(b)', [focused]));
     }
 
-    async FocusedWindowAsync(params, invocation) {
-        try {
-            await this._checkCaller(invocation);
-        } catch (e) {
-            this._refuse(invocation, e);
-            return;
-        }
-        const w = global.display.focus_window;
-        invocation.return_value(new GLib.Variant('(t)', [w ? w.get_id() : 0]));
-    }
-
-    async WindowUnderPointerAsync(params, invocation) {
-        let caller;
-        try {
-            caller = await this._checkCaller(invocation);
-        } catch (e) {
-            this._refuse(invocation, e);
-            return;
-        }
-        const [x, y] = global.get_pointer();
-        const w = this._windows().reverse().find(win => {
-            const r = win.get_frame_rect();
-            return !win.minimized && win.showing_on_its_workspace() &&
-                x >= r.x && y >= r.y && x < r.x + r.width && y < r.y + r.height;
+    KeyboardStateAsync(params, invocation) {
+        return this._serve(invocation, async () => {
+            const [, , mods] = global.get_pointer();
+            invocation.return_value(new GLib.Variant('(ub)',
+                [mods & HELD_MASK, seat().get_keymap().get_caps_lock_state()]));
         });
-        invocation.return_value(new GLib.Variant('(tsb)', w
-            ? [w.get_id(), w.get_title() ?? '', w.get_pid() === caller] : [0, '', false]));
     }
 
-    async KeyboardStateAsync(params, invocation) {
-        try {
-            await this._checkCaller(invocation);
-        } catch (e) {
-            this._refuse(invocation, e);
-            return;
-        }
-        const [, , mods] = global.get_pointer();
-        invocation.return_value(new GLib.Variant('(ub)',
-            [mods & HELD_MASK, seat().get_keymap().get_caps_lock_state()]));
+    TypeAsync([id, symbols, parts], invocation) {
+        return this._serve(invocation, async () => {
+            if (this._typing) {
+                invocation.return_value(new GLib.Variant('(usu)', [0, 'busy', 0]));
+                return;
+            }
+            this._typing = true;
+            try {
+                const [typed, outcome, remapped] = await this._type(this._find(id), symbols, parts);
+                invocation.return_value(new GLib.Variant('(usu)', [typed, outcome, remapped ?? 0]));
+            } catch (e) {
+                logError(e, 'Keyflare could not type');
+                invocation.return_value(new GLib.Variant('(usu)', [0, 'failed', 0]));
+            } finally {
+                this._typing = false;
+            }
+        });
     }
 
-    async TypeAsync([id, symbols, parts], invocation) {
-        try {
-            await this._checkCaller(invocation);
-        } catch (e) {
-            this._refuse(invocation, e);
-            return;
-        }
-        if (this._typing) {
-            invocation.return_value(new GLib.Variant('(usu)', [0, 'busy', 0]));
-            return;
-        }
-        this._typing = true;
-        try {
-            const [typed, outcome, remapped] = await this._type(this._find(id), symbols, parts);
-            invocation.return_value(new GLib.Variant('(usu)', [typed, outcome, remapped ?? 0]));
-        } catch (e) {
-            logError(e, 'Keyflare could not type');
-            invocation.return_value(new GLib.Variant('(usu)', [0, 'failed', 0]));
-        } finally {
-            this._typing = false;
-        }
-    }
-
-    async RestoreKeymapAsync(params, invocation) {
-        try {
-            await this._checkCaller(invocation);
-        } catch (e) {
-            this._refuse(invocation, e);
-            return;
-        }
-        if (!this._typing)
-            this._giveKeymapBack();
-        invocation.return_value(null);
+    RestoreKeymapAsync(params, invocation) {
+        return this._serve(invocation, async () => {
+            if (!this._typing)
+                this._giveKeymapBack();
+            invocation.return_value(null);
+        });
     }
 
     _press(keysym) {
@@ -366,6 +344,7 @@ var KeyflareService = class {
                 model: own.model,
             };
         };
+        const x11 = target.get_client_type() === Meta.WindowClientType.X11;
         let action = Meta.KeyBindingAction.NONE;
         let activatedId = 0;
         let remappedSince = 0;
@@ -376,7 +355,6 @@ var KeyflareService = class {
                 global.display.disconnect(activatedId);
             if (action !== Meta.KeyBindingAction.NONE)
                 global.display.ungrab_accelerator(action);
-            const x11 = target.get_client_type() === Meta.WindowClientType.X11;
             if (beside && x11)
                 this._keepKeymap(own);
             else
@@ -422,6 +400,17 @@ var KeyflareService = class {
                     if (!await this._pressAndPass(keysym)) {
                         outcome = 'busy';
                         break;
+                    }
+                    // The shell learns that an X11 window lost the focus from Xwayland, which
+                    // moves it at once: a round trip brings that news in, and the pause lets
+                    // the shell take it in, before the focus is looked at again.
+                    if (x11) {
+                        global.display.get_current_time_roundtrip();
+                        await new Promise(resolve => GLib.idle_add(GLib.PRIORITY_DEFAULT_IDLE,
+                            () => {
+                                resolve();
+                                return GLib.SOURCE_REMOVE;
+                            }));
                     }
                     ++typed;
                 }
