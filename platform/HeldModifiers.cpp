@@ -23,3 +23,21 @@ Typing waitForReleasedModifiers()
         QThread::msleep(2);
     }
 }
+
+Typing waitUntilReleased(const std::function<std::optional<bool>()>& held, int pollMs,
+                         QString* error)
+{
+    const QDeadlineTimer deadline(kModifierWaitMs);
+    for (;;) {
+        const std::optional<bool> down = held();
+        if (!down)
+            return Typing::Unavailable;
+        if (!*down)
+            return Typing::Done;
+        if (deadline.hasExpired()) {
+            *error = QStringLiteral("a modifier key is still held");
+            return Typing::ModifiersHeld;
+        }
+        QThread::msleep(pollMs);
+    }
+}

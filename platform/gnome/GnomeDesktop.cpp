@@ -5,12 +5,8 @@
 #include "../WindowMatch.h"
 #include "../xkb/TextLayout.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
-
 namespace {
-// A Shift, Ctrl or Alt still held from the click would change every key typed.
-constexpr int kModifierWaitMs = 2000;
+// How often the shell is asked whether a modifier is still held.
 constexpr int kPollMs = 20;
 } // namespace
 
@@ -63,21 +59,18 @@ Typing GnomeDesktop::inject(WindowId target, const QString& keys)
     if (!strokes)
         return Typing::Untypable;
     // The shell sees every keyboard, Keyflare's windows only their own focus.
-    const QDeadlineTimer deadline(kModifierWaitMs);
-    for (;;) {
-        const auto state = m_shell.keyboardState();
-        if (!state) {
-            m_lastError = m_shell.lastError();
-            return Typing::Unavailable;
-        }
-        if (state->heldModifiers == 0)
-            break;
-        if (deadline.hasExpired()) {
-            m_lastError = QStringLiteral("a modifier key is still held");
-            return Typing::ModifiersHeld;
-        }
-        QThread::msleep(kPollMs);
-    }
+    const Typing released = waitUntilReleased(
+        [&]() -> std::optional<bool> {
+            const auto state = m_shell.keyboardState();
+            if (!state) {
+                m_lastError = m_shell.lastError();
+                return std::nullopt;
+            }
+            return state->heldModifiers != 0;
+        },
+        kPollMs, &m_lastError);
+    if (released != Typing::Done)
+        return released;
     std::vector<char32_t> chars;
     chars.reserve(strokes->size());
     for (const KeyStroke& s : *strokes)

@@ -1,16 +1,14 @@
 #include "X11Typist.h"
 
+#include "../HeldModifiers.h"
 #include "X11Session.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
 #include <array>
 #include <optional>
 #include <set>
 
 namespace {
-// A Shift, Ctrl or Alt still held from the click would change every key typed.
-constexpr int kModifierWaitMs = 2000;
+// How often the server is asked whether a modifier is still held.
 constexpr int kPollMs = 2;
 // How long a receiver may take to get through a round of keys and answer the ping after them.
 constexpr int kPingWaitMs = 5000;
@@ -34,21 +32,18 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
     }
 
     std::optional<X11Keyboard::State> state;
-    const QDeadlineTimer deadline(kModifierWaitMs);
-    for (;;) {
-        state = keyboard.state();
-        if (!state) {
-            m_lastError = QStringLiteral("cannot read the keyboard state");
-            return Typing::Unavailable;
-        }
-        if ((state->baseMods & ~XCB_MOD_MASK_LOCK) == 0)
-            break;
-        if (deadline.hasExpired()) {
-            m_lastError = QStringLiteral("a modifier key is still held");
-            return Typing::ModifiersHeld;
-        }
-        QThread::msleep(kPollMs);
-    }
+    const Typing released = waitUntilReleased(
+        [&]() -> std::optional<bool> {
+            state = keyboard.state();
+            if (!state) {
+                m_lastError = QStringLiteral("cannot read the keyboard state");
+                return std::nullopt;
+            }
+            return (state->baseMods & ~XCB_MOD_MASK_LOCK) != 0;
+        },
+        kPollMs, &m_lastError);
+    if (released != Typing::Done)
+        return released;
 
     std::vector<char32_t> chars;
     chars.reserve(strokes.size());
