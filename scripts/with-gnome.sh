@@ -146,6 +146,7 @@ status=0
 if [ "$status" -ne 0 ]; then
     # What the shell and the extensions in it said, for a failure to explain itself.
     echo "--- GNOME Shell's log ---" >&2
-    grep -av -e 'cannot load font' -e '^$' "$work/shell.log" | tail -n 40 >&2 || true
+    grep -av -e 'cannot load font' -e '^$' -e 'keycode' -e 'xkbcomp' "$work/shell.log" |
+        tail -n 40 >&2 || true
 fi
 exit "$status"

@@ -113,7 +113,7 @@ void TestSending::sendsADayOfTextsIntoOneWindow()
         QVERIFY2(send(button), target.received().right(400).constData());
     // The second button set; the middle button sends nothing.
     app->clickControl(*m_hand, kSet2);
-    QVERIFY(send(30));
+    QVERIFY2(send(30), target.received().right(400).constData());
     app->clickMacroButton(*m_hand, 26, 2);
     QCOMPARE(target.settle(), expected);
 
