@@ -7,7 +7,8 @@
 
 // The window services of GNOME Shell on Wayland, through Keyflare's own shell extension: GNOME
 // offers programs no protocol for them. Each text is typed with layouts made for it, which the
-// extension puts in force beside the user's only while it types.
+// extension puts in force beside the user's while it types (and, after a text into an X11
+// window, which may read its keys later, for a while after).
 class GnomeDesktop : public WindowActivation, public KeyInjection, public PointerWindows
 {
 public:
