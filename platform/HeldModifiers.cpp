@@ -13,15 +13,14 @@ Typing waitForReleasedModifiers()
 {
     constexpr Qt::KeyboardModifiers held =
         Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
-    const QDeadlineTimer deadline(kModifierWaitMs);
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (!QGuiApplication::focusWindow() || !(QGuiApplication::queryKeyboardModifiers() & held))
-            return Typing::Done;
-        if (deadline.hasExpired())
-            return Typing::ModifiersHeld;
-        QThread::msleep(2);
-    }
+    QString unused;
+    return waitUntilReleased(
+        [] {
+            QCoreApplication::processEvents();
+            return std::optional<bool>(QGuiApplication::focusWindow() &&
+                                       (QGuiApplication::queryKeyboardModifiers() & held));
+        },
+        2, &unused);
 }
 
 Typing waitUntilReleased(const std::function<std::optional<bool>()>& held, int pollMs,
