@@ -5,12 +5,16 @@
 # enabled before the shell starts, with the command's own executable approved to call it; so is
 # the tests' hand (tests/support/gnome-hand), on the bus as org.keyflare.TestHand.
 # EXTENSIONS "-" starts the shell without Keyflare's extension, as a user has it before installing.
+# With KEYFLARE_ROOT set, the shell is the one in that root (see make-root.sh); the buses, the
+# command and its programs stay on this machine.
 # Usage: scripts/with-gnome.sh EXTENSIONS COMMAND [ARGS...]
 set -euo pipefail
 extensions=$1
 shift
+in_root=("$(dirname "$0")/in-root.sh" "${KEYFLARE_ROOT:-}")
 
-work=$(mktemp -d)
+# Under /tmp, which a root shares: the shell there finds the same paths.
+work=$(mktemp -d /tmp/keyflare-gnome.XXXXXX)
 chmod 755 "$work"
 pids=()
 cleanup() {
@@ -29,7 +33,7 @@ config="$work/config"
 mkdir -m 700 "$runtime"
 mkdir -p "$data" "$config"
 
-major=$(gnome-shell --version | sed -E 's/[^0-9]*([0-9]+).*/\1/')
+major=$("${in_root[@]}" gnome-shell --version | sed -E 's/[^0-9]*([0-9]+).*/\1/')
 form=legacy
 [ "$major" -ge 45 ] && form=module
 uuid=""
@@ -91,8 +95,10 @@ for _ in $(seq 100); do
     [ -S "$runtime/bus" ] && [ -S "$runtime/sysbus" ] && break
     sleep 0.05
 done
+# Xwayland needs the folder of X11 sockets, which a fresh machine may not have yet.
+[ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix
 env -i "${session[@]}" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME \
-    gnome-shell --headless --wayland --virtual-monitor 1280x800 --wayland-display=wayland-1 \
+    "${in_root[@]}" gnome-shell --headless --wayland --virtual-monitor 1280x800 --wayland-display=wayland-1 \
     >"$work/shell.log" 2>&1 &
 pids+=($!)
 shell=$!

@@ -4,10 +4,15 @@
 # names by absolute path, and it must be able to read their executable: so everything runs as the
 # invoking user, and a desktop file lets the command's own executable use fake input and window
 # management (the tests' pointer and keyboard).
+# With KEYFLARE_ROOT set, KWin is the one in that root (see make-root.sh); the bus, the command
+# and its programs stay on this machine.
 # Usage: scripts/with-kwin.sh COMMAND [ARGS...]
 set -euo pipefail
+root=${KEYFLARE_ROOT:-}
+in_root=("$(dirname "$0")/in-root.sh" "$root")
 
-work=$(mktemp -d)
+# Under /tmp, which a root shares: KWin there finds the same paths.
+work=$(mktemp -d /tmp/keyflare-kwin.XXXXXX)
 chmod 755 "$work"
 pids=()
 cleanup() {
@@ -27,7 +32,7 @@ mkdir -p "$data/applications" "$config" "$work/bin"
 printf '[org.kde.kdecoration2]\nNoPlugin=true\n' >"$config/kwinrc"
 # The packaged kwin_wayland carries a file capability that cannot be exercised here; a plain copy
 # keeps the name KWin goes by.
-cp /usr/bin/kwin_wayland "$work/bin/"
+cp "$root/usr/bin/kwin_wayland" "$work/bin/"
 session=(PATH=/usr/bin:/bin HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data"
     XDG_CONFIG_HOME="$config" DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus")
 env -i "${session[@]}" dbus-daemon --session --nofork \
@@ -37,7 +42,7 @@ for _ in $(seq 100); do
     [ -S "$runtime/bus" ] && break
     sleep 0.05
 done
-env -i "${session[@]}" KWIN_COMPOSE=Q "$work/bin/kwin_wayland" --virtual \
+env -i "${session[@]}" KWIN_COMPOSE=Q "${in_root[@]}" "$work/bin/kwin_wayland" --virtual \
     --no-lockscreen --no-global-shortcuts --socket wayland-1 --width 1280 --height 800 \
     >"$work/kwin.log" 2>&1 &
 pids+=($!)

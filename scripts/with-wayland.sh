@@ -3,12 +3,16 @@
 # the compositor: sway (a wlroots compositor) or weston (one that offers programs no way to reach
 # other windows). sway refuses to run as root: as root it runs as the unprivileged user "nobody",
 # whose socket root's programs may still use.
+# With KEYFLARE_ROOT set, sway is the one in that root (see make-root.sh); the command and its
+# programs stay on this machine.
 # Usage: scripts/with-wayland.sh sway|weston COMMAND [ARGS...]
 set -euo pipefail
 compositor=$1
 shift
+in_root=("$(dirname "$0")/in-root.sh" "${KEYFLARE_ROOT:-}")
 
-work=$(mktemp -d)
+# Under /tmp, which a root shares: sway there finds the same paths.
+work=$(mktemp -d /tmp/keyflare-wayland.XXXXXX)
 chmod 755 "$work"
 pid=""
 cleanup() {
@@ -33,7 +37,7 @@ fi
 if [ "$compositor" = sway ]; then
     env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$runtime" WLR_BACKENDS=headless \
         WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-        "${as_user[@]}" sway -c "$work/sway.conf" >"$work/compositor.log" 2>&1 &
+        "${in_root[@]}" "${as_user[@]}" sway -c "$work/sway.conf" >"$work/compositor.log" 2>&1 &
 else
     env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$runtime" \
         weston --backend=headless-backend.so --socket=wayland-1 >"$work/compositor.log" 2>&1 &
