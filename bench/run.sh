@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Measures Keyflare's typing against xdotool on a private X server, against wtype in a headless
 # sway, and on its own in a headless KWin and GNOME Shell, and prints tables.
+# Then the same on Wayland in the sway, KWin and GNOME Shell of each newer release, from roots
+# that scripts/make-root.sh makes (KEYFLARE_QUICK=1 leaves them out).
 # KEYFLARE_BENCH_RUNS sets the runs per tool and layout (default 5).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,3 +14,11 @@ scripts/with-xvfb.sh build/bench/typebench
 scripts/with-wayland.sh sway build/bench/waylandbench
 scripts/with-kwin.sh build/bench/waylandbench
 scripts/with-gnome.sh build/app/gnome-extension build/bench/waylandbench
+[ "${KEYFLARE_QUICK:-0}" = 1 ] && exit 0
+for release in trixie sid; do
+    root=$(scripts/make-root.sh "$release")
+    echo "== $release"
+    KEYFLARE_ROOT=$root scripts/with-wayland.sh sway build/bench/waylandbench
+    KEYFLARE_ROOT=$root scripts/with-kwin.sh build/bench/waylandbench
+    KEYFLARE_ROOT=$root scripts/with-gnome.sh build/app/gnome-extension build/bench/waylandbench
+done
