@@ -68,7 +68,7 @@ void X11BorrowRecord::update(const std::function<std::vector<Entry>()>& held,
         return;
     xcb_connection_t* c = m_x.raw();
     const xcb_window_t self = m_x.helper();
-    xcb_grab_server(c);
+    m_x.grabServer();
     const std::vector<OwnedEntry> entries =
         parse(m_x.property(m_x.root(), m_recordAtom, XCB_ATOM_CARDINAL));
     std::map<uint32_t, bool> alive;
@@ -98,6 +98,5 @@ void X11BorrowRecord::update(const std::function<std::vector<Entry>()>& held,
     else
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_x.root(), m_recordAtom, XCB_ATOM_CARDINAL,
                             32, static_cast<uint32_t>(words.size()), words.data());
-    xcb_ungrab_server(c);
-    xcb_flush(c);
+    m_x.ungrabServer();
 }

@@ -63,8 +63,12 @@ bool X11BorrowedKeys::holdsAll(const std::set<char32_t>& chars) const
 bool X11BorrowedKeys::borrow(const std::set<char32_t>& missing, bool wide, QString* error)
 {
     m_outOfRoom = false;
+    // Another program placing keys at the same moment would find the same keycodes spare: the
+    // map is read and changed, and the record written, while the server serves no one else.
+    m_x.grabServer();
     const bool placed = place(missing, wide, error);
     updateRecord();
+    m_x.ungrabServer();
     return placed;
 }
 
@@ -295,20 +299,21 @@ void X11BorrowedKeys::adoptLeftovers()
 void X11BorrowedKeys::adopt(const X11BorrowRecord::Entry& e, const X11CoreMap& core,
                             xkb_keymap** keys)
 {
-    const bool haveCore = !core.syms.empty();
-    if (isBorrowed(e.keycode) || (haveCore && e.keycode < core.first))
+    // The record is a property any client may write: an entry is taken over only where its key
+    // holds exactly what we would have put there, since giving it back empties the key.
+    if (isBorrowed(e.keycode) || !core.contains(e.keycode))
         return;
     if (e.syms.size() == KeyPacking::kColumns) {
         KeyPacking::Row row{};
         std::copy(e.syms.begin(), e.syms.end(), row.begin());
-        if (!haveCore || !core.holds(e.keycode, row))
+        if (!core.holdsOnly(e.keycode, row))
             return;
         m_rows[e.keycode] = row;
     } else {
         KeyPacking::WideRow row{};
         std::copy(e.syms.begin(), e.syms.end(), row.begin());
         *keys = *keys ? *keys : m_keyboard.keymap();
-        if (!*keys || !X11WideKeys::holds(*keys, e.keycode, row))
+        if (!*keys || !X11WideKeys::holdsOnly(*keys, e.keycode, row))
             return;
         m_wideRows[e.keycode] = row;
     }

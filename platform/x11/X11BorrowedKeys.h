@@ -66,7 +66,8 @@ private:
     void forgetKeycode(uint8_t kc);
     std::vector<X11BorrowRecord::Entry> held() const;
     void updateRecord();
-    // Takes over e when its keycode still holds what e says (core empty: the map is unknown).
+    // Takes over e when its keycode lies in core and holds exactly what e says (core empty: the
+    // map is unknown, and nothing is taken).
     void adopt(const X11BorrowRecord::Entry& e, const X11CoreMap& core, xkb_keymap** keys);
 
     X11Connection& m_x;

@@ -56,6 +56,20 @@ bool X11Connection::open(const QByteArray& display, QString* error)
     return true;
 }
 
+void X11Connection::grabServer()
+{
+    if (m_grabs++ == 0)
+        xcb_grab_server(m_c);
+}
+
+void X11Connection::ungrabServer()
+{
+    if (--m_grabs == 0) {
+        xcb_ungrab_server(m_c);
+        xcb_flush(m_c);
+    }
+}
+
 bool X11Connection::isBroken() const
 {
     return !m_c || xcb_connection_has_error(m_c);

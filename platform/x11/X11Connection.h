@@ -60,6 +60,10 @@ public:
     xcb_timestamp_t serverTime();
     // Returns once the server has handled every request sent before.
     void sync();
+    // From grabServer() to its ungrabServer() the server serves this connection alone; held
+    // grabs nest, the server being let go at the outermost.
+    void grabServer();
+    void ungrabServer();
 
 private:
     void dispatch(const xcb_generic_event_t* ev);
@@ -74,6 +78,7 @@ private:
     xcb_window_t m_helper = XCB_NONE;
     QByteArray m_hostname;
     std::vector<EventHandler> m_handlers;
+    int m_grabs = 0;
     // The answer to serverTime()'s request: a notify on the helper window, or an error.
     uint16_t m_timeRequest = 0;
     bool m_timeSeen = false;

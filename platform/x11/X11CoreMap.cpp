@@ -28,6 +28,22 @@ bool X11CoreMap::holds(uint8_t kc, const KeyPacking::Row& row) const
     return true;
 }
 
+bool X11CoreMap::holdsOnly(uint8_t kc, const KeyPacking::Row& row) const
+{
+    if (!contains(kc) ||
+        std::count(row.begin(), row.end(), XCB_NO_SYMBOL) == KeyPacking::kColumns ||
+        !holds(kc, row))
+        return false;
+    // The server repeats a key's symbols in the columns of groups it lacks: those are still the
+    // row's own.
+    for (int i = 0; i < perKeycode; ++i) {
+        const xcb_keysym_t got = of(kc)[i];
+        if (got != XCB_NO_SYMBOL && std::find(row.begin(), row.end(), got) == row.end())
+            return false;
+    }
+    return true;
+}
+
 bool X11CoreMap::isEmpty(uint8_t kc) const
 {
     for (int i = 0; i < perKeycode; ++i) {

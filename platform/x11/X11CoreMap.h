@@ -26,7 +26,11 @@ struct X11CoreMap
     }
     // The same map with width keysyms per keycode.
     X11CoreMap widened(int width) const;
+    // True when kc lies inside the map.
+    bool contains(int kc) const { return kc >= first && kc < first + keys(); }
     // True when keycode kc still holds row.
     bool holds(uint8_t kc, const KeyPacking::Row& row) const;
+    // True when keycode kc holds row, at least one symbol, and no symbol that row lacks.
+    bool holdsOnly(uint8_t kc, const KeyPacking::Row& row) const;
     bool isEmpty(uint8_t kc) const;
 };

@@ -29,6 +29,25 @@ bool X11WideKeys::holds(xkb_keymap* keymap, uint8_t kc, const KeyPacking::WideRo
     return true;
 }
 
+bool X11WideKeys::holdsOnly(xkb_keymap* keymap, uint8_t kc, const KeyPacking::WideRow& row)
+{
+    const int groups = KeyPacking::groupsUsed(row);
+    if (groups == 0 || xkb_keymap_num_layouts_for_key(keymap, kc) != uint32_t(groups) ||
+        !holds(keymap, kc, row))
+        return false;
+    for (uint32_t g = 0; g < uint32_t(groups); ++g) {
+        if (xkb_keymap_num_levels_for_key(keymap, kc, g) != KeyPacking::kWideLevels)
+            return false;
+        for (uint32_t l = 0; l < KeyPacking::kWideLevels; ++l) {
+            const xkb_keysym_t* syms = nullptr;
+            const int held = xkb_keymap_key_get_syms_by_level(keymap, kc, g, l, &syms);
+            if (held != (row[g * KeyPacking::kWideLevels + l] != XCB_NO_SYMBOL ? 1 : 0))
+                return false;
+        }
+    }
+    return true;
+}
+
 bool X11WideKeys::write(const std::map<uint8_t, KeyPacking::WideRow>& rows,
                         const std::vector<uint8_t>& emptied, QString* error)
 {

@@ -25,6 +25,9 @@ public:
                const std::vector<uint8_t>& emptied, QString* error);
     // True when keycode kc of keymap holds row.
     static bool holds(xkb_keymap* keymap, uint8_t kc, const KeyPacking::WideRow& row);
+    // True when keycode kc of keymap is a key as write() makes it for row, and row holds at least
+    // one symbol: four levels in each group row uses, and no symbol that row lacks.
+    static bool holdsOnly(xkb_keymap* keymap, uint8_t kc, const KeyPacking::WideRow& row);
 
 private:
     X11Connection& m_x;

@@ -7,16 +7,22 @@
 #include "GnomeUser.h"
 #include "KeystrokeString.h"
 #include "Receiver.h"
+#include "TestFiles.h"
 #include "TestTexts.h"
 #include "WaylandUser.h"
 #include "XUser.h"
 #include "gnome/GnomeShell.h"
 #include "x11/X11Desktop.h"
+#include "x11/X11Session.h"
 
 #include <QDir>
 #include <QTest>
 #include <QThread>
+#include <array>
+#include <atomic>
 #include <linux/input-event-codes.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 constexpr int kLocks = 2 | 16; // Caps Lock and Num Lock
@@ -43,6 +49,8 @@ private Q_SLOTS:
     void typesNothingOnceTheTargetIsNoLongerActive_data();
     void typesNothingOnceTheTargetIsNoLongerActive();
     void leavesTheKeysOfARunningProgram();
+    void takesOverOnlyLeftoverKeys_data();
+    void takesOverOnlyLeftoverKeys();
     void survivesALostXServer();
     void activatesWithoutItsHelperWindow();
     void saysWhatItCannotReach();
@@ -66,7 +74,8 @@ void TestDesktop::init()
         QSKIP("needs a desktop: run through ./test.sh");
     if (session() == Session::Weston && test != "saysWhatItCannotReach")
         QSKIP("this desktop lets no program reach another's windows");
-    const QList<QByteArray> onX11Only = {"leavesTheKeysOfARunningProgram", "survivesALostXServer",
+    const QList<QByteArray> onX11Only = {"leavesTheKeysOfARunningProgram",
+                                         "takesOverOnlyLeftoverKeys", "survivesALostXServer",
                                          "activatesWithoutItsHelperWindow"};
     if (session() != Session::X11 && onX11Only.contains(test))
         QSKIP("about the X server's own keyboard map and connection");
@@ -343,14 +352,130 @@ void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive()
 }
 
 // The second of two programs never takes the keycodes the first borrowed while that runs, and
-// says that other programs hold the free keys rather than blaming the layout.
+// says that other programs hold the free keys rather than blaming the layout. Two programs that
+// borrow at the same moment, both having asked the server for its map before it answers either,
+// each get keycodes of their own.
 void TestDesktop::leavesTheKeysOfARunningProgram()
 {
     Receiver term(uniqueTitle("kf two borrowers"));
     QVERIFY(term.start());
-    X11Desktop first, second;
-    QCOMPARE(first.inject(first.activate(term.title()), kAnyText), Typing::Done); // all of them
-    QCOMPARE(second.inject(second.activate(term.title()), QStringLiteral("ŋ")), Typing::NoFreeKeys);
+    {
+        X11Desktop first, second;
+        QCOMPARE(first.inject(first.activate(term.title()), kAnyText), Typing::Done); // all
+        QCOMPARE(second.inject(second.activate(term.title()), QStringLiteral("ŋ")),
+                 Typing::NoFreeKeys);
+    }
+    const int spare = x().spareKeycodes();
+    std::array<X11Session, 2> programs;
+    QString error;
+    for (X11Session& program : programs)
+        QVERIFY2(program.open(QByteArray(), &error), qPrintable(error));
+    xcb_connection_t* lever = xcb_connect(nullptr, nullptr); // the test's own
+    xcb_grab_server(lever);
+    std::free(xcb_get_input_focus_reply(lever, xcb_get_input_focus(lever), nullptr)); // held
+    const std::array<char32_t, 2> chars = {U'Ж', U'Ω'};
+    std::array<std::atomic<pid_t>, 2> threads{};
+    std::array<bool, 2> borrowed{};
+    std::vector<std::thread> borrowing;
+    for (size_t i = 0; i < 2; ++i) {
+        borrowing.emplace_back([&, i] {
+            threads[i] = gettid();
+            QString why;
+            borrowed[i] = programs[i].keys().borrow({chars[i]}, false, &why);
+        });
+    }
+    // Both wait for the server (in poll()) once their requests are on the way.
+    const auto waiting = [&](size_t i) {
+        return threads[i] != 0 &&
+               readFile(QStringLiteral("/proc/self/task/%1/syscall").arg(threads[i]))
+                   .startsWith("7 "); // poll()
+    };
+    const bool bothWaiting = QTest::qWaitFor([&] { return waiting(0) && waiting(1); }, 5000);
+    xcb_ungrab_server(lever);
+    xcb_disconnect(lever);
+    for (std::thread& t : borrowing)
+        t.join();
+    QVERIFY(bothWaiting);
+    QVERIFY(borrowed[0] && borrowed[1]);
+    const QByteArray map = run(QStringLiteral("xmodmap"), {"-pke"});
+    QVERIFY2(map.contains("Cyrillic_ZHE") && map.contains("Greek_OMEGA"), map.constData());
+    for (X11Session& program : programs)
+        program.keys().giveBack();
+    QCOMPARE(x().spareKeycodes(), spare);
+}
+
+void TestDesktop::takesOverOnlyLeftoverKeys_data()
+{
+    // The record's entry: keycode, count, symbols ("spare": the first spare keycode); "killed":
+    // what a program killed after a text of 240 distinct characters left.
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("keys"); // what the test puts on that spare keycode first
+    const auto row = [](const char* tag, const QString& entry, const QString& keys = {}) {
+        QTest::newRow(tag) << entry << keys;
+    };
+    const QString none8 = QStringLiteral(",0,0,0,0,0,0,0,0"), none16 = none8 + none8;
+    row("a leftover is taken over and given back", "spare,8,0x6d6,0x6f6,0,0,0,0,0,0",
+        "Cyrillic_zhe Cyrillic_ZHE");
+    row("keys of four levels are taken over and given back", "killed");
+    // Key 38 is 'a' (a A a A on the core map).
+    row("no symbol", "38,8" + none8);
+    row("fewer symbols than the key holds", "38,8,0x61,0,0,0,0,0,0,0");
+    row("four levels, no symbol", "38,16" + none16);
+    row("four levels, the key's two", "38,16,0x61,0x41" + none16.mid(4));
+}
+
+// A program killed outright leaves its borrowed keycodes in a record on the root window, which
+// the next program takes over and gives back. An entry that is malformed, or forged by another
+// client, never makes it empty one of the user's keys.
+void TestDesktop::takesOverOnlyLeftoverKeys()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, keys);
+    const int spare = x().spareKeycodes();
+    if (entry.startsWith(QLatin1String("spare"))) {
+        int keycode = 0;
+        for (const QByteArray& line : run(QStringLiteral("xmodmap"), {"-pke"}).split('\n')) {
+            if (keycode == 0 && line.startsWith("keycode") && line.trimmed().endsWith('='))
+                keycode = line.mid(7, line.indexOf('=') - 7).trimmed().toInt();
+        }
+        QVERIFY(keycode > 0);
+        entry.replace(QLatin1String("spare"), QString::number(keycode));
+        QProcess::execute(QStringLiteral("xmodmap"),
+                          {"-e", QStringLiteral("keycode %1 = %2").arg(keycode).arg(keys)});
+        QCOMPARE(x().spareKeycodes(), spare - 1);
+    }
+    Receiver term(uniqueTitle("kf leftovers"));
+    QVERIFY(term.start());
+    std::unique_ptr<X11Desktop> killed;
+    QByteArray expected;
+    if (entry == QLatin1String("killed")) {
+        killed = std::make_unique<X11Desktop>();
+        const QString text = chineseText(240);
+        QCOMPARE(killed->inject(killed->activate(term.title()), text), Typing::Done);
+        expected = text.toUtf8();
+        QCOMPARE(term.waitFor(expected), expected);
+        QVERIFY(x().spareKeycodes() < spare);
+        // The record's first word is the owner, a window of the program's connection.
+        const QByteArray record =
+            run(QStringLiteral("xprop"), {"-root", "_KEYFLARE_BORROWED_KEYS"});
+        const QByteArray owner = record.mid(record.indexOf('=') + 1).split(',').value(0).trimmed();
+        QCOMPARE(QProcess::execute(QStringLiteral("xkill"), {"-id", QString::fromLatin1(owner)}),
+                 0);
+        killed.reset(); // its connection gone, it can give nothing back
+    } else {            // owner 1 is no window of a running program
+        QCOMPARE(QProcess::execute(QStringLiteral("xprop"),
+                                   {"-root", "-f", "_KEYFLARE_BORROWED_KEYS", "32c", "-set",
+                                    "_KEYFLARE_BORROWED_KEYS", "1," + entry}),
+                 0);
+    }
+    {
+        X11Desktop desktop;
+        QCOMPARE(desktop.inject(desktop.activate(term.title()), QStringLiteral("aЖ")),
+                 Typing::Done);
+        expected += "aЖ";
+        QCOMPARE(term.waitFor(expected), expected);
+    }
+    QCOMPARE(x().spareKeycodes(), spare);
 }
 
 // The X server goes away under the backend: nothing is reached, and nothing breaks.
