@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QIcon>
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
@@ -14,14 +15,9 @@ int main(int argc, char* argv[])
     // Asked to end (at logout, say), the program leaves every event loop at once, open dialogs
     // answering with their last button, and no question is asked: quit() would run the panel's
     // closing check inside whatever dialog is open, and a Cancel there would refuse to end. Once
-    // nothing is under way, the panel saves what closing would if AutoSave is ticked, and the
-    // program's parts tidy up as they are destroyed.
+    // nothing is under way, the panel saves what closing would if AutoSave is ticked, failures
+    // going to standard error, and the program's parts tidy up as they are destroyed.
     TerminationSignals terminations;
-    bool endRequested = false;
-    QObject::connect(&terminations, &TerminationSignals::received, &app, [&endRequested] {
-        endRequested = true;
-        QCoreApplication::exit(0);
-    });
     QApplication::setOrganizationName(QStringLiteral("Keyflare"));
     QApplication::setApplicationName(QStringLiteral("Keyflare"));
     // The panel hides while the editor or the grabber is open; closing those must not end the
@@ -45,8 +41,10 @@ int main(int argc, char* argv[])
         [&sender] { Form2::open(sender.targetTitles(), sender.platform(), &sender); });
     sender.Form_Load();
     sender.show();
-    const int code = app.exec();
-    if (endRequested)
-        sender.saveOnRequestedEnd();
+    const int code = terminations.exec();
+    if (terminations.requested()) {
+        for (const QString& failure : sender.saveOnRequestedEnd())
+            std::fprintf(stderr, "Keyflare: %s\n", qPrintable(failure));
+    }
     return code;
 }

@@ -6,6 +6,11 @@
 
 #include <QComboBox>
 
+namespace {
+// The settings key that carries the name of a set saved unasked at the end to the next start.
+const QString kSavedUnasked = QStringLiteral("SavedAtEnd");
+} // namespace
+
 MacroSetCommands::MacroSetCommands(MacroSet& set, const Platform& platform, QComboBox& setBox,
                                    std::function<bool()> autoSave)
     : m_set(set), m_platform(platform), m_setBox(setBox), m_autoSave(std::move(autoSave))
@@ -185,4 +190,43 @@ bool MacroSetCommands::closingStep()
         return false;
     // A set left unnamed at the prompt closes unsaved, as asked; one that failed to save does not.
     return answer != Dialogs::Yes || saveAs() != SaveResult::Failed;
+}
+
+bool MacroSetCommands::saveUnasked(const QDateTime& now, QString* error)
+{
+    if (m_set.changed() != 1)
+        return true;
+    // Nobody is there to give a name, and the changes must not be lost: a set without one gets a
+    // name that tells the user what it is, and never that of a file already there.
+    QString name = trimBlanks(m_setBox.currentText());
+    const bool named = !name.isEmpty() && MacroSetCatalogue::refusal(name).isEmpty();
+    if (!named)
+        name = MacroSetCatalogue::freeName(m_folder,
+                                           QStringLiteral("Unsaved macro set ") +
+                                               now.toString(QStringLiteral("yyyy-MM-dd HH-mm")));
+    QVector<MacroSlot> slots;
+    for (int i = 0; i < MacroSet::kButtonCount; ++i)
+        slots.append({m_set.caption(i), m_set.text(i)});
+    const QString path = MacroSetCatalogue::path(m_folder, name);
+    if (!MacroSetFile::write(path, slots, error)) {
+        *error = QStringLiteral("The macro set could not be saved to %1: %2").arg(path, *error);
+        return false;
+    }
+    m_set.setChanged(0);
+    if (!named)
+        m_platform.settings.write(kSavedUnasked, name);
+    return true;
+}
+
+void MacroSetCommands::reportSavedUnasked()
+{
+    const QString name = m_platform.settings.read(kSavedUnasked, QString());
+    if (name.isEmpty())
+        return;
+    m_platform.settings.write(kSavedUnasked, QString());
+    m_platform.dialogs.message(
+        QStringLiteral("Keyflare was asked to end (at logout, say) while a macro set without a "
+                       "name had changes.\r\n\r\nThey were saved as the macro set \"%1\".")
+            .arg(name),
+        Dialogs::OkOnly);
 }

@@ -3,6 +3,7 @@
 #include "MacroSet.h"
 #include "Services.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <functional>
 
@@ -44,6 +45,13 @@ public:
     void clear();
     // The macro-set step of closing: offers to save a changed set; false cancels the close.
     bool closingStep();
+    // The program was asked to end: a changed set is saved without a question, under the set
+    // box's name, or under a new name that says what it is and when (now) where the box holds
+    // none that can name a set; the next start then says so. False, with the reason, when the
+    // file cannot be written.
+    bool saveUnasked(const QDateTime& now, QString* error);
+    // Start-up: says once under which name the program before saved a set that had none.
+    void reportSavedUnasked();
     // Gives all 48 buttons their defaults, yielding between them.
     void resetButtons();
 

@@ -13,11 +13,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
 
@@ -144,6 +141,7 @@ void Sender::Form_Load()
         Combo1_Click();
         m_platform.events.yield();
     }
+    m_commands->reportSavedUnasked();
 }
 
 bool Sender::Form_QueryUnload()
@@ -176,19 +174,27 @@ void Sender::Form_Unload()
                       !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
 }
 
-void Sender::saveOnRequestedEnd()
+QStringList Sender::saveOnRequestedEnd(const QDateTime& now)
 {
+    QStringList failures;
     if (m_unloaded || !AutoSave->isChecked())
-        return;
+        return failures;
     // The editor applies its pending change as it closes, as the user's close would.
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (window != this && window->isVisible())
             window->close();
     }
-    if (!Form_QueryUnload())
-        return;
+    // Nobody may be asked any more (the session waits for the program to end): what cannot be
+    // saved is told to the caller.
+    QString error;
+    if (titleListChanged() && !m_titles.save(m_programFolder, &error))
+        failures << QStringLiteral("The Application Title list could not be saved to %1: %2")
+                        .arg(TargetTitles::path(m_programFolder), error);
+    if (!m_commands->saveUnasked(now, &error))
+        failures << error;
     Form_Unload();
     m_unloaded = true;
+    return failures;
 }
 
 void Sender::closeEvent(QCloseEvent* event)

@@ -7,6 +7,7 @@
 #include "Services.h"
 #include "TargetTitles.h"
 
+#include <QDateTime>
 #include <QStringList>
 #include <QVector>
 #include <QWidget>
@@ -43,9 +44,10 @@ public:
     // Shutdown: stores the toggles and, in the normal state, the position.
     void Form_Unload();
     // The session asked the program to end (logout, a closed terminal), and no handler is under
-    // way any more: with AutoSave ticked, what closing would save is saved, without a question,
-    // the editor's pending change included. Without AutoSave nothing is.
-    void saveOnRequestedEnd();
+    // way any more: with AutoSave ticked, what closing would save is saved as of now, without a
+    // question, the editor's pending change included, and a changed set without a name under a
+    // name of its own. Without AutoSave nothing is. Returns what could not be saved, and why.
+    QStringList saveOnRequestedEnd(const QDateTime& now = QDateTime::currentDateTime());
 
     // A mouse button was released over macro button index (0 to 47): 1 sends, 2 edits.
     void Command1_MouseUp(int index, int button);

@@ -1,5 +1,6 @@
 #include "TerminationSignals.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -28,8 +29,10 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
     m_notifier = new QSocketNotifier(g_socket[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         char byte = 0;
-        if (::read(g_socket[1], &byte, 1) == 1)
-            Q_EMIT received(byte);
+        if (::read(g_socket[1], &byte, 1) != 1)
+            return;
+        m_requested = true;
+        QCoreApplication::exit(0);
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;
@@ -37,6 +40,13 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     for (int number : kSignals)
         ::sigaction(number, &action, nullptr);
+}
+
+int TerminationSignals::exec()
+{
+    // A signal seen by a yield of the start-up asked every loop to end while none ran, and
+    // QCoreApplication::exec() forgets that as it starts: the program would run on.
+    return m_requested ? 0 : QCoreApplication::exec();
 }
 
 TerminationSignals::~TerminationSignals()

@@ -83,6 +83,14 @@ QString refusal(const QString& name)
     return QString();
 }
 
+QString freeName(const QString& folder, const QString& base)
+{
+    QString name = base;
+    for (int n = 2; QFileInfo::exists(path(folder, name)); ++n)
+        name = QStringLiteral("%1 (%2)").arg(base).arg(n);
+    return name;
+}
+
 bool remove(const QString& folder, const QString& name, QString* error)
 {
     QFile file(path(folder, name));

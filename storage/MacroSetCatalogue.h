@@ -19,6 +19,9 @@ QString path(const QString& folder, const QString& name);
 // when it can.
 QString refusal(const QString& name);
 
+// base, or "base (2)", "base (3)" ..., the first that names no file in folder (in any case).
+QString freeName(const QString& folder, const QString& base);
+
 // Deletes the file of the set called name. A file that is already gone counts as deleted; false,
 // with the reason, when it exists and cannot be deleted.
 bool remove(const QString& folder, const QString& name, QString* error);

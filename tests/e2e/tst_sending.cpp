@@ -12,6 +12,7 @@
 #include "XUser.h"
 #include "x11/X11Desktop.h"
 
+#include <QDateTime>
 #include <QTest>
 #include <QTimer>
 #include <optional>
@@ -219,7 +220,8 @@ void TestSending::reportsMissingTargetThenGrabsATitle()
 }
 
 // The right button opens the editor. A press on its selector with a change pending asks once and
-// moves one button on; a text applied there is what that button sends.
+// moves one button on; a text applied there is what that button sends, and is kept when the
+// session ends the program.
 void TestSending::editsAButtonAndSendsIt()
 {
     if (!onX11())
@@ -252,6 +254,17 @@ void TestSending::editsAButtonAndSendsIt()
     app.clickMacroButton(x(), 2);
     const QByteArray expected = text.toUtf8() + "\r";
     QCOMPARE(term.waitFor(expected), expected);
+
+    // Asked to end by the session with AutoSave ticked, it asks nothing: the changed set, which
+    // has no name, is saved under one that says what it is and when.
+    app.clickControl(x(), P::kAutoSave);
+    const QDateTime before = QDateTime::currentDateTime();
+    QVERIFY2(app.terminate(), "ends without a question");
+    const auto savedAt = [&](const QDateTime& t) {
+        return app.file(t.toString(QStringLiteral("'Unsaved macro set 'yyyy-MM-dd HH-mm'.mcs'")));
+    };
+    const QByteArray saved = savedAt(before) + savedAt(QDateTime::currentDateTime());
+    QVERIFY2(saved.contains(text.toUtf8()), saved.constData());
 }
 
 // The first title in the list, trimmed, is the target from the start; Ctrl+D removes the title

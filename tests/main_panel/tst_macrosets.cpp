@@ -64,6 +64,8 @@ private Q_SLOTS:
     void pickDuringLoadWaitsForIt();
     void saveKeepsItsSnapshot();
     void vanishedFilesLoadDefaults();
+    void requestedEndAsksNothing_data();
+    void requestedEndAsksNothing();
 };
 
 void TestMacroSets::changedFlagTable_data()
@@ -317,6 +319,86 @@ void TestMacroSets::vanishedFilesLoadDefaults()
     QCOMPARE(s.Command2_Click(), Sender::SaveResult::Failed);
     QCOMPARE(p.fake.messages.size(), 1);
     QVERIFY(QFileInfo(p.file("beta.mcs")).isDir());
+}
+
+void TestMacroSets::requestedEndAsksNothing_data()
+{
+    QTest::addColumn<QString>("name");     // in the set box
+    QTest::addColumn<QString>("existing"); // a set file there before
+    QTest::addColumn<bool>("autoSave");
+    QTest::addColumn<int>("folder");
+    QTest::addColumn<QString>("savedAs"); // empty: nothing saved
+    const auto row = [](const char* tag, const QString& name, const QString& existing,
+                        const QString& savedAs, bool autoSave = true, int folder = Writable) {
+        QTest::newRow(tag) << name << existing << autoSave << folder << savedAs;
+    };
+    const QString unsaved = QStringLiteral("Unsaved macro set 2026-12-08 10-42");
+    row("no name: one that says what and when", "  ", "", unsaved);
+    row("that name taken: another", "", "UNSAVED macro SET 2026-12-08 10-42.mcs", unsaved + " (2)");
+    row("a name that cannot name a set", "../x", "", unsaved);
+    row("named: under its name", "mine", "mine.mcs", "mine");
+    row("without AutoSave nothing is saved", "", "", "", false);
+    row("read-only folder: reported", "", "", "", true, ReadOnly);
+}
+
+// Asked to end by the session, the panel asks nothing: with AutoSave ticked it saves the changed
+// titles and set (one without a name under a name of its own, which the next start mentions
+// once) and tells what could not be saved.
+void TestMacroSets::requestedEndAsksNothing()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, existing);
+    QFETCH(bool, autoSave);
+    QFETCH(int, folder);
+    QFETCH(QString, savedAs);
+    ReadOnlyFolder dir;
+    const QByteArray old = macroSetBytes({"old"});
+    if (!existing.isEmpty())
+        dir.put(existing, old);
+    if (folder == ReadOnly && !dir.lock())
+        QSKIP("cannot make a read-only folder here");
+    const QStringList before = files(dir.path());
+    QMap<QString, QString> settings;
+    {
+        Panel p;
+        Sender& s = p.start(dir.path());
+        s.AutoSave->setChecked(autoSave);
+        s.Combo1->setEditText(name);
+        s.setText(0, QStringLiteral("precious"));
+        s.setMacroSetChanged(1);
+        s.targetTitles().add(QStringLiteral("Notes"));
+        const QStringList failures = s.saveOnRequestedEnd(QDateTime({2026, 12, 8}, {10, 42, 59}));
+        QCOMPARE(p.fake.messages + p.fake.inputPrompts, QStringList());
+        QCOMPARE(failures.size(), folder == ReadOnly ? 2 : 0);
+        for (const QString& failure : failures)
+            QVERIFY2(failure.contains(dir.path()), qPrintable(failure));
+        settings = p.fake.settings;
+    }
+    QStringList after = before;
+    if (!savedAs.isEmpty()) {
+        after << savedAs + ".mcs"
+              << "Keyflare.ini";
+        after.removeDuplicates();
+        QCOMPARE(MacroSetFile::read(dir.path() + savedAs + ".mcs").first().text, "precious");
+    }
+    after.sort(Qt::CaseInsensitive);
+    QStringList now = files(dir.path());
+    now.sort(Qt::CaseInsensitive);
+    QCOMPARE(now, after);
+    if (!existing.isEmpty() && savedAs != "mine")
+        QCOMPARE(readFile(dir.path() + existing), old);
+    // The next start says where a set without a name went, once.
+    for (const bool says : {savedAs.startsWith("Unsaved"), false}) {
+        Panel next;
+        next.fake.settings = settings;
+        next.fake.answers = {Dialogs::Ok};
+        next.start(dir.path());
+        QCOMPARE(next.fake.messages.size(), says ? 1 : 0);
+        if (says)
+            QVERIFY(next.fake.messages[0].contains("\"" + savedAs + "\""));
+        next.fake.answers.clear();
+        settings = next.fake.settings;
+    }
 }
 
 QTEST_MAIN(TestMacroSets)

@@ -1,14 +1,18 @@
 // The platform's pure logic: keystroke strings, window matching, grabbed titles, titles in
-// COMPOUND_TEXT, where the program keeps its files, and how a copy is named to KWin. Which key
-// types which character is tst_keyplanning's part, and typing into real programs tst_desktop's.
+// COMPOUND_TEXT, where the program keeps its files, how a copy is named to KWin, and the signals
+// that ask the program to end. Which key types which character is tst_keyplanning's part, and
+// typing into real programs tst_desktop's.
 #include "DesktopServices.h"
 #include "KeystrokeString.h"
+#include "TerminationSignals.h"
 #include "WindowMatch.h"
 #include "kwin/KWinPermission.h"
 #include "x11/CompoundText.h"
 
 #include <QDir>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
 
 namespace {
 // Strokes as text: characters as themselves, Enter as "<E>", the Tab key as "<T>".
@@ -39,6 +43,8 @@ private Q_SLOTS:
     void choosesProgramFolder();
     void namesTheCopyForKWin_data();
     void namesTheCopyForKWin();
+    void leavesTheLoopWhenAskedToEnd_data();
+    void leavesTheLoopWhenAskedToEnd();
 };
 
 // What escaping makes of any text is the fuzzer's part; here the key names and what is refused.
@@ -204,6 +210,36 @@ void TestPlatform::namesTheCopyForKWin()
         QVERIFY2(entry->contains("\n" + exec), entry->constData());
         QCOMPARE(entry->count('\n'), 7); // no line the path could have added
     }
+}
+
+void TestPlatform::leavesTheLoopWhenAskedToEnd_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("when"); // 0: before the loop, seen by a yield; 1: unseen; 2: in it
+    QTest::newRow("SIGTERM during the start-up, seen by a yield") << SIGTERM << 0;
+    QTest::newRow("SIGHUP before the loop, not seen yet") << SIGHUP << 1;
+    QTest::newRow("SIGINT while the loop runs") << SIGINT << 2;
+}
+
+// Asked to end by the session, a closed terminal or Ctrl+C, the program leaves its event loop,
+// whenever the signal came.
+void TestPlatform::leavesTheLoopWhenAskedToEnd()
+{
+    QFETCH(int, signal);
+    QFETCH(int, when);
+    TerminationSignals terminations;
+    if (when < 2)
+        std::raise(signal);
+    if (when == 0) // as the panel's start-up lets events through
+        QVERIFY(QTest::qWaitFor([&] { return terminations.requested(); }, 5000));
+    else if (when == 2)
+        QTimer::singleShot(0, [signal] { std::raise(signal); });
+    // A signal lost would leave the loop running: this ends it, as a failure.
+    QTimer lost;
+    connect(&lost, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    lost.start(10000);
+    QCOMPARE(terminations.exec(), 0);
+    QVERIFY(terminations.requested());
 }
 
 #include "tst_platform.moc"
