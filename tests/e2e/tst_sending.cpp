@@ -258,6 +258,7 @@ void TestSending::editsAButtonAndSendsIt()
     // Asked to end by the session with AutoSave ticked, it asks nothing: the changed set, which
     // has no name, is saved under one that says what it is and when.
     app.clickControl(x(), P::kAutoSave);
+    QVERIFY(app.waitUntilIdle()); // the click taken before the signal, which comes another way
     const QDateTime before = QDateTime::currentDateTime();
     QVERIFY2(app.terminate(), "ends without a question");
     const auto savedAt = [&](const QDateTime& t) {
