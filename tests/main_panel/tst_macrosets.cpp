@@ -357,7 +357,7 @@ void TestMacroSets::requestedEndAsksNothing()
         dir.put(existing, old);
     if (folder == ReadOnly && !dir.lock())
         QSKIP("cannot make a read-only folder here");
-    const QStringList before = files(dir.path());
+    const qsizetype sets = files(dir.path()).filter(".mcs").size();
     QMap<QString, QString> settings;
     {
         Panel p;
@@ -374,17 +374,9 @@ void TestMacroSets::requestedEndAsksNothing()
             QVERIFY2(failure.contains(dir.path()), qPrintable(failure));
         settings = p.fake.settings;
     }
-    QStringList after = before;
-    if (!savedAs.isEmpty()) {
-        after << savedAs + ".mcs"
-              << "Keyflare.ini";
-        after.removeDuplicates();
+    QCOMPARE(files(dir.path()).filter(".mcs").size(), sets + savedAs.startsWith("Unsaved"));
+    if (!savedAs.isEmpty())
         QCOMPARE(MacroSetFile::read(dir.path() + savedAs + ".mcs").first().text, "precious");
-    }
-    after.sort(Qt::CaseInsensitive);
-    QStringList now = files(dir.path());
-    now.sort(Qt::CaseInsensitive);
-    QCOMPARE(now, after);
     if (!existing.isEmpty() && savedAs != "mine")
         QCOMPARE(readFile(dir.path() + existing), old);
     // The next start says where a set without a name went, once.
