@@ -11,6 +11,9 @@
 #include <xkbcommon/xkbcommon.h>
 
 namespace {
+// The newest versions whose events and requests this code handles.
+constexpr uint32_t kManagementVersion = 16;
+constexpr uint32_t kFakeInputVersion = 6;
 
 PlasmaWindow* windowOf(void* data)
 {
@@ -62,10 +65,31 @@ void onParent(void*, org_kde_plasma_window*, org_kde_plasma_window*)
 {
 }
 
-const org_kde_plasma_window_listener kWindowListener = {
-    onTitle,        onAppId,   onState,    onInt,     onString, onUnmapped,
-    onInitialState, onParent,  onGeometry, onNothing, onPid,    onString,
-    onString,       onStrings, onString,   onString,  onString};
+// Each listener names its events, so that a newer protocol file's further events stay empty:
+// KWin sends them only to a program that binds that newer version, which this one never does.
+org_kde_plasma_window_listener windowListener()
+{
+    org_kde_plasma_window_listener l = {};
+    l.title_changed = onTitle;
+    l.app_id_changed = onAppId;
+    l.state_changed = onState;
+    l.virtual_desktop_changed = onInt;
+    l.themed_icon_name_changed = onString;
+    l.unmapped = onUnmapped;
+    l.initial_state = onInitialState;
+    l.parent_window = onParent;
+    l.geometry = onGeometry;
+    l.icon_changed = onNothing;
+    l.pid_changed = onPid;
+    l.virtual_desktop_entered = onString;
+    l.virtual_desktop_left = onString;
+    l.application_menu = onStrings;
+    l.activity_entered = onString;
+    l.activity_left = onString;
+    l.resource_name_changed = onString;
+    return l;
+}
+const org_kde_plasma_window_listener kWindowListener = windowListener();
 
 void onShowDesktop(void*, org_kde_plasma_window_management*, uint32_t)
 {
@@ -118,22 +142,35 @@ void KWinConnection::onWindowWithUuid(void* data, org_kde_plasma_window_manageme
 
 void KWinConnection::onKeymap(void* data, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size)
 {
+    // Kept as text and compiled only when asked for: KWin hands a new map to every keyboard for
+    // each character it maps itself, and compiling each would cost more than the typing.
     auto* c = static_cast<KWinConnection*>(data);
     void* text = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1
                      ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
                      : MAP_FAILED;
     if (text != MAP_FAILED) {
-        xkb_keymap* map = xkb_keymap_new_from_buffer(
-            c->m_xkb, static_cast<const char*>(text), strnlen(static_cast<const char*>(text), size),
-            XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        c->m_keymapText = QByteArray(static_cast<const char*>(text),
+                                     qsizetype(strnlen(static_cast<const char*>(text), size)));
         munmap(text, size);
-        if (map) {
-            xkb_keymap_unref(c->m_keymap);
-            c->m_keymap = map;
-        }
     }
     close(fd);
 }
+
+xkb_keymap* KWinConnection::keymap()
+{
+    if (m_keymapText.isEmpty() || m_keymapText == m_compiledText)
+        return m_keymap;
+    xkb_keymap* map =
+        xkb_keymap_new_from_buffer(m_xkb, m_keymapText.constData(), size_t(m_keymapText.size()),
+                                   XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    m_compiledText = m_keymapText;
+    if (map) {
+        xkb_keymap_unref(m_keymap);
+        m_keymap = map;
+    }
+    return m_keymap;
+}
+
 void KWinConnection::onLockState(void* data, org_kde_kwin_keystate*, uint32_t key, uint32_t state)
 {
     // Caps Lock is the real modifier Lock, Num Lock Mod2 on every usual map.
@@ -150,11 +187,30 @@ void KWinConnection::onLockState(void* data, org_kde_kwin_keystate*, uint32_t ke
 void KWinConnection::onGlobal(void* data, wl_registry* registry, uint32_t name,
                               const char* interface, uint32_t version)
 {
-    static const org_kde_plasma_window_management_listener managementListener = {
-        onShowDesktop, onWindow, onStackingIds, onStacking, onWindowWithUuid};
-    static const wl_keyboard_listener keyboardListener = {onKeymap, onEnter,     onLeave,
-                                                          onKey,    onModifiers, onRepeat};
-    static const org_kde_kwin_keystate_listener keystateListener = {onLockState};
+    static const org_kde_plasma_window_management_listener managementListener = [] {
+        org_kde_plasma_window_management_listener l = {};
+        l.show_desktop_changed = onShowDesktop;
+        l.window = onWindow;
+        l.stacking_order_changed = onStackingIds;
+        l.stacking_order_uuid_changed = onStacking;
+        l.window_with_uuid = onWindowWithUuid;
+        return l;
+    }();
+    static const wl_keyboard_listener keyboardListener = [] {
+        wl_keyboard_listener l = {};
+        l.keymap = onKeymap;
+        l.enter = onEnter;
+        l.leave = onLeave;
+        l.key = onKey;
+        l.modifiers = onModifiers;
+        l.repeat_info = onRepeat;
+        return l;
+    }();
+    static const org_kde_kwin_keystate_listener keystateListener = [] {
+        org_kde_kwin_keystate_listener l = {};
+        l.stateChanged = onLockState;
+        return l;
+    }();
     auto* c = static_cast<KWinConnection*>(data);
     if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c->m_seat) {
         c->m_seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
@@ -162,13 +218,15 @@ void KWinConnection::onGlobal(void* data, wl_registry* registry, uint32_t name,
         wl_keyboard_add_listener(c->m_keyboard, &keyboardListener, c);
     } else if (std::strcmp(interface, org_kde_plasma_window_management_interface.name) == 0 &&
                version >= 13) {
-        c->m_management = static_cast<org_kde_plasma_window_management*>(wl_registry_bind(
-            registry, name, &org_kde_plasma_window_management_interface, std::min(version, 16u)));
+        c->m_management = static_cast<org_kde_plasma_window_management*>(
+            wl_registry_bind(registry, name, &org_kde_plasma_window_management_interface,
+                             std::min(version, kManagementVersion)));
         org_kde_plasma_window_management_add_listener(c->m_management, &managementListener, c);
     } else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 &&
                version >= 4) {
         c->m_fakeInput = static_cast<org_kde_kwin_fake_input*>(
-            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
+            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface,
+                             std::min(version, kFakeInputVersion)));
     } else if (std::strcmp(interface, org_kde_kwin_keystate_interface.name) == 0) {
         c->m_keystate = static_cast<org_kde_kwin_keystate*>(
             wl_registry_bind(registry, name, &org_kde_kwin_keystate_interface, 1));
@@ -183,8 +241,10 @@ KWinConnection::~KWinConnection()
         org_kde_plasma_window_destroy(w->handle);
     if (m_management)
         org_kde_plasma_window_management_destroy(m_management);
-    if (m_fakeInput)
+    if (m_fakeInput && fakeInputVersion() >= ORG_KDE_KWIN_FAKE_INPUT_DESTROY_SINCE_VERSION)
         org_kde_kwin_fake_input_destroy(m_fakeInput);
+    else if (m_fakeInput) // before version 5 it has no destroy request
+        wl_proxy_destroy(reinterpret_cast<wl_proxy*>(m_fakeInput));
     if (m_keystate)
         wl_proxy_destroy(reinterpret_cast<wl_proxy*>(m_keystate)); // its destroy request is newer
     if (m_keyboard)
@@ -201,6 +261,11 @@ bool KWinConnection::open(QString* error)
     static const wl_registry_listener registryListener = {onGlobal, onGlobalRemove};
     // The globals, then the windows and the keyboard map, then each window's state.
     return m_display.open(&registryListener, this, 3, error);
+}
+
+uint32_t KWinConnection::fakeInputVersion() const
+{
+    return m_fakeInput ? org_kde_kwin_fake_input_get_version(m_fakeInput) : 0;
 }
 
 PlasmaWindow* KWinConnection::find(WindowId id)

@@ -3,6 +3,7 @@
 #include "../Services.h"
 #include "../wayland/WaylandDisplay.h"
 
+#include <QByteArray>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -58,11 +59,13 @@ public:
     // Window uuids, bottom to top.
     const QStringList& stacking() const { return m_stacking; }
     PlasmaWindow* find(WindowId id);
-    // The seat's keyboard map, as KWin hands it to every program; null until it came.
-    xkb_keymap* keymap() const { return m_keymap; }
+    // The seat's keyboard map, as KWin last handed it to every program; null until it came.
+    xkb_keymap* keymap();
     // Caps Lock and Num Lock as real modifiers (Lock, Mod2).
     uint8_t lockedMods() const { return m_lockedMods; }
     org_kde_kwin_fake_input* fakeInput() const { return m_fakeInput; }
+    // The version of fake input bound; from 6 on KWin types any keysym, mapping it itself.
+    uint32_t fakeInputVersion() const;
     // Handles what KWin has sent, waiting up to ms for something; false when the connection broke.
     bool dispatch(int ms) { return m_display.dispatch(ms); }
     bool roundtrip() { return m_display.roundtrip(); }
@@ -87,6 +90,8 @@ private:
     org_kde_kwin_keystate* m_keystate = nullptr;
     xkb_context* m_xkb = nullptr;
     xkb_keymap* m_keymap = nullptr;
+    QByteArray m_keymapText;   // the map KWin sent last
+    QByteArray m_compiledText; // the one m_keymap was compiled from
     uint8_t m_lockedMods = 0;
     std::vector<std::unique_ptr<PlasmaWindow>> m_windows;
     QStringList m_stacking;

@@ -14,6 +14,8 @@
 namespace {
 // XKB numbers keys 8 above evdev, which fake input speaks.
 constexpr uint32_t kXkbOffset = 8;
+// The version of fake input from which KWin types a keysym, mapping one the layout lacks itself.
+constexpr uint32_t kKeysymVersion = ORG_KDE_KWIN_FAKE_INPUT_KEYBOARD_KEYSYM_SINCE_VERSION;
 // How long a program may take to hand over the clipboard, or to ask for the text lent: on a busy
 // desktop a receiver may need seconds, and the X11 backend gives one as long to read its keys.
 constexpr int kClipboardWaitMs = 5000;
@@ -45,18 +47,19 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
         m_lastError = QStringLiteral("the target window is not active");
         return Typing::FocusLost;
     }
-    if (!m_connection->keymap()) {
+    xkb_keymap* const keymap = m_connection->keymap();
+    if (!keymap) {
         m_lastError = QStringLiteral("KWin has not told the keyboard map");
         return Typing::Unavailable;
     }
     // KWin reads the keys with the layout in force for the target, which the user may switch
     // at any time; with one layout there is nothing to ask.
-    const bool severalLayouts = xkb_keymap_num_layouts(m_connection->keymap()) > 1;
+    const bool severalLayouts = xkb_keymap_num_layouts(keymap) > 1;
     const auto layoutInForce = [&]() -> std::optional<uint32_t> {
         if (!severalLayouts)
             return 0;
         const std::optional<uint32_t> index = KWinLayout::active();
-        if (index && *index < xkb_keymap_num_layouts(m_connection->keymap()))
+        if (index && *index < xkb_keymap_num_layouts(keymap))
             return index;
         return std::nullopt;
     };
@@ -66,28 +69,37 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
         return Typing::Unavailable;
     }
     // The whole text is planned before the first key: typed exactly, or not at all. KWin types
-    // with the keys of the layout in force, with the locks as they stand; what the layout lacks
-    // is pasted, each run of such characters at once, through the clipboard lent for it.
-    const KeyPlanner layout(m_connection->keymap(), *group, m_connection->lockedMods());
+    // with the keys of the layout in force, with the locks as they stand. What the layout lacks
+    // goes as a keysym where KWin maps one itself (fake input 6, Plasma 6.5 on), else is
+    // pasted, each run of such characters at once, through the clipboard lent for it.
+    const KeyPlanner layout(keymap, *group, m_connection->lockedMods());
+    const bool keysyms = m_connection->fakeInputVersion() >= kKeysymVersion;
     struct Step
     {
         PlannedKey key;
+        xkb_keysym_t keysym = XKB_KEY_NoSymbol;
         QString paste;
     };
     std::vector<Step> plan;
     for (const KeyStroke& s : strokes) {
         const char32_t c = s.character();
         if (const std::optional<PlannedKey> key = layout.keyFor(c)) {
-            plan.push_back({*key, QString()});
-            continue;
+            plan.push_back({*key, XKB_KEY_NoSymbol, QString()});
+        } else if (keysyms) {
+            plan.push_back({{}, xkb_utf32_to_keysym(c), QString()});
+            if (plan.back().keysym == XKB_KEY_NoSymbol) {
+                m_lastError = QStringLiteral("the text holds a character no key can give");
+                return Typing::Untypable;
+            }
+        } else {
+            if (plan.empty() || plan.back().paste.isEmpty())
+                plan.push_back({{}, XKB_KEY_NoSymbol, QString()});
+            plan.back().paste += QString::fromUcs4(&c, 1);
         }
-        if (plan.empty() || plan.back().paste.isEmpty())
-            plan.push_back({{}, QString()});
-        plan.back().paste += QString::fromUcs4(&c, 1);
     }
     const bool pastes =
         std::any_of(plan.begin(), plan.end(), [](const Step& s) { return !s.paste.isEmpty(); });
-    const uint8_t insert = keycodeOf(m_connection->keymap(), XKB_KEY_Insert);
+    const uint8_t insert = keycodeOf(keymap, XKB_KEY_Insert);
     if (pastes) {
         if (insert == 0 || layout.modifierKey(0) == 0) {
             m_lastError = QStringLiteral("the keyboard map has no Shift+Insert to paste with");
@@ -147,6 +159,15 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
             m_lastError = QStringLiteral("the keyboard layout was switched");
             result = Typing::LayoutSwitched;
             break;
+        }
+        if (step.keysym != XKB_KEY_NoSymbol) {
+            // KWin puts the keysym on a spare key of a map of its own for that one key, and
+            // gives the target its map back before it handles the next request.
+            org_kde_kwin_fake_input_keyboard_keysym(m_connection->fakeInput(), step.keysym,
+                                                    WL_KEYBOARD_KEY_STATE_PRESSED);
+            org_kde_kwin_fake_input_keyboard_keysym(m_connection->fakeInput(), step.keysym,
+                                                    WL_KEYBOARD_KEY_STATE_RELEASED);
+            continue;
         }
         if (step.paste.isEmpty()) {
             typeKey(step.key);

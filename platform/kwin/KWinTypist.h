@@ -11,7 +11,8 @@ class KWinClipboard;
 class KWinConnection;
 
 // Types into the active window under KWin through its fake input, with the keys of the layout in
-// force for the target; what that layout lacks is pasted through the clipboard, which
+// force for the target. What that layout lacks goes as keysyms, which KWin maps itself, where
+// its fake input has them (version 6); elsewhere it is pasted through the clipboard, which
 // KWinClipboard keeps for the user meanwhile.
 class KWinTypist
 {

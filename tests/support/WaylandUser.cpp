@@ -82,8 +82,8 @@ WaylandUser::WaylandUser()
         if (globals.keyboards && globals.seat)
             m_keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(globals.keyboards,
                                                                                  globals.seat);
-        if (globals.fakeInput)
-            org_kde_kwin_fake_input_destroy(globals.fakeInput);
+        if (globals.fakeInput) // version 4 has no destroy request
+            wl_proxy_destroy(reinterpret_cast<wl_proxy*>(globals.fakeInput));
     } else if (globals.fakeInput) {
         m_fakeInput = globals.fakeInput;
         org_kde_kwin_fake_input_authenticate(m_fakeInput, "Keyflare tests", "the test's pointer");
@@ -101,7 +101,7 @@ WaylandUser::~WaylandUser()
     if (m_pointer)
         zwlr_virtual_pointer_v1_destroy(m_pointer);
     if (m_fakeInput)
-        org_kde_kwin_fake_input_destroy(m_fakeInput);
+        wl_proxy_destroy(reinterpret_cast<wl_proxy*>(m_fakeInput));
     if (m_keyboard)
         zwp_virtual_keyboard_v1_destroy(m_keyboard);
     if (m_display)
