@@ -1,5 +1,6 @@
 #include "ClipboardKeeper.h"
 
+#include "ext-data-control-v1-client-protocol.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 #include <algorithm>
@@ -25,14 +26,40 @@ ClipboardKeeper* keeperOf(void* data)
     return static_cast<ClipboardKeeper*>(data);
 }
 
-void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t)
+// The standard data control is wlroots' own under other names: the same requests and events in
+// the same order, each with the same arguments. So the keeper speaks either through the wlroots
+// calls; only the objects it creates are made with the interfaces of the one the compositor offers.
+static_assert(EXT_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE ==
+                  ZWLR_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE &&
+              EXT_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE ==
+                  ZWLR_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE &&
+              EXT_DATA_CONTROL_DEVICE_V1_SET_PRIMARY_SELECTION ==
+                  ZWLR_DATA_CONTROL_DEVICE_V1_SET_PRIMARY_SELECTION &&
+              EXT_DATA_CONTROL_OFFER_V1_RECEIVE == ZWLR_DATA_CONTROL_OFFER_V1_RECEIVE &&
+              EXT_DATA_CONTROL_SOURCE_V1_OFFER == ZWLR_DATA_CONTROL_SOURCE_V1_OFFER);
+const ClipboardKeeper::Protocol kWlroots = {&zwlr_data_control_manager_v1_interface, 2,
+                                            &zwlr_data_control_device_v1_interface,
+                                            &zwlr_data_control_source_v1_interface};
+const ClipboardKeeper::Protocol kStandard = {&ext_data_control_manager_v1_interface, 1,
+                                             &ext_data_control_device_v1_interface,
+                                             &ext_data_control_source_v1_interface};
+
+void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
+              uint32_t version)
 {
-    if (std::strcmp(interface, wl_seat_interface.name) == 0)
+    if (std::strcmp(interface, wl_seat_interface.name) == 0) {
         keeperOf(data)->seat(
             static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1)));
-    else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0)
-        keeperOf(data)->manager(static_cast<zwlr_data_control_manager_v1*>(
-            wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 2)));
+        return;
+    }
+    // The standard one where both are offered; wlroots' only from version 2 (the primary
+    // selection).
+    for (const ClipboardKeeper::Protocol* p : {&kStandard, &kWlroots}) {
+        if (std::strcmp(interface, p->manager->name) == 0 && version >= p->version)
+            keeperOf(data)->manager(static_cast<zwlr_data_control_manager_v1*>(
+                                        wl_registry_bind(registry, name, p->manager, p->version)),
+                                    p);
+    }
 }
 void onGlobalRemove(void*, wl_registry*, uint32_t)
 {
@@ -54,8 +81,14 @@ void onPrimary(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer
 {
     keeperOf(data)->selected(offer, ClipboardKeeper::Primary);
 }
-const zwlr_data_control_device_v1_listener kDeviceListener = {onDataOffer, onSelection, onFinished,
-                                                              onPrimary};
+const zwlr_data_control_device_v1_listener kDeviceListener = [] {
+    zwlr_data_control_device_v1_listener l = {};
+    l.data_offer = onDataOffer;
+    l.selection = onSelection;
+    l.finished = onFinished;
+    l.primary_selection = onPrimary;
+    return l;
+}();
 
 void onSend(void* data, zwlr_data_control_source_v1* source, const char* type, int32_t fd)
 {
@@ -126,9 +159,24 @@ bool ClipboardKeeper::open()
     wl_registry_add_listener(m_registry, &kRegistryListener, this);
     if (wl_display_roundtrip(m_display) < 0 || !m_seat || !m_manager)
         return false;
-    m_device = zwlr_data_control_manager_v1_get_data_device(m_manager, m_seat);
+    m_device = reinterpret_cast<zwlr_data_control_device_v1*>(wl_proxy_marshal_flags(
+        reinterpret_cast<wl_proxy*>(m_manager), ZWLR_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE,
+        m_protocol->device, m_protocol->version, 0, nullptr, m_seat));
     zwlr_data_control_device_v1_add_listener(m_device, &kDeviceListener, this);
     return roundtrip();
+}
+
+void ClipboardKeeper::manager(zwlr_data_control_manager_v1* manager, const Protocol* protocol)
+{
+    // One of them: the standard one where the compositor offers both.
+    if (m_manager && m_protocol == &kStandard) {
+        zwlr_data_control_manager_v1_destroy(manager);
+        return;
+    }
+    if (m_manager)
+        zwlr_data_control_manager_v1_destroy(m_manager);
+    m_manager = manager;
+    m_protocol = protocol;
 }
 
 int ClipboardKeeper::fd() const
@@ -245,7 +293,9 @@ bool ClipboardKeeper::read(Offer& offer, Contents* into, size_t* total, int ms)
 ClipboardKeeper::Source* ClipboardKeeper::show(Which which, Contents contents, bool lent)
 {
     auto s = std::make_unique<Source>();
-    s->source = zwlr_data_control_manager_v1_create_data_source(m_manager);
+    s->source = reinterpret_cast<zwlr_data_control_source_v1*>(wl_proxy_marshal_flags(
+        reinterpret_cast<wl_proxy*>(m_manager), ZWLR_DATA_CONTROL_MANAGER_V1_CREATE_DATA_SOURCE,
+        m_protocol->source, m_protocol->version, 0, nullptr));
     zwlr_data_control_source_v1_add_listener(s->source, &kSourceListener, this);
     for (const auto& [type, bytes] : contents)
         zwlr_data_control_source_v1_offer(s->source, type.c_str());

@@ -2,6 +2,7 @@
 
 #include "Deliveries.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -11,6 +12,7 @@
 struct wl_display;
 struct wl_registry;
 struct wl_seat;
+struct wl_interface;
 struct zwlr_data_control_manager_v1;
 struct zwlr_data_control_device_v1;
 struct zwlr_data_control_offer_v1;
@@ -85,7 +87,16 @@ public:
     void asked(zwlr_data_control_source_v1* source, const char* type, int fd);
     void cancelled(zwlr_data_control_source_v1* source);
     void seat(wl_seat* seat) { m_seat = seat; }
-    void manager(zwlr_data_control_manager_v1* manager) { m_manager = manager; }
+    // The data control the compositor offers: wlroots' own, or the standard one (KWin 6.7 offers
+    // only that), spoken through the same calls.
+    struct Protocol
+    {
+        const wl_interface* manager;
+        uint32_t version; // the version bound
+        const wl_interface* device;
+        const wl_interface* source;
+    };
+    void manager(zwlr_data_control_manager_v1* manager, const Protocol* protocol);
 
 private:
     struct Slot
@@ -105,6 +116,7 @@ private:
     wl_registry* m_registry = nullptr;
     wl_seat* m_seat = nullptr;
     zwlr_data_control_manager_v1* m_manager = nullptr;
+    const Protocol* m_protocol = nullptr;
     zwlr_data_control_device_v1* m_device = nullptr;
     std::shared_ptr<Offer> m_announced;
     Slot m_slots[2];
