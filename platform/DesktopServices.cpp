@@ -78,6 +78,13 @@ void QtEventLoop::yield()
 
 int QtDialogs::message(const QString& text, int style)
 {
+    // A program without windows (a test, a tool) cannot ask: the text goes to its error output,
+    // and the answer is the one Escape gives, so that nothing waits for a user.
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        qWarning("%s", qPrintable(text));
+        const int kind = style & 7;
+        return kind == YesNoCancel ? Cancel : kind == YesNo ? No : Ok;
+    }
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(kAppName);
     box.setText(text);

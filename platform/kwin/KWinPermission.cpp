@@ -3,9 +3,12 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+#include <algorithm>
 
 namespace KWinPermission {
 
@@ -78,17 +81,64 @@ QString arrange(const QString& executable, const QString& applicationsFolder, QS
 
 void refreshServiceCache()
 {
+    QString program;
     for (const char* tool : {"kbuildsycoca6", "kbuildsycoca5"}) {
-        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(tool));
-        if (!program.isEmpty()) {
-            QProcess rebuild;
-            rebuild.start(program, {});
-            if (!rebuild.waitForFinished(kCacheRebuildMs))
-                rebuild.kill();
-            rebuild.waitForFinished(1000);
-            return;
-        }
+        if (program.isEmpty())
+            program = QStandardPaths::findExecutable(QString::fromLatin1(tool));
     }
+    if (program.isEmpty())
+        return;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QTemporaryDir ownMenu;
+    if (!menuFolder(environment, ownMenu.path()))
+        return;
+    QProcess rebuild;
+    rebuild.setProcessEnvironment(environment);
+    rebuild.setStandardOutputFile(QProcess::nullDevice());
+    rebuild.setStandardErrorFile(QProcess::nullDevice());
+    rebuild.start(program, {});
+    if (!rebuild.waitForFinished(kCacheRebuildMs))
+        rebuild.kill();
+    rebuild.waitForFinished(1000);
+}
+
+bool menuFolder(QProcessEnvironment& environment, const QString& spareFolder)
+{
+    // Where the menu specification looks for menus: the user's configuration, then the system's.
+    const QString home = environment.value(QStringLiteral("HOME"), QDir::homePath());
+    QStringList folders = {
+        environment.value(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"))};
+    const QString system = environment.value(QStringLiteral("XDG_CONFIG_DIRS"));
+    folders += (system.isEmpty() ? QStringLiteral("/etc/xdg") : system)
+                   .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    const auto found = [&](const QString& prefix) {
+        return std::any_of(folders.begin(), folders.end(), [&](const QString& folder) {
+            return QFileInfo::exists(folder + QStringLiteral("/menus/") + prefix +
+                                     QStringLiteral("applications.menu"));
+        });
+    };
+    if (found(environment.value(QStringLiteral("XDG_MENU_PREFIX"))))
+        return true;
+    // Started from a terminal or a script that lacks the session's prefix: Plasma's menu.
+    if (found(QStringLiteral("plasma-"))) {
+        environment.insert(QStringLiteral("XDG_MENU_PREFIX"), QStringLiteral("plasma-"));
+        return true;
+    }
+    // No menu at all: one that holds every application, in a folder only the rebuild reads.
+    QSaveFile menu(spareFolder + QStringLiteral("/menus/applications.menu"));
+    if (spareFolder.isEmpty() || !QDir().mkpath(spareFolder + QStringLiteral("/menus")) ||
+        !menu.open(QIODevice::WriteOnly))
+        return false;
+    menu.write("<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd\">\n"
+               "<Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/>"
+               "<Include><All/></Include></Menu>\n");
+    if (!menu.commit())
+        return false;
+    environment.remove(QStringLiteral("XDG_MENU_PREFIX"));
+    environment.insert(QStringLiteral("XDG_CONFIG_DIRS"),
+                       (QStringList{spareFolder} + folders.mid(1)).join(QLatin1Char(':')));
+    return true;
 }
 
 } // namespace KWinPermission
