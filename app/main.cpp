@@ -32,7 +32,7 @@ int main(int argc, char* argv[])
     DesktopPlatform desktop(QStringLiteral(KEYFLARE_INSTALLED_BINDIR));
     Platform platform = desktop.platform();
     Sender sender(platform);
-    QObject::connect(&sender, &Sender::unloaded, &app, &QCoreApplication::quit);
+    QObject::connect(&sender, &Sender::unloaded, &app, [] { QCoreApplication::exit(0); });
     sender.setEditorOpener([&sender](int index) {
         Form1::open(sender.macroSet(), sender.platform(), &sender, sender.AutoSave->isChecked(),
                     index);

@@ -1,6 +1,7 @@
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -24,15 +25,15 @@ void onSignal(int number)
 
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
 {
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->installEventFilter(this);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_socket) != 0)
         return; // the signals then end the program as before, untidily
     m_notifier = new QSocketNotifier(g_socket[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         char byte = 0;
-        if (::read(g_socket[1], &byte, 1) != 1)
-            return;
-        m_requested = true;
-        QCoreApplication::exit(0);
+        if (::read(g_socket[1], &byte, 1) == 1)
+            request();
     });
     struct sigaction action = {};
     action.sa_handler = onSignal;
@@ -40,6 +41,23 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     for (int number : kSignals)
         ::sigaction(number, &action, nullptr);
+}
+
+void TerminationSignals::request()
+{
+    m_requested = true;
+    QCoreApplication::exit(0);
+}
+
+bool TerminationSignals::eventFilter(QObject* watched, QEvent* event)
+{
+    // An X session manager ends a Qt program at logout with a Quit event, which would close the
+    // windows through their closing checks, questions and all.
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance()) {
+        request();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 int TerminationSignals::exec()

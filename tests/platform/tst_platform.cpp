@@ -219,10 +219,11 @@ void TestPlatform::leavesTheLoopWhenAskedToEnd_data()
     QTest::newRow("SIGTERM during the start-up, seen by a yield") << SIGTERM << 0;
     QTest::newRow("SIGHUP before the loop, not seen yet") << SIGHUP << 1;
     QTest::newRow("SIGINT while the loop runs") << SIGINT << 2;
+    QTest::newRow("an X session manager's Quit event at logout") << 0 << 2;
 }
 
 // Asked to end by the session, a closed terminal or Ctrl+C, the program leaves its event loop,
-// whenever the signal came.
+// whenever the request came.
 void TestPlatform::leavesTheLoopWhenAskedToEnd()
 {
     QFETCH(int, signal);
@@ -232,8 +233,13 @@ void TestPlatform::leavesTheLoopWhenAskedToEnd()
         std::raise(signal);
     if (when == 0) // as the panel's start-up lets events through
         QVERIFY(QTest::qWaitFor([&] { return terminations.requested(); }, 5000));
-    else if (when == 2)
+    else if (when == 2 && signal != 0)
         QTimer::singleShot(0, [signal] { std::raise(signal); });
+    else if (when == 2) // as Qt hands on the session manager's "die"
+        QTimer::singleShot(0, [] {
+            QEvent quit(QEvent::Quit);
+            QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+        });
     // A signal lost would leave the loop running: this ends it, as a failure.
     QTimer lost;
     connect(&lost, &QTimer::timeout, [] { QCoreApplication::exit(1); });
