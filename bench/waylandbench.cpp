@@ -10,6 +10,7 @@
 #include "Session.h"
 #include "TestTexts.h"
 #include "gnome/GnomeDesktop.h"
+#include "kwin/KWinConnection.h"
 #include "kwin/KWinDesktop.h"
 #include "wlroots/WlrootsDesktop.h"
 
@@ -31,6 +32,20 @@ Run clickButton(Hand& user, Receiver& term, int index, const QByteArray& expecte
     clock.start();
     user.click();
     return finish(term, offset, expected, clock);
+}
+
+// How this KWin takes the characters a layout lacks: as keysyms it maps itself (fake input 6),
+// or pasted through the clipboard.
+QString kwinPath()
+{
+    KWinConnection kwin;
+    QString error;
+    if (!kwin.open(&error))
+        return error;
+    return QStringLiteral(", fake input %1: outside the layout %2")
+        .arg(kwin.fakeInputVersion())
+        .arg(kwin.fakeInputVersion() >= 6 ? QStringLiteral("as keysyms")
+                                          : QStringLiteral("through the clipboard"));
 }
 
 Run wtype(Receiver& term, const QString& title, const QString& text)
@@ -78,13 +93,14 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "needs a compositor, its receiver and Keyflare: run bench/run.sh\n");
         return 1;
     }
-    std::printf("\n%s, median of %d runs: Keyflare from the click on the macro button%s, to the "
-                "last character received\n\n| text | Keyflare | %s | Keyflare is faster by |\n"
-                "|---|---|---|---|\n",
+    std::printf("\n%s%s, median of %d runs: Keyflare from the click on the macro button%s, to "
+                "the last character received\n\n| text | Keyflare | %s | Keyflare is faster by "
+                "|\n|---|---|---|---|\n",
                 kwin    ? "Under KWin (headless) into a Qt text edit"
                 : gnome ? "In GNOME Shell 43 (headless) into a GTK 3 entry"
                         : "On sway (headless) into foot",
-                runs, alone ? "" : ", wtype from its start", alone ? "-" : "wtype");
+                kwin ? qPrintable(kwinPath()) : "", runs, alone ? "" : ", wtype from its start",
+                alone ? "-" : "wtype");
     bool allExact = true;
     for (int b = 0; b < 2; ++b) {
         std::vector<double> ours;

@@ -46,6 +46,9 @@ KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"),
                session() == Session::X11 ? QStringLiteral("xcb") : QStringLiteral("wayland"));
     env.remove(QStringLiteral("QT_SCALE_FACTOR"));
+    // Started as from a terminal or a script, without the session's menu prefix: a portable copy
+    // under KDE Plasma registers itself all the same.
+    env.remove(QStringLiteral("XDG_MENU_PREFIX"));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
 }
