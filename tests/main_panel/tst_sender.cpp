@@ -2,6 +2,7 @@
 #include "MacroButton.h"
 #include "PanelFixture.h"
 #include "ReadOnlyFolder.h"
+#include "Rows.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -9,9 +10,17 @@
 Q_DECLARE_METATYPE(Typing)
 
 namespace {
-const QString kTitleQuestion = QStringLiteral(
-    "The Application Title list has changed.\r\n\r\nDo you want to Save these changes?");
-}
+const QString kTitleQuestion =
+    "The Application Title list has changed.\r\n\r\nDo you want to Save these changes?";
+// The title, the text, +Return, +Tab, and the keystroke strings injected.
+using SendRows = Rows<QString, QString, bool, bool, QStringList>;
+// Whether the window exists, the injection that fails (-1: none), how, and the message's start.
+using FailureRows = Rows<bool, int, Typing, QString>;
+// The title list file; the title added after removing the first ("-": nothing removed);
+// AutoSave; the answer to the question (0: not asked); the file after; and whether the folder is
+// read-only (Yes then fails, and the window stays open).
+using TitleRows = Rows<QByteArray, QString, bool, int, QByteArray, bool>;
+} // namespace
 
 class TestSender : public QObject
 {
@@ -51,15 +60,8 @@ void TestSender::keepsSettings()
 
 void TestSender::sends_data()
 {
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("enter");
-    QTest::addColumn<bool>("tab");
-    QTest::addColumn<QStringList>("injected");
-    const auto row = [](const char* tag, const QString& title, const QString& text, bool enter,
-                        bool tab, const QStringList& injected) {
-        QTest::newRow(tag) << title << text << enter << tab << injected;
-    };
+    SendRows::columns();
+    const auto row = SendRows::row;
     row("escaped, title with its blanks", "  Notes  ", "50% {x}", false, false, {"50{%} {{}x{}}"});
     row("+Tab", "Notes", "a", false, true, {"a", "{TAB}"});
     row("both, Enter first", "Notes", "a", true, true, {"a", "{ENTER}", "{TAB}"});
@@ -69,11 +71,7 @@ void TestSender::sends_data()
 
 void TestSender::sends()
 {
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QFETCH(bool, enter);
-    QFETCH(bool, tab);
-    QFETCH(QStringList, injected);
+    const auto [title, text, enter, tab, injected] = SendRows::fetch();
     Panel p;
     p.fake.windowTitles = {title};
     Sender& s = p.start();
@@ -92,21 +90,16 @@ void TestSender::sends()
 
 void TestSender::reportsFailedSend_data()
 {
-    QTest::addColumn<bool>("windowExists");
-    QTest::addColumn<int>("failInjectionAt");
-    QTest::addColumn<Typing>("failure");
-    QTest::addColumn<QString>("message");
+    FailureRows::columns();
+    const auto row = FailureRows::row;
     // Only a window that cannot be found or reached is blamed on the target.
-    QTest::newRow("no window") << false << -1 << Typing::Done
-                               << "Unable to communicate with Notes ";
-    QTest::newRow("desktop fails")
-        << true << 0 << Typing::Unavailable << "Unable to communicate with Notes ";
-    QTest::newRow("focus lost at Enter")
-        << true << 1 << Typing::FocusLost << "Typing into Notes  stopped: another window took";
+    row("no window", false, -1, Typing::Done, "Unable to communicate with Notes ");
+    row("desktop fails", true, 0, Typing::Unavailable, "Unable to communicate with Notes ");
+    row("focus lost at Enter", true, 1, Typing::FocusLost,
+        "Typing into Notes  stopped: another window took");
     // Each other cause says what happened and what the user can do, never blaming the window.
     const auto nothing = [](const char* tag, Typing failure, const char* why) {
-        QTest::newRow(tag) << true << 0 << failure
-                           << QStringLiteral("Nothing was typed into Notes : ") + why;
+        FailureRows::row(tag, true, 0, failure, QString("Nothing was typed into Notes : ") + why);
     };
     nothing("modifier held", Typing::ModifiersHeld, "a Shift, Ctrl or Alt key is held down.");
     nothing("untypable", Typing::Untypable,
@@ -123,8 +116,7 @@ void TestSender::reportsFailedSend_data()
             "on this desktop the text's characters that the keyboard layout lacks come through "
             "the clipboard, and Keyflare could not keep the clipboard's contents safe");
     const auto stopped = [](const char* tag, Typing failure, const char* why) {
-        QTest::newRow(tag) << true << 1 << failure
-                           << QStringLiteral("Typing into Notes  stopped: ") + why;
+        FailureRows::row(tag, true, 1, failure, QString("Typing into Notes  stopped: ") + why);
     };
     stopped("not pasted", Typing::PasteMissing,
             "the window did not paste the characters that came through the clipboard.");
@@ -132,26 +124,22 @@ void TestSender::reportsFailedSend_data()
             "something was copied to the clipboard while Keyflare pasted through it.");
     stopped("layout switched", Typing::LayoutSwitched, "the keyboard layout was switched.");
     // A desktop that lets no program reach other windows says so, whatever the title.
-    QTest::newRow("desktop reaches no window")
-        << true << -1 << Typing::Done << "This desktop lets no program type";
+    row("desktop reaches no window", true, -1, Typing::Done, "This desktop lets no program type");
 }
 
 void TestSender::reportsFailedSend()
 {
-    QFETCH(bool, windowExists);
-    QFETCH(int, failInjectionAt);
-    QFETCH(Typing, failure);
-    QFETCH(QString, message);
+    const auto [windowExists, failInjectionAt, failure, message] = FailureRows::fetch();
     Panel p;
     if (windowExists)
-        p.fake.windowTitles = {QStringLiteral("Notes - Editor")};
+        p.fake.windowTitles = {"Notes - Editor"};
     if (message.startsWith(QLatin1String("This desktop")))
-        p.fake.unavailable = QStringLiteral("This desktop lets no program type.");
+        p.fake.unavailable = "This desktop lets no program type.";
     p.fake.failInjectionAt = failInjectionAt;
     p.fake.injectionFailure = failure;
     p.fake.answers = {Dialogs::Ok};
     Sender& s = p.start();
-    s.ProgTitle->setEditText(QStringLiteral("Notes "));
+    s.ProgTitle->setEditText("Notes ");
     s.Command1_MouseUp(0, MacroButton::Left);
     QCOMPARE(p.fake.injected.size(), failInjectionAt + 1); // nothing after the failure
     QCOMPARE(p.fake.messages.size(), 1);
@@ -159,7 +147,7 @@ void TestSender::reportsFailedSend()
     QCOMPARE(p.fake.styles, QList<int>{Dialogs::OkOnly});
 
     // The panel is not left busy: the next release sends again.
-    p.fake.windowTitles = {QStringLiteral("Notes - Editor")};
+    p.fake.windowTitles = {"Notes - Editor"};
     p.fake.unavailable.clear();
     p.fake.failInjectionAt = -1;
     p.fake.injected.clear();
@@ -172,10 +160,10 @@ void TestSender::reportsFailedSend()
 void TestSender::ignoresReleasesWhileBusy()
 {
     Panel p;
-    p.fake.windowTitles = {QStringLiteral("Notes")};
+    p.fake.windowTitles = {"Notes"};
     Sender& s = p.start();
-    s.ProgTitle->setEditText(QStringLiteral("Notes"));
-    s.setText(0, QStringLiteral("original"));
+    s.ProgTitle->setEditText("Notes");
+    s.setText(0, "original");
     int editorOpened = 0;
     s.setEditorOpener([&](int) { ++editorOpened; });
     bool acted = false;
@@ -193,48 +181,33 @@ void TestSender::ignoresReleasesWhileBusy()
     QVERIFY(acted);
     QCOMPARE(p.fake.injected, QStringList({"original", "{ENTER}"}));
     QCOMPARE(editorOpened, 0);
-    QCOMPARE(s.text(0), QStringLiteral("1")); // cleared meanwhile
+    QCOMPARE(s.text(0), "1"); // cleared meanwhile
 }
 
 void TestSender::savesTitlesAtClosing_data()
 {
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("added"); // after removing the first title; "-" removes nothing
-    QTest::addColumn<bool>("autoSave");
-    QTest::addColumn<int>("answer"); // 0: no question expected
-    QTest::addColumn<QByteArray>("written");
-    QTest::addColumn<bool>("readOnly"); // the folder: Yes then fails, and the window stays open
+    TitleRows::columns();
+    const auto row = TitleRows::row;
+    const int yes = Dialogs::Yes;
     QByteArray seventy;
     for (int i = 1; i <= 70; ++i)
         seventy += "T" + QByteArray::number(i) + "\r\n";
     const QByteArray rest = seventy.mid(4, seventy.indexOf("T65") - 4); // T2..T64
-    QTest::newRow("unchanged asks nothing") << seventy << "-" << false << 0 << seventy << false;
-    QTest::newRow("the first 64 are loaded; Yes writes the rest")
-        << seventy << "" << false << int(Dialogs::Yes) << rest << false;
-    QTest::newRow("the only title removed: an empty file")
-        << QByteArray("Solo\r\n") << "" << false << int(Dialogs::Yes) << QByteArray() << false;
-    QTest::newRow("one removed, one added: same count, still asks")
-        << QByteArray("A\r\nB\r\n") << "New" << false << int(Dialogs::Yes)
-        << QByteArray("B\r\nNew\r\n") << false;
-    QTest::newRow("No writes nothing")
-        << seventy << "" << false << int(Dialogs::No) << seventy << false;
-    QTest::newRow("Cancel keeps the window open")
-        << seventy << "" << false << int(Dialogs::Cancel) << seventy << false;
-    QTest::newRow("AutoSave writes without asking")
-        << QByteArray("A\r\nB\r\n") << "" << true << 0 << QByteArray("B\r\n") << false;
-    QTest::newRow("read-only folder: Yes fails and keeps the window open")
-        << QByteArray("A\r\nB\r\n") << "" << false << int(Dialogs::Yes) << QByteArray("A\r\nB\r\n")
-        << true;
+    row("unchanged asks nothing", seventy, "-", false, 0, seventy, false);
+    row("the first 64 are loaded; Yes writes the rest", seventy, "", false, yes, rest, false);
+    row("the only title removed: an empty file", "Solo\r\n", "", false, yes, "", false);
+    row("one removed, one added: same count, still asks", "A\r\nB\r\n", "New", false, yes,
+        "B\r\nNew\r\n", false);
+    row("No writes nothing", seventy, "", false, Dialogs::No, seventy, false);
+    row("Cancel keeps the window open", seventy, "", false, Dialogs::Cancel, seventy, false);
+    row("AutoSave writes without asking", "A\r\nB\r\n", "", true, 0, "B\r\n", false);
+    row("read-only folder: Yes fails, the window stays open", "A\r\nB\r\n", "", false, yes,
+        "A\r\nB\r\n", true);
 }
 
 void TestSender::savesTitlesAtClosing()
 {
-    QFETCH(QByteArray, file);
-    QFETCH(QString, added);
-    QFETCH(bool, autoSave);
-    QFETCH(int, answer);
-    QFETCH(QByteArray, written);
-    QFETCH(bool, readOnly);
+    const auto [file, added, autoSave, answer, written, readOnly] = TitleRows::fetch();
     ReadOnlyFolder folder;
     folder.put("Keyflare.ini", file);
     if (readOnly && !folder.lock())

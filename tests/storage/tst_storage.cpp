@@ -2,6 +2,7 @@
 // Round trips and junk input are the fuzzers' part; writes that fail, the panel's tests'.
 #include "MacroSetCatalogue.h"
 #include "MacroSetFile.h"
+#include "Rows.h"
 #include "TestFiles.h"
 #include "TextFile.h"
 #include "TitleList.h"
@@ -22,14 +23,15 @@ private Q_SLOTS:
     void listsCatalogue();
 };
 
+// The bytes read, the text they hold, and how that text is written back.
+using CodingRows = Rows<QByteArray, QString, QByteArray>;
+
 void TestStorage::decodesAndEncodes_data()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("written"); // how the text is written back
+    CodingRows::columns();
     const auto row = [](const char* tag, const QByteArray& bytes, const QString& text,
                         const QByteArray& written = {}) {
-        QTest::newRow(tag) << bytes << text << (written.isEmpty() ? bytes : written);
+        CodingRows::row(tag, bytes, text, written.isEmpty() ? bytes : written);
     };
     row("Windows-1252 stays Windows-1252", "Gr\xfc\xdf \x80 \x93q\x94", "Grüß € “q”");
     row("UTF-8 that fits Windows-1252 is written in Windows-1252", "Gr\xc3\xbc\xc3\x9f", "Grüß",
@@ -46,30 +48,30 @@ void TestStorage::decodesAndEncodes_data()
 
 void TestStorage::decodesAndEncodes()
 {
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
-    QFETCH(QByteArray, written);
+    const auto [bytes, text, written] = CodingRows::fetch();
     QCOMPARE(TextFile::decode(bytes), text);
     QCOMPARE(TextFile::encode(text), written);
 }
 
+// The file ("<none>": no file) and the titles read from it.
+using TitleRows = Rows<QByteArray, QStringList>;
+
 void TestStorage::readsTitleList_data()
 {
-    QTest::addColumn<QByteArray>("file"); // "<none>" for no file
-    QTest::addColumn<QStringList>("titles");
-    QTest::newRow("no file") << QByteArray("<none>") << QStringList{};
-    QTest::newRow("blanks and trimming") << QByteArray("  Notes  \r\n\r\n   \r\n\tTabbed\r\nLast")
-                                         << QStringList{"Notes", "\tTabbed", "Last"};
-    QTest::newRow("LF and CR line ends") << QByteArray("a\nb\rc") << QStringList{"a", "b", "c"};
-    QTest::newRow("duplicates kept") << QByteArray("a\r\na\r\n") << QStringList{"a", "a"};
-    QByteArray blanksFirst = QByteArray("\r\n").repeated(63) + "sixty-four\r\nsixty-five\r\n";
-    QTest::newRow("64 lines read, blank ones included") << blanksFirst << QStringList{"sixty-four"};
+    TitleRows::columns();
+    TitleRows::row("no file", "<none>", {});
+    TitleRows::row("blanks and trimming", "  Notes  \r\n\r\n   \r\n\tTabbed\r\nLast",
+                   {"Notes", "\tTabbed", "Last"});
+    TitleRows::row("LF and CR line ends", "a\nb\rc", {"a", "b", "c"});
+    TitleRows::row("duplicates kept", "a\r\na\r\n", {"a", "a"});
+    TitleRows::row("64 lines read, blank ones included",
+                   QByteArray("\r\n").repeated(63) + "sixty-four\r\nsixty-five\r\n",
+                   {"sixty-four"});
 }
 
 void TestStorage::readsTitleList()
 {
-    QFETCH(QByteArray, file);
-    QFETCH(QStringList, titles);
+    const auto [file, titles] = TitleRows::fetch();
     QTemporaryDir dir;
     const QString path = dir.filePath(TitleList::fileName());
     if (file != "<none>")
@@ -77,13 +79,13 @@ void TestStorage::readsTitleList()
     QCOMPARE(TitleList::read(path), titles);
 }
 
+// The file ("<none>": no file), how many records are read, and the caption and text of the last.
+using LayoutRows = Rows<QByteArray, int, QStringList>;
+
 void TestStorage::readsMacroSetLayouts_data()
 {
-    QTest::addColumn<QByteArray>("file"); // "<none>": no file
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QStringList>("last"); // the caption and text of the last record read
-    const auto row = [](const char* tag, const QByteArray& file, int count,
-                        const QStringList& last) { QTest::newRow(tag) << file << count << last; };
+    LayoutRows::columns();
+    const auto row = LayoutRows::row;
     QByteArray full = "[Keyflare 1.07]\r\n";
     for (int k = 1; k <= 48; ++k)
         full += "C" + QByteArray::number(k) + "\r\nT" + QByteArray::number(k) + "\r\n";
@@ -109,9 +111,7 @@ void TestStorage::readsMacroSetLayouts_data()
 
 void TestStorage::readsMacroSetLayouts()
 {
-    QFETCH(QByteArray, file);
-    QFETCH(int, count);
-    QFETCH(QStringList, last);
+    const auto [file, count, last] = LayoutRows::fetch();
     QTemporaryDir dir;
     if (file != "<none>")
         writeFile(dir.filePath("m.mcs"), file);
