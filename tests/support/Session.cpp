@@ -19,6 +19,10 @@
 
 Session session()
 {
+    // A desktop test that finds no desktop fails, rather than passing what it never ran.
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qFatal("no desktop to test in (neither DISPLAY nor WAYLAND_DISPLAY is set): run the test "
+               "through scripts/with-xvfb.sh, or ./test.sh");
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return Session::X11;
     const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
