@@ -176,8 +176,7 @@ void TestMacroSets::failedSaveLosesNothing()
 void TestMacroSets::deletesSets()
 {
     Panel p;
-    p.put("alpha.mcs", macroSetBytes({"A"}));
-    p.put("beta.mcs", macroSetBytes({"B"}));
+    p.putSets({"alpha", "beta"});
     Sender& s = p.start();
     s.setText(5, "unsaved");
     s.setMacroSetChanged(1);
@@ -188,7 +187,7 @@ void TestMacroSets::deletesSets()
     QCOMPARE(p.fake.styles.last(), Dialogs::YesNo | Dialogs::Question);
     QCOMPARE(files(p.file("")), QStringList{"alpha.mcs"});
     QCOMPARE(p.catalogue(), QStringList{"ALPHA"});
-    QCOMPARE(s.text(0), "A");         // the first set is loaded
+    QCOMPARE(s.text(0), "alpha");     // the first set is loaded
     QCOMPARE(s.macroSetChanged(), 1); // and the change is still remembered
 
     // Deleting the only set leaves the buttons as they are.
@@ -216,10 +215,10 @@ void TestMacroSets::namesMatchFilesWithoutCase()
 {
     const auto [name, listed] = Rows<QString, QString>::fetch();
     Panel p;
-    p.put(name + ".mcs", macroSetBytes({"set text"}));
+    p.putSets({name});
     Sender& s = p.start();
     QCOMPARE(p.catalogue(), QStringList{listed});
-    QCOMPARE(s.text(0), "set text");
+    QCOMPARE(s.text(0), name);
     s.AutoSave->setChecked(true);
     s.setText(0, "changed");
     QCOMPARE(s.Command2_Click(), Sender::SaveResult::Saved);
@@ -232,8 +231,7 @@ void TestMacroSets::namesMatchFilesWithoutCase()
 void TestMacroSets::pickDuringLoadWaitsForIt()
 {
     Panel p;
-    p.put("alpha.mcs", macroSetBytes({"A"}));
-    p.put("beta.mcs", macroSetBytes({"B"}));
+    p.putSets({"alpha", "beta"});
     Sender& s = p.start();
     int yields = 0;
     p.fake.onYield = [&] {
@@ -248,14 +246,14 @@ void TestMacroSets::pickDuringLoadWaitsForIt()
     s.Combo1->setCurrentIndex(0);
     s.Combo1_Click();
     p.fake.onYield = nullptr;
-    QCOMPARE(s.text(0), "B");
+    QCOMPARE(s.text(0), "beta");
     QCOMPARE(s.caption(47), "C48");
 }
 
 void TestMacroSets::saveKeepsItsSnapshot()
 {
     Panel p;
-    p.put("other.mcs", macroSetBytes({"other"}));
+    p.putSets({"other"});
     Sender& s = p.start();
     s.Combo1->setEditText("snap");
     s.AutoSave->setChecked(true);
@@ -282,8 +280,7 @@ void TestMacroSets::saveKeepsItsSnapshot()
 void TestMacroSets::vanishedFilesLoadDefaults()
 {
     Panel p;
-    p.put("alpha.mcs", macroSetBytes({"A"}));
-    p.put("beta.mcs", macroSetBytes({"B"}));
+    p.putSets({"alpha", "beta"});
     Sender& s = p.start();
     // Replaced by a folder after the list was read: the buttons keep their defaults, silently;
     // a save says why it failed.

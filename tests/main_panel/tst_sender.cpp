@@ -14,8 +14,9 @@ const QString kTitleQuestion =
     "The Application Title list has changed.\r\n\r\nDo you want to Save these changes?";
 // The title, the text, +Return, +Tab, and the keystroke strings injected.
 using SendRows = Rows<QString, QString, bool, bool, QStringList>;
-// Whether the window exists, the injection that fails (-1: none), how, and the message's start.
-using FailureRows = Rows<bool, int, Typing, QString>;
+// Whether the window exists, the injection that fails (-1: none), how, and the message's start
+// and a part of what follows that tells the cause.
+using FailureRows = Rows<bool, int, Typing, QString, QString>;
 // The title list file; the title added after removing the first ("-": nothing removed);
 // AutoSave; the answer to the question (0: not asked); the file after; and whether the folder is
 // read-only (Yes then fails, and the window stays open).
@@ -92,48 +93,35 @@ void TestSender::reportsFailedSend_data()
 {
     FailureRows::columns();
     const auto row = FailureRows::row;
-    // Only a window that cannot be found or reached is blamed on the target.
-    row("no window", false, -1, Typing::Done, "Unable to communicate with Notes ");
-    row("desktop fails", true, 0, Typing::Unavailable, "Unable to communicate with Notes ");
-    row("focus lost at Enter", true, 1, Typing::FocusLost,
-        "Typing into Notes  stopped: another window took");
-    // Each other cause says what happened and what the user can do, never blaming the window.
-    const auto nothing = [](const char* tag, Typing failure, const char* why) {
-        FailureRows::row(tag, true, 0, failure, QString("Nothing was typed into Notes : ") + why);
-    };
-    nothing("modifier held", Typing::ModifiersHeld, "a Shift, Ctrl or Alt key is held down.");
-    nothing("untypable", Typing::Untypable,
-            "the text holds characters that the keyboard layout cannot type.");
-    nothing("receiver busy", Typing::Busy,
-            "the window that received the last text is still reading it.");
-    nothing("no free keys", Typing::NoFreeKeys,
-            "the text needs keys for characters that the keyboard layout lacks, and other "
-            "programs hold every free key");
-    nothing("clipboard secret", Typing::ClipboardSecret,
-            "on this desktop the text's characters that the keyboard layout lacks come through "
-            "the clipboard, and the clipboard holds a password");
-    nothing("clipboard not kept", Typing::ClipboardFailed,
-            "on this desktop the text's characters that the keyboard layout lacks come through "
-            "the clipboard, and Keyflare could not keep the clipboard's contents safe");
-    const auto stopped = [](const char* tag, Typing failure, const char* why) {
-        FailureRows::row(tag, true, 1, failure, QString("Typing into Notes  stopped: ") + why);
-    };
-    stopped("not pasted", Typing::PasteMissing,
-            "the window did not paste the characters that came through the clipboard.");
-    stopped("copied meanwhile", Typing::ClipboardTaken,
-            "something was copied to the clipboard while Keyflare pasted through it.");
-    stopped("layout switched", Typing::LayoutSwitched, "the keyboard layout was switched.");
+    // Only a window that cannot be found or reached is blamed on the target; each other cause
+    // says what happened and what the user can do.
+    const QString blamed = "Unable to communicate with Notes ";
+    const QString nothing = "Nothing was typed into Notes : ";
+    const QString stopped = "Typing into Notes  stopped: ";
+    row("no window", false, -1, Typing::Done, blamed, "");
+    row("desktop fails", true, 0, Typing::Unavailable, blamed, "");
+    row("focus lost at Enter", true, 1, Typing::FocusLost, stopped, "another window took");
+    row("modifier held", true, 0, Typing::ModifiersHeld, nothing, "Alt key is held down.");
+    row("untypable", true, 0, Typing::Untypable, nothing, "the keyboard layout cannot type.");
+    row("receiver busy", true, 0, Typing::Busy, nothing, "is still reading it.");
+    row("no free keys", true, 0, Typing::NoFreeKeys, nothing, "programs hold every free key");
+    row("clipboard secret", true, 0, Typing::ClipboardSecret, nothing, "holds a password");
+    row("clipboard not kept", true, 0, Typing::ClipboardFailed, nothing, "could not keep the");
+    row("not pasted", true, 1, Typing::PasteMissing, stopped, "the window did not paste");
+    row("copied meanwhile", true, 1, Typing::ClipboardTaken, stopped, "was copied to the");
+    row("layout switched", true, 1, Typing::LayoutSwitched, stopped, "layout was switched.");
     // A desktop that lets no program reach other windows says so, whatever the title.
-    row("desktop reaches no window", true, -1, Typing::Done, "This desktop lets no program type");
+    row("desktop reaches no window", true, -1, Typing::Done, "This desktop lets no program type",
+        "");
 }
 
 void TestSender::reportsFailedSend()
 {
-    const auto [windowExists, failInjectionAt, failure, message] = FailureRows::fetch();
+    const auto [windowExists, failInjectionAt, failure, start, cause] = FailureRows::fetch();
     Panel p;
     if (windowExists)
         p.fake.windowTitles = {"Notes - Editor"};
-    if (message.startsWith(QLatin1String("This desktop")))
+    if (start.startsWith("This desktop"))
         p.fake.unavailable = "This desktop lets no program type.";
     p.fake.failInjectionAt = failInjectionAt;
     p.fake.injectionFailure = failure;
@@ -143,7 +131,8 @@ void TestSender::reportsFailedSend()
     s.Command1_MouseUp(0, MacroButton::Left);
     QCOMPARE(p.fake.injected.size(), failInjectionAt + 1); // nothing after the failure
     QCOMPARE(p.fake.messages.size(), 1);
-    QVERIFY2(p.fake.messages[0].startsWith(message), qPrintable(p.fake.messages[0]));
+    const QString& message = p.fake.messages[0];
+    QVERIFY2(message.startsWith(start) && message.contains(cause), qPrintable(message));
     QCOMPARE(p.fake.styles, QList<int>{Dialogs::OkOnly});
 
     // The panel is not left busy: the next release sends again.

@@ -35,6 +35,12 @@ struct Panel
     }
     QString file(const QString& name) const { return fake.folderPath + name; }
     void put(const QString& name, const QByteArray& bytes) { writeFile(file(name), bytes); }
+    // Puts a macro set for each name, its first text the name.
+    void putSets(const QStringList& names)
+    {
+        for (const QString& name : names)
+            put(name + ".mcs", macroSetBytes({name}));
+    }
     // The names in the set box.
     QStringList catalogue() const
     {
