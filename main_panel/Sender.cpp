@@ -131,7 +131,6 @@ void Sender::Form_Load()
     m_platform.events.yield();
     GetProgTitles();
     ProgTitle->setEditText(ProgTitle->count() > 0 ? ProgTitle->itemText(0) : QString());
-    m_savedTitleCount = ProgTitle->count();
     m_platform.events.yield();
 
     const QString first = Combo1->count() > 0 ? Combo1->itemText(0) : QString();
@@ -318,7 +317,6 @@ bool Sender::saveTitleListStep()
                                    Dialogs::OkOnly | Dialogs::Exclamation);
         return false;
     }
-    m_savedTitleCount = 0;
     m_platform.events.yield();
     return true;
 }

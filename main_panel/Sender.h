@@ -104,8 +104,6 @@ public:
     void setText(int index, const QString& text) { m_macroSet.setText(index, text); }
 
     bool isBusy() const { return m_busy != 0; }
-    QString programFolder() const { return m_programFolder; }
-    int savedTitleCount() const { return m_savedTitleCount; }
     // The macro set's changed flag: 1 after the editor applied a change not yet saved.
     int macroSetChanged() const { return m_macroSet.changed(); }
     void setMacroSetChanged(int changed) { m_macroSet.setChanged(changed); }
@@ -137,7 +135,6 @@ private:
     std::function<void()> m_openGrabber;
     QString m_programFolder;
     int m_busy = 0;
-    int m_savedTitleCount = 0;
     bool m_unloaded = false;
     std::unique_ptr<MacroSetCommands> m_commands;
 };

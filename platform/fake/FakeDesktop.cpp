@@ -24,7 +24,6 @@ void FakeDesktop::write(const QString& key, const QString& value)
 
 void FakeDesktop::yield()
 {
-    ++yields;
     QCoreApplication::processEvents();
     if (onYield)
         onYield();
@@ -33,7 +32,6 @@ void FakeDesktop::yield()
 WindowId FakeDesktop::activate(const QString& title)
 {
     activated << title;
-    log << QStringLiteral("activate:") + title;
     if (!unavailable.isEmpty())
         return 0;
     std::vector<CandidateWindow> windows;
@@ -47,7 +45,6 @@ Typing FakeDesktop::inject(WindowId target, const QString& keys)
 {
     const bool fails = injected.size() == failInjectionAt;
     injected << keys;
-    log << QStringLiteral("inject:") + keys;
     if (target == 0)
         return Typing::FocusLost;
     return fails ? injectionFailure : Typing::Done;
@@ -62,7 +59,6 @@ int FakeDesktop::message(const QString& text, int style)
 {
     messages << text;
     styles << style;
-    log << QStringLiteral("message:") + text;
     if (!answers.isEmpty())
         return answers.takeFirst();
     unexpected << text;
@@ -81,7 +77,6 @@ QString FakeDesktop::input(const QString& prompt, const QString& title, const QS
     Q_UNUSED(title)
     Q_UNUSED(preset)
     inputPrompts << prompt;
-    log << QStringLiteral("input:") + prompt;
     if (!inputAnswers.isEmpty())
         return inputAnswers.takeFirst();
     unexpected << prompt;

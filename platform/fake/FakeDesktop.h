@@ -35,7 +35,6 @@ public:
     QString path() override { return folderPath; }
 
     // Event loop: each yield processes Qt events, then runs onYield (to act during a yield).
-    int yields = 0;
     std::function<void()> onYield;
     void yield() override;
 
@@ -50,7 +49,7 @@ public:
     QString unavailable; // set: the desktop reaches no window, for this reason
     QString unavailableReason() const override { return unavailable; }
 
-    // Topmost band: every call, as the window's title and the state asked for.
+    // Topmost band: every call, as the window and the state asked for.
     QList<QPair<QWidget*, bool>> topmostCalls;
     void setTopmost(QWidget* window, bool on) override;
 
@@ -67,7 +66,4 @@ public:
     QStringList unexpected;
     int message(const QString& text, int style) override;
     QString input(const QString& prompt, const QString& title, const QString& preset) override;
-
-    // Everything above in the order it happened: "activate:", "inject:", "message:", "input:".
-    QStringList log;
 };
