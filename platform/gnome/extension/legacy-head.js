@@ -2,4 +2,3 @@
 const {Gio, GLib, Meta, Clutter, Shell} = imports.gi;
 const Main = imports.ui.main;
 const KeyboardManager = imports.misc.keyboardManager;
-const ShellConfig = imports.misc.config;

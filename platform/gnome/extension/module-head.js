@@ -6,5 +6,4 @@ import Clutter from 'gi://Clutter';
 import Shell from 'gi://Shell';
 import * as Main from 'resource:///org/gnome/shell/ui/main.js';
 import * as KeyboardManager from 'resource:///org/gnome/shell/misc/keyboardManager.js';
-import * as ShellConfig from 'resource:///org/gnome/shell/misc/config.js';
 import {Extension} from 'resource:///org/gnome/shell/extensions/extension.js';

@@ -1,8 +1,8 @@
 // Keyflare's helper inside GNOME Shell. GNOME lets no ordinary program list, activate or type into
 // other windows; this service does it for Keyflare alone, over the session bus. Both forms of the
-// extension (the legacy one for GNOME 43 and 44, the module one for 45 and later) wrap this body:
-// each puts Gio, GLib, Meta, Clutter, Shell, Main, KeyboardManager and ShellConfig in scope
-// before it.
+// extension (the legacy one for GNOME 43 and 44, the module one for 45 and later) wrap this body,
+// after keymap.js: each puts Gio, GLib, Meta, Clutter, Shell, Main and KeyboardManager in scope
+// before them.
 
 const BUS_NAME = 'org.keyflare.Shell';
 const OBJECT_PATH = '/org/keyflare/Shell';
@@ -63,31 +63,6 @@ const HELD_MASK = Clutter.ModifierType.SHIFT_MASK | Clutter.ModifierType.CONTROL
 const TYPED_WINDOWS = [Meta.WindowType.NORMAL, Meta.WindowType.DIALOG,
     Meta.WindowType.MODAL_DIALOG, Meta.WindowType.UTILITY];
 
-function shellMajor() {
-    return parseInt(ShellConfig.PACKAGE_VERSION, 10);
-}
-
-function backend() {
-    return global.backend ?? Meta.get_backend();
-}
-
-function setKeymap(keymap) {
-    const b = backend();
-    if (shellMajor() >= 49)
-        b.set_keymap_async(keymap.layouts, keymap.variants, keymap.options, keymap.model ?? '', null, null);
-    else if (shellMajor() >= 46)
-        b.set_keymap(keymap.layouts, keymap.variants, keymap.options, keymap.model ?? '');
-    else
-        b.set_keymap(keymap.layouts, keymap.variants, keymap.options);
-}
-
-function seat() {
-    return shellMajor() >= 48
-        ? global.stage.context.get_backend().get_default_seat()
-        : Clutter.get_default_backend().get_default_seat();
-}
-
-
 var KeyflareService = class {
     // folder: the extension's own folder, which holds the list of approved executables.
     constructor(folder) {
@@ -109,8 +84,8 @@ var KeyflareService = class {
     }
 
     disable() {
-        this._restore?.();
-        this._giveKeymapBack();
+        this._restore?.().catch(logError);
+        this._giveKeymapBack().catch(logError);
         global.display.disconnect(this._focusId);
         Gio.bus_unown_name(this._nameId);
         this._impl.unexport();
@@ -273,7 +248,7 @@ var KeyflareService = class {
     RestoreKeymapAsync(params, invocation) {
         return this._serve(invocation, async () => {
             if (!this._typing)
-                this._giveKeymapBack();
+                await this._giveKeymapBack().catch(logError);
             invocation.return_value(null);
         });
     }
@@ -310,16 +285,17 @@ var KeyflareService = class {
     // the whole text and the user's layouts stay as they are: then an X11 program that reads its
     // keys late still finds them, each event carrying the layout it was typed in.
     async _type(target, symbols, parts) {
-        if (!target || global.display.focus_window !== target)
+        // Keys go to the shell's own interface while it holds the keyboard (a search, a menu),
+        // whichever window has the focus.
+        if (!target || global.display.focus_window !== target || global.stage.key_focus)
             return [0, 'focus-lost'];
         // The shell applies the user's input sources, and keeps what it applied.
-        const manager = KeyboardManager.getKeyboardManager();
-        const own = manager._currentKeymap;
-        const group = manager._current?.groupIndex;
-        if (!own || group === undefined)
+        const user = userKeymap();
+        if (!user)
             return [0, 'keymap-unknown'];
+        const own = user.own;
         const capsLock = seat().get_keymap().get_caps_lock_state();
-        const file = this._writeSymbols(symbols);
+        const file = writeSymbols(symbols);
         if (!file)
             return [0, 'failed'];
         // The shell adds a layout for the language of the desktop after the user's own (for
@@ -342,6 +318,7 @@ var KeyflareService = class {
                 variants: [...variants.slice(0, users), ...parts.map((p, n) => `p${n + 1}`)].join(','),
                 options: own.options,
                 model: own.model,
+                ...namesBeside(own, users, parts.length),
             };
         };
         const x11 = target.get_client_type() === Meta.WindowClientType.X11;
@@ -349,17 +326,17 @@ var KeyflareService = class {
         let activatedId = 0;
         let remappedSince = 0;
         let remapped = 0;
-        this._restore = () => {
+        // Gives the user's keys back: their layout at once, and their keymap unless it is kept.
+        this._restore = async () => {
             this._restore = null;
             if (activatedId)
                 global.display.disconnect(activatedId);
             if (action !== Meta.KeyBindingAction.NONE)
                 global.display.ungrab_accelerator(action);
-            if (beside && x11)
-                this._keepKeymap(own);
-            else
-                setKeymap(own);
-            backend().lock_layout_group(manager._current?.groupIndex ?? group);
+            const keep = beside && x11;
+            if (keep)
+                this._keepKeymap(user);
+            await applyKeymap(keep ? null : user.keymap, userLayout(user.layout));
             remapped = GLib.get_monotonic_time() - remappedSince;
             if (capsLock)
                 this._press(CAPS_LOCK_KEYSYM);
@@ -369,8 +346,7 @@ var KeyflareService = class {
         try {
             remappedSince = GLib.get_monotonic_time();
             this._dropKeptKeymap();
-            setKeymap(keymapOf(0));
-            backend().lock_layout_group(layoutOf(0));
+            await applyKeymap(keymapOf(0), layoutOf(0));
             if (beside)
                 file.remove();
             action = global.display.grab_accelerator(SENTINEL, Meta.KeyBindingFlags.NONE);
@@ -385,11 +361,8 @@ var KeyflareService = class {
             if (capsLock)
                 this._press(CAPS_LOCK_KEYSYM);
             for (let i = 0; i < parts.length && outcome === 'done'; ++i) {
-                if (i > 0) {
-                    if (!beside)
-                        setKeymap(keymapOf(i));
-                    backend().lock_layout_group(layoutOf(i));
-                }
+                if (i > 0)
+                    await applyKeymap(beside ? null : keymapOf(i), layoutOf(i));
                 for (const keysym of parts[i]) {
                     // The user may move the focus while we type: with one key under way at a
                     // time, at most that one reaches another window.
@@ -417,19 +390,19 @@ var KeyflareService = class {
             }
         } finally {
             file.remove();
-            this._restore?.();
+            await this._restore?.();
         }
         return [typed, outcome, remapped];
     }
 
     // Leaves the keymap with the text's layouts beside the user's for a while; the user's keys
     // already mean what they always do.
-    _keepKeymap(own) {
+    _keepKeymap(user) {
         this._kept = {
-            own,
+            user,
             timeout: GLib.timeout_add_seconds(GLib.PRIORITY_DEFAULT, KEEP_FOR_X11_S, () => {
                 this._kept.timeout = 0;
-                this._giveKeymapBack();
+                this._giveKeymapBack().catch(logError);
                 return GLib.SOURCE_REMOVE;
             }),
         };
@@ -442,44 +415,12 @@ var KeyflareService = class {
         this._kept = null;
     }
 
-    _giveKeymapBack() {
+    async _giveKeymapBack() {
         const kept = this._kept;
         this._dropKeptKeymap();
-        const manager = KeyboardManager.getKeyboardManager();
         // Where the user has chosen other input sources meanwhile, the shell has put them in
         // force already.
-        if (!kept || manager._currentKeymap !== kept.own)
-            return;
-        setKeymap(kept.own);
-        backend().lock_layout_group(manager._current?.groupIndex ?? 0);
-    }
-
-    // Writes the text's layout where the keymap compiler looks for the user's own layouts, under
-    // a name no other file there has; the caller removes it once the keymap is compiled.
-    _writeSymbols(symbols) {
-        const folder = `${GLib.get_user_config_dir()}/xkb/symbols`;
-        const made = [];
-        for (let dir = folder; !GLib.file_test(dir, GLib.FileTest.IS_DIR); dir = GLib.path_get_dirname(dir))
-            made.unshift(dir);
-        if (GLib.mkdir_with_parents(folder, 0o700) !== 0)
-            return null;
-        let layout = 'keyflare';
-        for (let i = 1; GLib.file_test(`${folder}/${layout}`, GLib.FileTest.EXISTS); ++i)
-            layout = `keyflare${i}`;
-        const path = `${folder}/${layout}`;
-        if (!GLib.file_set_contents(path, symbols))
-            return null;
-        return {
-            layout,
-            remove() {
-                if (!this.path)
-                    return;
-                GLib.unlink(this.path);
-                for (const dir of made.reverse())
-                    GLib.rmdir(dir);
-                this.path = null;
-            },
-            path,
-        };
+        if (kept && KeyboardManager.getKeyboardManager()._currentKeymap === kept.user.own)
+            await applyKeymap(kept.user.keymap, userLayout(0));
     }
 };

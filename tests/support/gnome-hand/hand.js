@@ -20,9 +20,15 @@ const HAND_XML = `<node>
   </interface>
 </node>`;
 
+// The seat of the shell's own input (from mutter 51 reached only through the context).
+function handSeat() {
+    const clutter = global.stage.context?.get_backend?.() ?? Clutter.get_default_backend();
+    return clutter.get_default_seat();
+}
+
 var TestHand = class {
     enable() {
-        const seat = Clutter.get_default_backend().get_default_seat();
+        const seat = handSeat();
         this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
         this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         // The shell tells each change of the layout in force, and nothing asks for it.
@@ -30,9 +36,27 @@ var TestHand = class {
         this._layoutId = global.backend.connect('keymap-layout-group-changed', (b, layout) => {
             this._layout = layout;
         });
+        // From mutter 51 the stage tells no device's actor: the actor each motion went to does.
+        this._pointed = null;
+        this._capturedId = global.stage.connect('captured-event', (stage, event) => {
+            if (event.type() === Clutter.EventType.MOTION)
+                this._pointed = stage.get_event_actor(event);
+            return Clutter.EVENT_PROPAGATE;
+        });
         this._impl = Gio.DBusExportedObject.wrapJSObject(HAND_XML, this);
         this._impl.export(Gio.DBus.session, '/org/keyflare/TestHand');
         const ready = () => {
+            // Where the shell enables extensions only once it has started (GNOME 51), the
+            // overview is up: it is left first, and leaves the keyboard to the windows.
+            if (Main.overview.visible) {
+                const hiddenId = Main.overview.connect('hidden', () => {
+                    Main.overview.disconnect(hiddenId);
+                    ready();
+                });
+                Main.overview.hide();
+                return;
+            }
+            global.stage.set_key_focus(null);
             this._name = Gio.bus_own_name_on_connection(Gio.DBus.session,
                 'org.keyflare.TestHand', Gio.BusNameOwnerFlags.NONE, null, null);
         };
@@ -50,6 +74,7 @@ var TestHand = class {
 
     disable() {
         global.backend.disconnect(this._layoutId);
+        global.stage.disconnect(this._capturedId);
         Gio.bus_unown_name(this._name);
         this._impl.unexport();
     }
@@ -73,15 +98,22 @@ var TestHand = class {
         Keyboard.getInputSourceManager().inputSources[index]?.activate(false);
     }
 
+    // From mutter 50 a new keymap brings its layout along unannounced, and the keymap tells the
+    // name of the layout in force: its place among the names of the user's own layouts.
     LayoutInForce() {
-        return this._layout;
+        const keymap = handSeat().get_keymap();
+        if (typeof keymap.get_current_display_name !== 'function')
+            return this._layout;
+        const names = KeyboardManager.getKeyboardManager()._currentKeymap?.displayNames ?? [];
+        return names.indexOf(keymap.get_current_display_name());
     }
 
     // True when the shell hands the pointer's events to the window titled title: it finds the
     // window under the pointer again only on some later event after windows were restacked.
     PointerOver(title) {
-        const pointer = Clutter.get_default_backend().get_default_seat().get_pointer();
-        for (let a = global.stage.get_device_actor(pointer, null); a; a = a.get_parent()) {
+        const pointed = typeof global.stage.get_device_actor === 'function'
+            ? global.stage.get_device_actor(handSeat().get_pointer(), null) : this._pointed;
+        for (let a = pointed; a; a = a.get_parent()) {
             if (a.meta_window)
                 return a.meta_window.get_title() === title;
         }
