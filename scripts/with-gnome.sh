@@ -33,9 +33,15 @@ config="$work/config"
 mkdir -m 700 "$runtime"
 mkdir -p "$data" "$config"
 
+# The form of the extension this shell loads, and the releases that load it, from the list that
+# the build and Keyflare read as well.
 major=$("${in_root[@]}" gnome-shell --version | sed -E 's/[^0-9]*([0-9]+).*/\1/')
-form=legacy
-[ "$major" -ge 45 ] && form=module
+read -r form versions < <(awk -v major="$major" '/^[a-z]/ {
+    for (i = 2; i <= NF; ++i) if ($i == major) print }' \
+    "$(dirname "$0")/../platform/gnome/extension/shell-versions.txt") || {
+    echo "GNOME Shell $major is not in platform/gnome/extension/shell-versions.txt" >&2
+    exit 1
+}
 uuid=""
 names=(org.keyflare.TestHand)
 if [ "$extensions" != - ]; then
@@ -52,10 +58,9 @@ hand="$(dirname "$0")/../tests/support/gnome-hand"
 mkdir -p "$data/gnome-shell/extensions/$hand_uuid"
 cat "$hand/$form-head.js" "$hand/hand.js" "$hand/$form-tail.js" \
     >"$data/gnome-shell/extensions/$hand_uuid/extension.js"
-versions='"43", "44"'
-[ "$form" = module ] && versions='"45", "46", "47", "48", "49"'
+versions=$(printf '"%s", ' $versions)
 printf '{"uuid": "%s", "name": "Test hand", "description": "Tests only", "shell-version": [%s]}\n' \
-    "$hand_uuid" "$versions" >"$data/gnome-shell/extensions/$hand_uuid/metadata.json"
+    "$hand_uuid" "${versions%, }" >"$data/gnome-shell/extensions/$hand_uuid/metadata.json"
 
 enabled="'$hand_uuid'"
 [ -n "$uuid" ] && enabled="'$uuid', $enabled"
@@ -125,10 +130,11 @@ fi
 auth=$(ls "$runtime"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1 || true)
 [ -n "$auth" ] && export XAUTHORITY="$auth"
 # Xwayland takes the first free display, and the shell marks it with a lock file that holds the
-# shell's process id.
+# shell's process id. From mutter 51 it marks a second one for its own connection: the programs'
+# display is the lower.
 xdisplay=""
 for _ in $(seq 200); do
-    for lock in /tmp/.X*-lock; do
+    for lock in $(ls /tmp/.X*-lock 2>/dev/null | sort -rV); do
         [ "$(tr -d ' \n' <"$lock" 2>/dev/null)" = "$shell" ] && xdisplay=$(basename "$lock" -lock)
     done
     [ -n "$xdisplay" ] && break
