@@ -18,6 +18,9 @@ namespace {
 // How long a first start under KDE Plasma waits for KWin to take up the copy's desktop file.
 constexpr int kKWinAttempts = 5;
 constexpr int kKWinRetryMs = 1000;
+// How long GNOME Shell may take to start an extension just enabled.
+constexpr int kGnomeAttempts = 30;
+constexpr int kGnomeRetryMs = 100;
 
 // The application id the compositor knows Keyflare's windows by, as Qt gives it to them.
 QString ownAppId()
@@ -106,6 +109,24 @@ void DesktopPlatform::useGnome()
     auto gnome = std::make_unique<GnomeDesktop>();
     const QString executable =
         QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    // A release newer than any this Keyflare knows may have changed what the extension relies
+    // on: nothing is typed there, and the user learns why.
+    const int major = GnomeExtension::runningShellMajor();
+    const QString unsupported = GnomeExtension::unsupportedRelease(major);
+    if (!unsupported.isEmpty()) {
+        m_unavailable = std::make_unique<UnavailableDesktop>(unsupported);
+        return;
+    }
+    const bool ownCopy =
+        QFileInfo::exists(GnomeExtension::userFolder() + QStringLiteral("/extension.js"));
+    // The package's extension, in the form this release loads, is enabled for the user; the
+    // shell runs it at once where it knew it at login.
+    if (!ownCopy && !gnome->isAvailable() &&
+        GnomeExtension::enableForAllUsers(exeDir, major, executable)) {
+        for (int attempt = 0; attempt < kGnomeAttempts && !gnome->isAvailable(); ++attempt)
+            QThread::msleep(kGnomeRetryMs);
+    }
     if (!gnome->isAvailable() && gnome->refusedUs() && GnomeExtension::approve(executable)) {
         // The user's extension answers the copies of Keyflare it lists: this one adds itself, as
         // any program of the user could.
@@ -133,7 +154,19 @@ void DesktopPlatform::useGnome()
         reason = QStringLiteral("GNOME Shell's extensions are turned off, and Keyflare reaches "
                                 "other windows on GNOME only through its extension. Turn them on "
                                 "in the Extensions app, then start Keyflare again.");
-    } else if (QFileInfo::exists(GnomeExtension::userFolder() + QStringLiteral("/extension.js"))) {
+    } else if (ownCopy && !GnomeExtension::userCopyLoads(major)) {
+        // A copy installed under an older release of GNOME Shell, which this one does not load.
+        QString error;
+        reason = GnomeExtension::install(exeDir, m_installedData, executable, &error)
+                     ? QStringLiteral("Keyflare has put the form of its GNOME Shell extension "
+                                      "that GNOME %1 loads in place of the one for older "
+                                      "releases. ")
+                               .arg(major) +
+                           logout
+                     : QStringLiteral("Keyflare could not install its GNOME Shell extension: "
+                                      "%1.")
+                           .arg(error);
+    } else if (ownCopy || GnomeExtension::enableForAllUsers(exeDir, major, executable)) {
         reason = QStringLiteral("Keyflare's GNOME Shell extension is installed but not running. ") +
                  logout + QStringLiteral(" While the screen is locked, GNOME runs no extension.");
     } else {
@@ -145,8 +178,7 @@ void DesktopPlatform::useGnome()
             Dialogs::YesNo | Dialogs::Question);
         QString error;
         if (answer == Dialogs::Yes &&
-            GnomeExtension::install(QCoreApplication::applicationDirPath(), m_installedData,
-                                    executable, &error)) {
+            GnomeExtension::install(exeDir, m_installedData, executable, &error)) {
             reason = QStringLiteral("Keyflare's GNOME Shell extension is installed and enabled. ") +
                      logout;
         } else {

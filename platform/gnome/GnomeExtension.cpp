@@ -1,5 +1,8 @@
 #include "GnomeExtension.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -20,13 +23,63 @@ QString run(const QString& program, const QStringList& args, bool* ok = nullptr)
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-// GNOME Shell 45 and later load extensions as modules, 43 and 44 as scripts.
-QString formForRunningShell()
+// The releases of each form, from platform/gnome/extension/shell-versions.txt: "FORM VERSION...",
+// oldest form first.
+QList<QStringList> forms()
 {
-    const QString version = run(QStringLiteral("gnome-shell"), {QStringLiteral("--version")});
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("(\\d+)")).match(version);
-    return m.hasMatch() && m.captured(1).toInt() >= 45 ? QStringLiteral("module")
-                                                       : QStringLiteral("legacy");
+    QList<QStringList> out;
+    for (const QString& line :
+         QStringLiteral(KEYFLARE_GNOME_SHELL_VERSIONS).split(QLatin1Char('|')))
+        out << line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return out;
+}
+
+int majorOf(const QString& version)
+{
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("^\\D*(\\d+)")).match(version);
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
+QStringList enabledList()
+{
+    const QString list =
+        run(QStringLiteral("gsettings"), {QStringLiteral("get"), QStringLiteral("org.gnome.shell"),
+                                          QStringLiteral("enabled-extensions")});
+    QStringList uuids;
+    for (const QRegularExpressionMatch& m :
+         QRegularExpression(QStringLiteral("'([^']*)'")).globalMatch(list))
+        uuids << m.captured(1);
+    return uuids;
+}
+
+// Enables extension name: at once where the shell knows it, else from the next login.
+bool enable(const QString& name)
+{
+    bool enabled = false;
+    run(QStringLiteral("gnome-extensions"), {QStringLiteral("enable"), name}, &enabled);
+    if (enabled)
+        return true;
+    // A running shell knows no extension copied after it started: the list of enabled ones is
+    // changed for the next login instead.
+    QStringList uuids = enabledList();
+    if (!uuids.contains(name))
+        uuids << name;
+    QString value = QStringLiteral("[");
+    for (int i = 0; i < uuids.size(); ++i)
+        value += (i ? QStringLiteral(", '") : QStringLiteral("'")) + uuids[i] + QLatin1Char('\'');
+    value += QLatin1Char(']');
+    run(QStringLiteral("gsettings"),
+        {QStringLiteral("set"), QStringLiteral("org.gnome.shell"),
+         QStringLiteral("enabled-extensions"), value},
+        &enabled);
+    return enabled;
+}
+
+bool lists(const QString& file, const QByteArray& line)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) && f.readAll().split('\n').contains(line);
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)
@@ -41,6 +94,67 @@ namespace GnomeExtension {
 QString uuid()
 {
     return QStringLiteral("keyflare@keyflare");
+}
+
+QString systemUuid(const QString& form)
+{
+    // The newest form keeps the name users enabled from the start.
+    return form == forms().constLast().constFirst()
+               ? uuid()
+               : QStringLiteral("keyflare-%1@keyflare").arg(form);
+}
+
+int runningShellMajor()
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get.setArguments({QStringLiteral("org.gnome.Shell"), QStringLiteral("ShellVersion")});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, kToolMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return 0;
+    return majorOf(reply.arguments().constFirst().value<QDBusVariant>().variant().toString());
+}
+
+QString formFor(int major)
+{
+    for (const QStringList& form : forms()) {
+        if (form.indexOf(QString::number(major)) > 0)
+            return form.constFirst();
+    }
+    return {};
+}
+
+QString unsupportedRelease(int major)
+{
+    const int newest = forms().constLast().constLast().toInt();
+    if (major <= newest)
+        return {};
+    return QStringLiteral("This desktop runs GNOME %1, and this Keyflare does not support it yet: "
+                          "it types on GNOME %2 to %3. Nothing is typed here; a newer Keyflare "
+                          "brings the support for GNOME %1.")
+        .arg(major)
+        .arg(forms().constFirst().value(1))
+        .arg(newest);
+}
+
+bool enableForAllUsers(const QString& exeDir, int major, const QString& executable)
+{
+    const QString form = formFor(major);
+    if (form.isEmpty())
+        return false;
+    const QString folder = QDir::cleanPath(
+        exeDir + QStringLiteral("/../share/gnome-shell/extensions/") + systemUuid(form));
+    return QFile::exists(folder + QStringLiteral("/extension.js")) &&
+           lists(folder + QStringLiteral("/approved-callers"), executable.toUtf8()) &&
+           (enabledList().contains(systemUuid(form)) || enable(systemUuid(form)));
+}
+
+bool userCopyLoads(int major)
+{
+    QFile metadata(userFolder() + QStringLiteral("/metadata.json"));
+    return metadata.open(QIODevice::ReadOnly) &&
+           metadata.readAll().contains(QStringLiteral("\"%1\"").arg(major).toUtf8());
 }
 
 QString userFolder()
@@ -73,7 +187,11 @@ bool approve(const QString& executable)
 bool install(const QString& exeDir, const QString& dataDir, const QString& executable,
              QString* error)
 {
-    const QString form = formForRunningShell();
+    const QString form = formFor(runningShellMajor());
+    if (form.isEmpty()) {
+        *error = QStringLiteral("GNOME Shell did not tell its release");
+        return false;
+    }
     QString source =
         exeDir + QStringLiteral("/gnome-extension/") + form + QLatin1Char('/') + uuid();
     if (!QFile::exists(source + QStringLiteral("/extension.js")))
@@ -98,30 +216,7 @@ bool install(const QString& exeDir, const QString& dataDir, const QString& execu
         *error = QStringLiteral("cannot write %1/approved-callers").arg(target);
         return false;
     }
-    // A running shell knows no extension copied after it started: the list of enabled ones is
-    // changed for the next login instead.
-    bool enabled = false;
-    run(QStringLiteral("gnome-extensions"), {QStringLiteral("enable"), uuid()}, &enabled);
-    if (!enabled) {
-        const QString list = run(QStringLiteral("gsettings"),
-                                 {QStringLiteral("get"), QStringLiteral("org.gnome.shell"),
-                                  QStringLiteral("enabled-extensions")});
-        QStringList uuids;
-        for (const QRegularExpressionMatch& m :
-             QRegularExpression(QStringLiteral("'([^']*)'")).globalMatch(list))
-            uuids << m.captured(1);
-        if (!uuids.contains(uuid()))
-            uuids << uuid();
-        QString value = QStringLiteral("[");
-        for (int i = 0; i < uuids.size(); ++i)
-            value +=
-                (i ? QStringLiteral(", '") : QStringLiteral("'")) + uuids[i] + QLatin1Char('\'');
-        value += QLatin1Char(']');
-        run(QStringLiteral("gsettings"),
-            {QStringLiteral("set"), QStringLiteral("org.gnome.shell"),
-             QStringLiteral("enabled-extensions"), value},
-            &enabled);
-    }
+    const bool enabled = enable(uuid());
     if (!enabled)
         *error =
             QStringLiteral("cannot enable the extension (gnome-extensions and gsettings failed)");

@@ -5,6 +5,9 @@
 #include "XUser.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 class TestInstall : public QObject
@@ -48,13 +51,27 @@ void TestInstall::installsItsFiles()
         const QByteArray listed = sections.readAllStandardOutput();
         QVERIFY2(listed.contains(".text") && !listed.contains(".debug_info"), program);
     }
-    // The GNOME Shell extension answers the Keyflare installed beside it, and no other.
-    QFile approved(m_root.filePath("usr/share/gnome-shell/extensions/keyflare@keyflare/"
-                                   "approved-callers"));
-    QVERIFY(approved.open(QIODevice::ReadOnly));
-    QCOMPARE(approved.readAll(), QByteArray("/usr/bin/keyflare\n"));
-    QVERIFY(QFile::exists(
-        m_root.filePath("usr/share/gnome-shell/extensions/keyflare@keyflare/extension.js")));
+    // Each form of the GNOME Shell extension is an extension of its own, which answers the
+    // Keyflare installed beside it and no other; each release of GNOME Shell loads exactly one.
+    QStringList releases;
+    for (const char* name : {"keyflare@keyflare", "keyflare-legacy@keyflare"}) {
+        const QString folder = m_root.filePath(QStringLiteral("usr/share/gnome-shell/extensions/") +
+                                               QLatin1String(name));
+        QFile approved(folder + QStringLiteral("/approved-callers"));
+        QVERIFY2(approved.open(QIODevice::ReadOnly), name);
+        QCOMPARE(approved.readAll(), QByteArray("/usr/bin/keyflare\n"));
+        QVERIFY2(QFile::exists(folder + QStringLiteral("/extension.js")), name);
+        QFile metadata(folder + QStringLiteral("/metadata.json"));
+        QVERIFY2(metadata.open(QIODevice::ReadOnly), name);
+        const QJsonObject meta = QJsonDocument::fromJson(metadata.readAll()).object();
+        QCOMPARE(meta.value(QLatin1String("uuid")).toString(), QLatin1String(name));
+        for (const QJsonValue& v : meta.value(QLatin1String("shell-version")).toArray()) {
+            QVERIFY2(!releases.contains(v.toString()), qPrintable(v.toString()));
+            releases << v.toString();
+        }
+    }
+    for (const char* release : {"43", "44", "45", "48", "51"})
+        QVERIFY2(releases.contains(QLatin1String(release)), release);
     QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"),
                                {m_root.filePath("usr/share/applications/keyflare.desktop")}),
              0);

@@ -1,9 +1,11 @@
 // A GNOME user who has not got Keyflare's shell extension yet: Keyflare asks once whether to
 // install it, installs and enables it for the next login, and until then, and while extensions
 // are off, says why it reaches no window rather than typing anywhere. Runs in a GNOME Shell
-// started without the extension.
+// started without the extension. A release newer than any this Keyflare knows is named, and
+// nothing is typed there.
 #include "DesktopPlatform.h"
 #include "fake/FakeDesktop.h"
+#include "gnome/GnomeExtension.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,12 +36,42 @@ class TestGnomeSetup : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void offersTheExtensionThenSaysWhy();
+    void namesAReleaseItDoesNotSupport_data();
+    void namesAReleaseItDoesNotSupport();
 };
+
+void TestGnomeSetup::namesAReleaseItDoesNotSupport_data()
+{
+    QTest::addColumn<int>("major");
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<bool>("unsupported");
+    QTest::newRow("44: scripts") << 44 << QStringLiteral("legacy") << false;
+    QTest::newRow("45: modules") << 45 << QStringLiteral("module") << false;
+    QTest::newRow("51: modules") << 51 << QStringLiteral("module") << false;
+    QTest::newRow("52: not yet") << 52 << QString() << true;
+    QTest::newRow("unknown") << 0 << QString() << false;
+}
+
+void TestGnomeSetup::namesAReleaseItDoesNotSupport()
+{
+    QFETCH(int, major);
+    QFETCH(QString, form);
+    QFETCH(bool, unsupported);
+    QCOMPARE(GnomeExtension::formFor(major), form);
+    const QString message = GnomeExtension::unsupportedRelease(major);
+    QCOMPARE(!message.isEmpty(), unsupported);
+    if (unsupported) {
+        QVERIFY2(message.contains(QStringLiteral("GNOME %1").arg(major)), qPrintable(message));
+        QVERIFY2(message.contains(QLatin1String("does not support it yet")), qPrintable(message));
+        QVERIFY2(message.contains(QLatin1String("Nothing is typed")), qPrintable(message));
+    }
+}
 
 void TestGnomeSetup::offersTheExtensionThenSaysWhy()
 {
     if (qgetenv("XDG_CURRENT_DESKTOP") != "GNOME")
         QSKIP("runs in a GNOME Shell without Keyflare's extension: through ./test.sh");
+    QVERIFY(!GnomeExtension::formFor(GnomeExtension::runningShellMajor()).isEmpty());
     const auto start = [](FakeDesktop& ask) {
         DesktopPlatform desktop(QDir::tempPath(), &ask);
         Platform platform = desktop.platform();
