@@ -37,8 +37,6 @@ cp "$root/usr/bin/kwin_wayland" "$work/bin/"
 # service cache takes up no desktop file, and KWin 6 grants its restricted interfaces to nobody.
 mkdir -p "$work/xdg/menus"
 cat >"$work/xdg/menus/plasma-applications.menu" <<'MENU'
-<!DOCTYPE Menu PUBLIC "-//freedesktop//DTD Menu 1.0//EN"
- "http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd">
 <Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/>
 <Include><All/></Include></Menu>
 MENU

@@ -129,9 +129,7 @@ bool menuFolder(QProcessEnvironment& environment, const QString& spareFolder)
     if (spareFolder.isEmpty() || !QDir().mkpath(spareFolder + QStringLiteral("/menus")) ||
         !menu.open(QIODevice::WriteOnly))
         return false;
-    menu.write("<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd\">\n"
-               "<Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/>"
+    menu.write("<Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/>"
                "<Include><All/></Include></Menu>\n");
     if (!menu.commit())
         return false;
