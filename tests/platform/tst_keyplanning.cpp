@@ -1,6 +1,7 @@
 // How each character is typed on the user's layouts, and the keyboard map made for a text: every
 // expected key is written down from the layouts themselves (keycodes as the X server numbers
 // them), so that a slip in planning fails here in milliseconds.
+#include "Rows.h"
 #include "xkb/KeyPlanner.h"
 #include "xkb/TextLayout.h"
 #include "xkb/VirtualKeymap.h"
@@ -9,7 +10,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <initializer_list>
 #include <memory>
+#include <tuple>
 #include <xkbcommon/xkbcommon.h>
 
 namespace {
@@ -21,6 +24,19 @@ struct KeymapDeleter
     void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
 };
 using KeymapPtr = std::unique_ptr<xkb_keymap, KeymapDeleter>;
+using StatePtr = std::unique_ptr<xkb_state, void (*)(xkb_state*)>;
+StatePtr stateOf(xkb_keymap* keymap)
+{
+    return StatePtr(xkb_state_new(keymap), xkb_state_unref);
+}
+std::vector<char32_t> charactersOf(const QString& text)
+{
+    const QList<uint> chars = text.toUcs4();
+    return {chars.begin(), chars.end()};
+}
+// The layouts, the group in force, the locked real modifiers (Lock for Caps Lock, Mod2 for Num
+// Lock), the character, and its keycode (kNone: not on this layout) and modifiers.
+using KeyRows = Rows<QString, int, int, uint, int, int>;
 
 xkb_context* context()
 {
@@ -49,58 +65,34 @@ private Q_SLOTS:
 
 void TestKeyPlanning::plansKeys_data()
 {
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<int>("group");
-    QTest::addColumn<int>("locked"); // locked real modifiers: Lock (Caps Lock), Mod2 (Num Lock)
-    QTest::addColumn<uint>("character");
-    QTest::addColumn<int>("keycode"); // kNone: not on this layout
-    QTest::addColumn<int>("mods");
-    const auto row = [](const char* layout, int group, int locked, char32_t c, int keycode,
-                        int mods) {
-        QTest::addRow("%s/%d/%d U+%04X", layout, group, locked, unsigned(c))
-            << QString::fromLatin1(layout) << group << locked << uint(c) << keycode << mods;
+    KeyRows::columns();
+    // One row for each character, with its keycode and modifiers.
+    const auto rows = [](const char* layout, int group, int locked,
+                         std::initializer_list<std::tuple<char32_t, int, int>> keys) {
+        for (const auto& [c, keycode, mods] : keys)
+            KeyRows::row(qPrintable(QString::asprintf("%s/%d/%d U+%04X", layout, group, locked,
+                                                      unsigned(c))),
+                         QString::fromLatin1(layout), group, locked, uint(c), keycode, mods);
     };
-    row("us", 0, 0, U'a', 38, 0);
-    row("us", 0, 0, U'A', 38, kShift);
-    row("us", 0, 0, U'@', 11, kShift);
-    row("us", 0, 0, U'\r', 36, 0);
-    row("us", 0, 0, U'\t', 23, 0);
-    row("us", 0, 0, U' ', 65, 0);
-    row("us", 0, 0, U'é', kNone, 0);
+    rows("us", 0, 0, {{U'a', 38, 0}, {U'A', 38, kShift}, {U'@', 11, kShift}, {U' ', 65, 0}});
+    rows("us", 0, 0, {{U'\r', 36, 0}, {U'\t', 23, 0}, {U'é', kNone, 0}});
     // de: Z and Y swapped, AltGr for @ and €, ß on its own key; ^ only as a dead key.
-    row("de", 0, 0, U'z', 29, 0);
-    row("de", 0, 0, U'y', 52, 0);
-    row("de", 0, 0, U'@', 24, kMod5);
-    row("de", 0, 0, U'€', 26, kMod5);
-    row("de", 0, 0, U'ß', 20, 0);
-    row("de", 0, 0, U'°', 49, kShift);
-    row("de", 0, 0, U'^', kNone, 0);
+    rows("de", 0, 0, {{U'z', 29, 0}, {U'y', 52, 0}, {U'ß', 20, 0}, {U'°', 49, kShift}});
+    rows("de", 0, 0, {{U'@', 24, kMod5}, {U'€', 26, kMod5}, {U'^', kNone, 0}});
     // fr: AZERTY, the digits shifted, é unshifted on the 2.
-    row("fr", 0, 0, U'a', 24, 0);
-    row("fr", 0, 0, U'1', 10, kShift);
-    row("fr", 0, 0, U'é', 11, 0);
+    rows("fr", 0, 0, {{U'a', 24, 0}, {U'1', 10, kShift}, {U'é', 11, 0}});
     // us,ru with Russian the group in force: its letters, and no Latin ones.
-    row("us,ru", 1, 0, U'ф', 38, 0);
-    row("us,ru", 1, 0, U'Ф', 38, kShift);
-    row("us,ru", 1, 0, U'a', kNone, 0);
-    row("us,ru", 0, 0, U'ф', kNone, 0);
+    rows("us,ru", 1, 0, {{U'ф', 38, 0}, {U'Ф', 38, kShift}, {U'a', kNone, 0}});
+    rows("us,ru", 0, 0, {{U'ф', kNone, 0}});
     // Caps Lock on: a capital unshifted, a small letter with Shift, digits as they were.
-    row("us", 0, kLock, U'A', 38, 0);
-    row("us", 0, kLock, U'a', 38, kShift);
-    row("us", 0, kLock, U'1', 10, 0);
+    rows("us", 0, kLock, {{U'A', 38, 0}, {U'a', 38, kShift}, {U'1', 10, 0}});
     // Num Lock on: digits from the main row, never the keypad.
-    row("us", 0, kMod2, U'1', 10, 0);
-    row("us", 0, kMod2, U'.', 60, 0);
+    rows("us", 0, kMod2, {{U'1', 10, 0}, {U'.', 60, 0}});
 }
 
 void TestKeyPlanning::plansKeys()
 {
-    QFETCH(QString, layout);
-    QFETCH(int, group);
-    QFETCH(int, locked);
-    QFETCH(uint, character);
-    QFETCH(int, keycode);
-    QFETCH(int, mods);
+    const auto [layout, group, locked, character, keycode, mods] = KeyRows::fetch();
     const KeymapPtr keymap = keymapFor(layout.toLatin1().constData());
     QVERIFY(keymap);
     const KeyPlanner planner(keymap.get(), uint32_t(group), uint8_t(locked));
@@ -124,16 +116,13 @@ void TestKeyPlanning::buildsATextKeymap_data()
 void TestKeyPlanning::buildsATextKeymap()
 {
     QFETCH(QString, text);
-    std::vector<char32_t> chars;
-    for (const char32_t c : text.toUcs4())
-        chars.push_back(c);
+    const std::vector<char32_t> chars = charactersOf(text);
     VirtualKeymap map;
     QVERIFY(map.build(chars));
     const KeymapPtr keymap(xkb_keymap_new_from_string(
         context(), map.text().constData(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
     QVERIFY(keymap);
-    std::unique_ptr<xkb_state, void (*)(xkb_state*)> state(xkb_state_new(keymap.get()),
-                                                           xkb_state_unref);
+    const StatePtr state = stateOf(keymap.get());
     for (const char32_t c : chars) {
         const VirtualKey key = map.keyFor(c);
         xkb_state_update_mask(state.get(), key.shifted ? 1 : 0, 0, 0, 0, 0, key.group);
@@ -148,18 +137,16 @@ void TestKeyPlanning::buildsATextKeymap()
 
 void TestKeyPlanning::buildsATextLayout_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("users"); // the user's layouts; empty: the text's layouts alone
+    using R = Rows<QString, QString>; // the text, the user's layouts (empty: none)
+    R::columns();
     QString many;
     for (char32_t c = 0x4e00; c < 0x4e00 + 300; ++c)
         many += QString::fromUcs4(&c, 1);
     const QString scripts = QString::fromUcs4(U"Жж Ωω გ こん 안녕 € “x” — ½ \U0001F600 \\|~@");
-    QTest::newRow("beside one layout") << scripts << QStringLiteral("us,us");
-    QTest::newRow("beside de and ru")
-        << scripts + QStringLiteral("\tÄß\r") << QStringLiteral("de,ru,us");
-    QTest::newRow("300 distinct: three parts beside one layout")
-        << many + QStringLiteral("\r") << QStringLiteral("us");
-    QTest::newRow("300 distinct: three parts alone") << many << QString();
+    R::row("beside one layout", scripts, "us,us");
+    R::row("beside de and ru", scripts + "\tÄß\r", "de,ru,us");
+    R::row("300 distinct: three parts beside one layout", many + "\r", "us");
+    R::row("300 distinct: three parts alone", many, {});
 }
 
 namespace {
@@ -184,7 +171,7 @@ xkb_keysym_t typedAs(xkb_keymap* keymap, xkb_layout_index_t layout, xkb_keysym_t
     xkb_level_index_t level = 0, unused = 0;
     if (!find(want, &code, &level) || level > 2)
         return XKB_KEY_NoSymbol;
-    std::unique_ptr<xkb_state, void (*)(xkb_state*)> state(xkb_state_new(keymap), xkb_state_unref);
+    const StatePtr state = stateOf(keymap);
     xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, layout);
     if (level > 0) {
         if (!find(level == 1 ? XKB_KEY_Shift_L : XKB_KEY_ISO_Level3_Shift, &shift, &unused))
@@ -201,12 +188,8 @@ xkb_keysym_t typedAs(xkb_keymap* keymap, xkb_layout_index_t layout, xkb_keysym_t
 // modifiers are what they were.
 void TestKeyPlanning::buildsATextLayout()
 {
-    QFETCH(QString, text);
-    QFETCH(QString, users);
-    std::vector<char32_t> chars;
-    for (const char32_t c : text.toUcs4())
-        chars.push_back(c);
-    const auto parts = TextLayout::parts(chars);
+    const auto [text, users] = Rows<QString, QString>::fetch();
+    const auto parts = TextLayout::parts(charactersOf(text));
     QCOMPARE(int(parts.size()), text.size() > 200 ? 3 : 1);
     TextLayout layout;
     QVERIFY(layout.build(parts));
@@ -253,10 +236,7 @@ void TestKeyPlanning::buildsATextLayout()
         return;
     const KeymapPtr theirs = compile(users.toLatin1(), QByteArray(users.count(u','), ','));
     QVERIFY(theirs);
-    std::unique_ptr<xkb_state, void (*)(xkb_state*)> a(xkb_state_new(keymap.get()),
-                                                       xkb_state_unref);
-    std::unique_ptr<xkb_state, void (*)(xkb_state*)> b(xkb_state_new(theirs.get()),
-                                                       xkb_state_unref);
+    const StatePtr a = stateOf(keymap.get()), b = stateOf(theirs.get());
     for (xkb_layout_index_t group = 0; group < first; ++group) {
         for (xkb_keycode_t code = 8; code < 256; ++code) {
             for (xkb_level_index_t level = 0; level < 4; ++level) {

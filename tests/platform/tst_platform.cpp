@@ -4,6 +4,7 @@
 // typing into real programs tst_desktop's.
 #include "DesktopServices.h"
 #include "KeystrokeString.h"
+#include "Rows.h"
 #include "TerminationSignals.h"
 #include "WindowMatch.h"
 #include "kwin/KWinPermission.h"
@@ -25,6 +26,14 @@ QString describe(const std::vector<KeyStroke>& strokes)
                                           : QString::fromUcs4(&s.codePoint, 1);
     return out;
 }
+using TwoTexts = Rows<QString, QString>;
+// The titles, bottom to top (ids 1, 2, ...), the target, and the id expected (0: none).
+using MatchRows = Rows<QStringList, QString, int>;
+// The executable's folder, the install prefix's bin folder, and the program folder expected.
+using FolderRows = Rows<QString, QString, QString>;
+// The signal (0: the session manager's Quit event), and when: 0 before the loop, seen by a
+// yield; 1 before it, unseen; 2 while it runs.
+using EndRows = Rows<int, int>;
 } // namespace
 
 class TestPlatform : public QObject
@@ -50,11 +59,8 @@ private Q_SLOTS:
 // What escaping makes of any text is the fuzzer's part; here the key names and what is refused.
 void TestPlatform::parsesKeystrokeStrings_data()
 {
-    QTest::addColumn<QString>("keys");
-    QTest::addColumn<QString>("strokes"); // "-" when refused
-    const auto row = [](const char* tag, const QString& keys, const QString& strokes) {
-        QTest::newRow(tag) << keys << strokes;
-    };
+    TwoTexts::columns(); // the keys, and the strokes ("-" when refused)
+    const auto row = TwoTexts::row;
     row("key names in any case", "a{ENTER}{tab}", "a<E><T>");
     row("the TAB character is the Tab key", "a\tb", "a<T>b");
     row("bare plus", "a+b", "-");
@@ -67,8 +73,7 @@ void TestPlatform::parsesKeystrokeStrings_data()
 
 void TestPlatform::parsesKeystrokeStrings()
 {
-    QFETCH(QString, keys);
-    QFETCH(QString, strokes);
+    const auto [keys, strokes] = TwoTexts::fetch();
     QString error;
     const auto got = parseKeystrokeString(keys, &error);
     QCOMPARE(got ? describe(*got) : QStringLiteral("-"), strokes);
@@ -77,11 +82,8 @@ void TestPlatform::parsesKeystrokeStrings()
 
 void TestPlatform::choosesTargetWindow_data()
 {
-    QTest::addColumn<QStringList>("titles"); // bottom to top; ids are 1, 2, ...
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<int>("expected");
-    const auto row = [](const char* tag, const QStringList& titles, const QString& target,
-                        int expected) { QTest::newRow(tag) << titles << target << expected; };
+    MatchRows::columns();
+    const auto row = MatchRows::row;
     const QStringList editors = {"notes - Editor", "Notes", "NOTES"};
     row("exact beats case", editors, "Notes", 2);
     row("case beats prefix", editors, "notes", 3);
@@ -97,9 +99,7 @@ void TestPlatform::choosesTargetWindow_data()
 
 void TestPlatform::choosesTargetWindow()
 {
-    QFETCH(QStringList, titles);
-    QFETCH(QString, target);
-    QFETCH(int, expected);
+    const auto [titles, target, expected] = MatchRows::fetch();
     std::vector<CandidateWindow> windows;
     for (int i = 0; i < titles.size(); ++i)
         windows.push_back({static_cast<quint32>(i + 1), titles[i], false});
@@ -115,35 +115,28 @@ void TestPlatform::choosesTargetWindow()
 // is never cut in half.
 void TestPlatform::cutsAGrabbedTitle_data()
 {
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("kept");
+    TwoTexts::columns(); // the title, and what is kept
+    const auto row = TwoTexts::row;
     const QString a98 = QString(98, QLatin1Char('a'));
     const QString smile = QString::fromUcs4(U"\U0001F600");
-    QTest::newRow("short") << "xterm"
-                           << "xterm";
-    QTest::newRow("99 kept whole") << a98 + "b" << a98 + "b";
-    QTest::newRow("the 100th goes") << a98 + "bc" << a98 + "b";
-    QTest::newRow("a pair as the 99th") << a98 + smile + "c" << a98 + smile;
-    QTest::newRow("pairs before") << smile.repeated(100) << smile.repeated(99);
+    row("short", "xterm", "xterm");
+    row("99 kept whole", a98 + "b", a98 + "b");
+    row("the 100th goes", a98 + "bc", a98 + "b");
+    row("a pair as the 99th", a98 + smile + "c", a98 + smile);
+    row("pairs before", smile.repeated(100), smile.repeated(99));
 }
 
 void TestPlatform::cutsAGrabbedTitle()
 {
-    QFETCH(QString, title);
-    QFETCH(QString, kept);
+    const auto [title, kept] = TwoTexts::fetch();
     QCOMPARE(grabbedTitle(title), kept);
 }
 
 void TestPlatform::choosesProgramFolder_data()
 {
-    QTest::addColumn<QString>("exeDir");
-    QTest::addColumn<QString>("installedBinDir");
-    QTest::addColumn<QString>("expected");
+    FolderRows::columns();
+    const auto row = FolderRows::row;
     const QString tmp = QDir::tempPath();
-    const auto row = [](const char* tag, const QString& exeDir, const QString& installed,
-                        const QString& expected) {
-        QTest::newRow(tag) << exeDir << installed << expected;
-    };
     row("portable copy", tmp, "/usr/local/bin", tmp + "/");
     row("installed copy", tmp, tmp, "/home/u/.local/share/Keyflare/");
     row("system folder", "/usr/bin", "/opt/kf/bin", "/home/u/.local/share/Keyflare/");
@@ -152,9 +145,7 @@ void TestPlatform::choosesProgramFolder_data()
 
 void TestPlatform::choosesProgramFolder()
 {
-    QFETCH(QString, exeDir);
-    QFETCH(QString, installedBinDir);
-    QFETCH(QString, expected);
+    const auto [exeDir, installedBinDir, expected] = FolderRows::fetch();
     QCOMPARE(ExecutableFolder::choose(exeDir, installedBinDir,
                                       QStringLiteral("/home/u/.local/share/Keyflare")),
              expected);
@@ -162,48 +153,42 @@ void TestPlatform::choosesProgramFolder()
 
 void TestPlatform::decodesCompoundText_data()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("Latin-1 by default") << QByteArray("caf\xe9") << "café";
+    using R = Rows<QByteArray, QString>;
+    R::columns();
+    R::row("Latin-1 by default", "caf\xe9", "café");
     // What Xlib writes for "kf Жёлтый éclair 日本".
-    QTest::newRow("as Xlib writes it") << QByteArray("kf \x1b-L\xb6\xf1\xdb\xe2\xeb\xd9 \x1b-A\xe9"
-                                                     "clair \x1b$(BF|K\\")
-                                       << "kf Жёлтый éclair 日本";
-    QTest::newRow("UTF-8 segment") << QByteArray("a\x1b%G\xe2\x82\xac\x1b%@b") << "a€b";
-    QTest::newRow("unknown set") << QByteArray("\x1b-Z\xe9") << QString(QChar(0xfffd));
-    QTest::newRow("cut pair") << QByteArray("\x1b$(BF") << QString(QChar(0xfffd));
+    R::row("as Xlib writes it",
+           "kf \x1b-L\xb6\xf1\xdb\xe2\xeb\xd9 \x1b-A\xe9"
+           "clair \x1b$(BF|K\\",
+           "kf Жёлтый éclair 日本");
+    R::row("UTF-8 segment", "a\x1b%G\xe2\x82\xac\x1b%@b", "a€b");
+    R::row("unknown set", "\x1b-Z\xe9", QString(QChar(0xfffd)));
+    R::row("cut pair", "\x1b$(BF", QString(QChar(0xfffd)));
 }
 
 void TestPlatform::decodesCompoundText()
 {
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
+    const auto [bytes, text] = Rows<QByteArray, QString>::fetch();
     QCOMPARE(decodeCompoundText(bytes), text);
 }
 
-QTEST_GUILESS_MAIN(TestPlatform)
 // KWin finds the copy by the first word of the desktop file's command, split as a shell would
 // but with no escapes undone: the path is quoted whole, and one it would read otherwise is
 // refused.
 void TestPlatform::namesTheCopyForKWin_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("exec"); // empty: refused
-    QTest::newRow("plain") << "/opt/kf/keyflare" << QByteArray("Exec=\"/opt/kf/keyflare\"\n");
-    QTest::newRow("space and shell characters")
-        << "/home/a b/it's (1) & #2/keyflare"
-        << QByteArray("Exec=\"/home/a b/it's (1) & #2/keyflare\"\n");
-    QTest::newRow("not Latin-1") << "/home/Юля/keyflare"
-                                 << QByteArray("Exec=\"/home/Юля/keyflare\"\n");
+    using R = Rows<QString, QByteArray>; // the path, and its Exec line (empty: refused)
+    R::columns();
+    for (const char* path :
+         {"/opt/kf/keyflare", "/home/a b/it's (1) & #2/keyflare", "/home/Юля/keyflare"})
+        R::row(path, path, "Exec=\"" + QByteArray(path) + "\"\n");
     for (const char* bad : {"\"", "`", "$", "\\", "%", "\n", "\r", "\t"})
-        QTest::newRow(bad) << QStringLiteral("/home/a%1b/keyflare").arg(QLatin1String(bad))
-                           << QByteArray();
+        R::row(bad, QStringLiteral("/home/a%1b/keyflare").arg(QLatin1String(bad)), {});
 }
 
 void TestPlatform::namesTheCopyForKWin()
 {
-    QFETCH(QString, path);
-    QFETCH(QByteArray, exec);
+    const auto [path, exec] = Rows<QString, QByteArray>::fetch();
     const std::optional<QByteArray> entry = KWinPermission::desktopEntry(path);
     QCOMPARE(entry.has_value(), !exec.isEmpty());
     if (entry) {
@@ -214,27 +199,25 @@ void TestPlatform::namesTheCopyForKWin()
 
 void TestPlatform::leavesTheLoopWhenAskedToEnd_data()
 {
-    QTest::addColumn<int>("signal");
-    QTest::addColumn<int>("when"); // 0: before the loop, seen by a yield; 1: unseen; 2: in it
-    QTest::newRow("SIGTERM during the start-up, seen by a yield") << SIGTERM << 0;
-    QTest::newRow("SIGHUP before the loop, not seen yet") << SIGHUP << 1;
-    QTest::newRow("SIGINT while the loop runs") << SIGINT << 2;
-    QTest::newRow("an X session manager's Quit event at logout") << 0 << 2;
+    EndRows::columns();
+    EndRows::row("SIGTERM during the start-up, seen by a yield", SIGTERM, 0);
+    EndRows::row("SIGHUP before the loop, not seen yet", SIGHUP, 1);
+    EndRows::row("SIGINT while the loop runs", SIGINT, 2);
+    EndRows::row("an X session manager's Quit event at logout", 0, 2);
 }
 
 // Asked to end by the session, a closed terminal or Ctrl+C, the program leaves its event loop,
 // whenever the request came.
 void TestPlatform::leavesTheLoopWhenAskedToEnd()
 {
-    QFETCH(int, signal);
-    QFETCH(int, when);
+    const auto [signal, when] = EndRows::fetch();
     TerminationSignals terminations;
     if (when < 2)
         std::raise(signal);
     if (when == 0) // as the panel's start-up lets events through
         QVERIFY(QTest::qWaitFor([&] { return terminations.requested(); }, 5000));
     else if (when == 2 && signal != 0)
-        QTimer::singleShot(0, [signal] { std::raise(signal); });
+        QTimer::singleShot(0, [sig = signal] { std::raise(sig); });
     else if (when == 2) // as Qt hands on the session manager's "die"
         QTimer::singleShot(0, [] {
             QEvent quit(QEvent::Quit);
@@ -248,4 +231,5 @@ void TestPlatform::leavesTheLoopWhenAskedToEnd()
     QVERIFY(terminations.requested());
 }
 
+QTEST_GUILESS_MAIN(TestPlatform)
 #include "tst_platform.moc"
