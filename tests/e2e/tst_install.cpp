@@ -2,7 +2,9 @@
 // installed program, which keeps its files in the per-user data folder and sends as it should.
 #include "KeyflareProgram.h"
 #include "Receiver.h"
+#include "Session.h"
 #include "XUser.h"
+#include "gnome/GnomeExtension.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -17,6 +19,7 @@ private Q_SLOTS:
     void initTestCase();
     void installsItsFiles();
     void installedProgramUsesTheDataFolder();
+    void installedProgramTypesInItsRelease();
 
 private:
     QString m_deb;
@@ -86,6 +89,8 @@ void TestInstall::installsItsFiles()
 
 void TestInstall::installedProgramUsesTheDataFolder()
 {
+    if (qgetenv("XDG_CURRENT_DESKTOP") == "GNOME")
+        QSKIP("on X11; in GNOME the next test");
     QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY") && m_user.ok(),
              "needs an X server: run through scripts/with-xvfb.sh, or ./test.sh");
     const QString title = QStringLiteral("kf-installed-%1").arg(QCoreApplication::applicationPid());
@@ -100,6 +105,45 @@ void TestInstall::installedProgramUsesTheDataFolder()
     QVERIFY(app.waitForExit());
     QCOMPARE(QDir(m_root.filePath("usr/bin")).entryList(QDir::Files),
              QStringList({"keyflare", "keyflare-clipboard"}));
+}
+
+// In a newer release's GNOME, with the package installed into its root: that root's Keyflare
+// enables the extension of the form its shell loads, with no step of the user's, and types.
+void TestInstall::installedProgramTypesInItsRelease()
+{
+    const QString root = qEnvironmentVariable("KEYFLARE_ROOT");
+    if (session() != Session::Gnome || root.isEmpty())
+        QSKIP("runs in a root's GNOME Shell with the package installed: "
+              "KEYFLARE_ROOT=ROOT scripts/with-package-root.sh PACKAGE scripts/with-gnome.sh - "
+              "tst_install");
+    // The root's own program, run inside the root, as its users start it.
+    QTemporaryDir dir;
+    const QString start = dir.filePath(QStringLiteral("keyflare"));
+    QFile script(start);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nexec '" KEYFLARE_SOURCE_DIR "/scripts/in-root.sh' \"$KEYFLARE_ROOT\" "
+                 "/usr/bin/keyflare\n");
+    script.close();
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    // The test finds windows through the same extension: it answers this test as well.
+    QFile approved(
+        root + QStringLiteral("/usr/share/gnome-shell/extensions/") +
+        GnomeExtension::systemUuid(GnomeExtension::formFor(GnomeExtension::runningShellMajor())) +
+        QStringLiteral("/approved-callers"));
+    QVERIFY(approved.open(QIODevice::Append));
+    approved.write(QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath().toUtf8() +
+                   '\n');
+    approved.close();
+    const QString title = uniqueTitle(QStringLiteral("kf-installed"));
+    const std::unique_ptr<Hand> hand = Hand::forSession();
+    KeyflareProgram app(start);
+    app.putFile("Keyflare.ini", title.toUtf8() + "\r\n");
+    QVERIFY2(app.start(), "the panel shows, with no question about the extension");
+    Receiver term(title, QStringLiteral("60x8+20+500"));
+    QVERIFY(term.start());
+    app.clickMacroButton(*hand, 1);
+    QCOMPARE(term.waitFor("1\r"), QByteArray("1\r"));
+    QVERIFY(app.terminate());
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
