@@ -63,6 +63,17 @@ const HELD_MASK = Clutter.ModifierType.SHIFT_MASK | Clutter.ModifierType.CONTROL
 const TYPED_WINDOWS = [Meta.WindowType.NORMAL, Meta.WindowType.DIALOG,
     Meta.WindowType.MODAL_DIALOG, Meta.WindowType.UTILITY];
 
+// Keys go to the shell's own interface while an actor of it holds the keyboard (a search, a
+// menu), whichever window has the focus; from GNOME 51 the window's own actor may hold it.
+function shellHoldsKeyboard(target) {
+    const windowActor = target.get_compositor_private();
+    for (let a = global.stage.key_focus; a; a = a.get_parent()) {
+        if (a === windowActor)
+            return false;
+    }
+    return global.stage.key_focus !== null;
+}
+
 var KeyflareService = class {
     // folder: the extension's own folder, which holds the list of approved executables.
     constructor(folder) {
@@ -285,9 +296,7 @@ var KeyflareService = class {
     // the whole text and the user's layouts stay as they are: then an X11 program that reads its
     // keys late still finds them, each event carrying the layout it was typed in.
     async _type(target, symbols, parts) {
-        // Keys go to the shell's own interface while it holds the keyboard (a search, a menu),
-        // whichever window has the focus.
-        if (!target || global.display.focus_window !== target || global.stage.key_focus)
+        if (!target || global.display.focus_window !== target || shellHoldsKeyboard(target))
             return [0, 'focus-lost'];
         // The shell applies the user's input sources, and keeps what it applied.
         const user = userKeymap();
