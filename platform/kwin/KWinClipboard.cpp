@@ -74,7 +74,7 @@ bool KWinClipboard::ensureKeeper()
     posix_spawnattr_destroy(&attributes);
     close(pair[1]);
     m_socket = pair[0];
-    if (failed != 0 || answer(kStartMs) != "READY") {
+    if (failed != 0 || answer(0, kStartMs) != "READY") {
         m_lastError = QStringLiteral("the clipboard keeper (%1) did not start, or the desktop "
                                      "offers it no clipboard")
                           .arg(m_keeperPath);
@@ -101,20 +101,26 @@ bool KWinClipboard::tell(const QByteArray& bytes)
     return true;
 }
 
-QByteArray KWinClipboard::answer(int ms, bool pasteWanted)
+quint64 KWinClipboard::ask(const QByteArray& command, const QByteArray& rest)
+{
+    const quint64 sequence = ++m_sequence;
+    return tell(command + ' ' + QByteArray::number(sequence) + rest) ? sequence : 0;
+}
+
+QByteArray KWinClipboard::answer(quint64 sequence, int ms)
 {
     const QDeadlineTimer deadline(ms);
-    // The word on a paste may come after its wait has given up: it is passed over on the way to
-    // any other answer.
-    const auto late = [&] {
-        return !pasteWanted && (m_buffer.startsWith("PASTED\n") || m_buffer.startsWith("TAKEN\n"));
-    };
-    while (!m_buffer.contains('\n') || late()) {
-        if (late()) {
-            m_buffer.remove(0, m_buffer.indexOf('\n') + 1);
+    for (;;) {
+        const qsizetype end = m_buffer.indexOf('\n');
+        if (end >= 0) {
+            const QByteArray line = m_buffer.left(end);
+            m_buffer.remove(0, end + 1);
+            const qsizetype space = line.indexOf(' ');
+            if (space > 0 && line.left(space) == QByteArray::number(sequence))
+                return line.mid(space + 1);
             continue;
         }
-        if (deadline.hasExpired())
+        if (m_socket < 0 || deadline.hasExpired())
             return QByteArray();
         // The panel keeps painting while a receiver takes its time; clicks wait for the end.
         if (QCoreApplication::instance())
@@ -131,10 +137,6 @@ QByteArray KWinClipboard::answer(int ms, bool pasteWanted)
         }
         m_buffer.append(chunk, static_cast<int>(n));
     }
-    const qsizetype end = m_buffer.indexOf('\n');
-    const QByteArray line = m_buffer.left(end);
-    m_buffer.remove(0, end + 1);
-    return line;
 }
 
 void KWinClipboard::giveOwnSelections()
@@ -167,13 +169,18 @@ KWinClipboard::Saved KWinClipboard::save()
     if (!ensureKeeper())
         return Saved::Failed;
     giveOwnSelections();
-    if (!tell("SAVE\n"))
-        return Saved::Failed;
-    const QByteArray saved = answer(kSaveMs);
+    const quint64 sequence = ask("SAVE", "\n");
+    const QByteArray saved = sequence ? answer(sequence, kSaveMs) : QByteArray();
     if (saved == "SAVED")
         return Saved::Yes;
     if (saved == "SECRET")
         return Saved::Secret;
+    if (saved == "BUSY") {
+        m_lastError = QStringLiteral("the clipboard still holds a text that an earlier Keyflare "
+                                     "lent for a paste; it gives the clipboard back within half "
+                                     "a minute");
+        return Saved::Failed;
+    }
     m_lastError = QStringLiteral("the program that holds the clipboard did not hand over its "
                                  "contents, so they could not be kept safe");
     return Saved::Failed;
@@ -182,10 +189,11 @@ KWinClipboard::Saved KWinClipboard::save()
 KWinClipboard::Paste KWinClipboard::lend(const QString& text, pid_t targetPid)
 {
     const QByteArray bytes = text.toUtf8();
-    if (!tell("LEND " + QByteArray::number(targetPid) + ' ' + QByteArray::number(bytes.size()) +
-              '\n' + bytes))
+    m_lend = ask("LEND", ' ' + QByteArray::number(targetPid) + ' ' +
+                             QByteArray::number(bytes.size()) + '\n' + bytes);
+    if (!m_lend)
         return Paste::TimedOut;
-    const QByteArray lent = answer(kAnswerMs, true);
+    const QByteArray lent = answer(m_lend, kAnswerMs);
     if (lent == "LENT")
         return Paste::Done;
     if (lent == "TAKEN")
@@ -196,13 +204,13 @@ KWinClipboard::Paste KWinClipboard::lend(const QString& text, pid_t targetPid)
 
 KWinClipboard::Paste KWinClipboard::waitForPaste(int ms)
 {
-    const QByteArray word = m_socket >= 0 ? answer(ms, true) : QByteArray();
+    const QByteArray word = m_lend ? answer(m_lend, ms) : QByteArray();
     return word == "PASTED" ? Paste::Done : word == "TAKEN" ? Paste::Taken : Paste::TimedOut;
 }
 
 void KWinClipboard::restore(bool pasted)
 {
-    if (m_socket < 0 || !tell(pasted ? "RESTORE\n" : "LATER\n"))
-        return;
-    (void)answer(kAnswerMs);
+    const quint64 sequence = m_socket >= 0 ? ask(pasted ? "RESTORE" : "LATER", "\n") : 0;
+    if (sequence)
+        (void)answer(sequence, kAnswerMs);
 }

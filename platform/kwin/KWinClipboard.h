@@ -47,8 +47,11 @@ public:
 private:
     bool ensureKeeper();
     bool tell(const QByteArray& bytes);
-    // The keeper's next line, waiting up to ms; empty when none came.
-    QByteArray answer(int ms, bool pasteWanted = false);
+    // Sends command with a new sequence number (and the words after it); that number, or 0.
+    quint64 ask(const QByteArray& command, const QByteArray& rest = QByteArray());
+    // The keeper's answer to the command of that sequence number, waiting up to ms; empty when
+    // none came. Answers to other commands, come late, are passed over.
+    QByteArray answer(quint64 sequence, int ms);
     void giveOwnSelections();
     void stopKeeper();
 
@@ -56,5 +59,7 @@ private:
     int m_socket = -1;
     pid_t m_pid = 0;
     QByteArray m_buffer;
+    quint64 m_sequence = 0;
+    quint64 m_lend = 0; // the sequence number of the text lent last
     QString m_lastError;
 };

@@ -10,6 +10,7 @@
 #include "kwin/KWinConnection.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <unistd.h>
@@ -82,6 +83,11 @@ void TestClipboard::keepsTheUsersClipboard_data()
     // The keeper on its own, on every KWin: it speaks the data control the desktop offers
     // (wlroots' up to 6.3, the standard one alone on 6.7).
     QTest::newRow("lent and given back by the keeper") << 4;
+    QTest::newRow("Keyflare killed between a lend and its paste") << 5;
+    QTest::newRow("a second Keyflare while a text waits for its paste") << 6;
+    QTest::newRow("a text waiting for its paste replaced") << 7;
+    QTest::newRow("an answer that comes late") << 8;
+    QTest::newRow("malformed lines") << 9;
 }
 
 void TestClipboard::keepsTheUsersClipboard()
@@ -89,6 +95,8 @@ void TestClipboard::keepsTheUsersClipboard()
     QFETCH(int, kind);
     if (!m_pastes && (kind == 2 || kind == 3))
         QSKIP("about pasting, which this KWin does not need");
+    const QString keeperPath =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/keyflare-clipboard");
     const QByteArray users = QByteArray("the user's own text, ").repeated(kind == 0 ? 10000 : 1);
     copy(users);
     // A clipboard manager reads every new selection: its read is not the target's paste. (It
@@ -138,7 +146,9 @@ void TestClipboard::keepsTheUsersClipboard()
         }));
         sender->start();
         QVERIFY(QTest::qWaitFor([&] { return receiver.received().size() > 6; }, 15000));
+        // Both selections: a text lent stays in one the user left alone until its paste.
         copy("copied meanwhile");
+        copy("copied meanwhile", {QStringLiteral("--primary")});
         QVERIFY(sender->wait(60000));
         QCOMPARE(paste(), QByteArray("copied meanwhile"));
         // The copy takes effect when the copying program gets to it: usually during the send,
@@ -148,14 +158,89 @@ void TestClipboard::keepsTheUsersClipboard()
             QCOMPARE(receiver.waitFor(text.toUtf8()), text.toUtf8());
         }
     } else if (kind == 4) {
-        KWinClipboard keeper(QCoreApplication::applicationDirPath() +
-                             QStringLiteral("/keyflare-clipboard"));
+        KWinClipboard keeper(keeperPath);
         QCOMPARE(keeper.save(), KWinClipboard::Saved::Yes);
         QCOMPARE(keeper.lend(QStringLiteral("lent"), 0), KWinClipboard::Paste::Done);
         QCOMPARE(paste(), QByteArray("lent"));
         QCOMPARE(paste({QStringLiteral("--primary")}), QByteArray("lent"));
+        // Marked secret, so that clipboard managers keep none of it.
+        QCOMPARE(paste({QStringLiteral("--type"), QStringLiteral("x-kde-passwordManagerHint")}),
+                 QByteArray("secret"));
         keeper.restore(true);
         QCOMPARE(paste(), users);
+    } else if (kind >= 5 && kind <= 7) {
+        // The target pastes when told: a process that becomes wl-paste.
+        QProcess target;
+        target.start(QStringLiteral("sh"),
+                     {QStringLiteral("-c"), QStringLiteral("read go; exec wl-paste --no-newline")});
+        QVERIFY(target.waitForStarted());
+        auto first = std::make_unique<KWinClipboard>(keeperPath);
+        QCOMPARE(first->save(), KWinClipboard::Saved::Yes);
+        QCOMPARE(first->lend(QStringLiteral("MACRO-TEXT"), pid_t(target.processId())),
+                 KWinClipboard::Paste::Done);
+        if (kind == 5) {
+            first.reset(); // its line closes as when Keyflare is killed
+        } else {
+            first->restore(false); // no paste came: the text stays lent until it does
+        }
+        if (kind == 6) { // another Keyflare never takes the text lent for the user's
+            KWinClipboard second(keeperPath);
+            QCOMPARE(second.save(), KWinClipboard::Saved::Failed);
+            QVERIFY2(second.lastError().contains(QStringLiteral("earlier Keyflare")),
+                     qPrintable(second.lastError()));
+        }
+        QCOMPARE(paste(), QByteArray("MACRO-TEXT"));
+        if (kind == 7) { // the user copies: nothing is left to give back, and the keeper ends
+            first.reset();
+            copy("copied");
+            copy("copied", {QStringLiteral("--primary")});
+            QVERIFY(keeperGone());
+            QCOMPARE(paste(), QByteArray("copied"));
+        } else {
+            target.write("\n");
+            QVERIFY(target.waitForFinished(5000));
+            QCOMPARE(target.readAllStandardOutput(), QByteArray("MACRO-TEXT"));
+            QVERIFY(QTest::qWaitFor([&] { return paste() == users; }, 5000));
+            KWinClipboard next(keeperPath);
+            QCOMPARE(next.save(), KWinClipboard::Saved::Yes);
+            QCOMPARE(next.lend(QStringLiteral("next"), 0), KWinClipboard::Paste::Done);
+            next.restore(true);
+            QCOMPARE(paste(), users);
+        }
+    } else if (kind == 8) {
+        // A stand-in keeper answers the first lend only with the next command's answer.
+        QTemporaryDir folder;
+        QFile script(folder.filePath(QStringLiteral("late-keeper")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/bash\necho '0 READY'\n"
+            "while read -r command sequence rest; do case $command in\n"
+            "SAVE) echo \"$sequence SAVED\" ;;\n"
+            "LEND) read -r -N \"${rest##* }\" _\n"
+            "  if [ -z \"$lent\" ]; then late=$sequence lent=1;"
+            " else echo \"$sequence LENT\"; fi ;;\n"
+            "*) [ -n \"$late\" ] && echo \"$late LENT\"; late=; echo \"$sequence DONE\" ;;\n"
+            "esac; done\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        KWinClipboard late(script.fileName());
+        QCOMPARE(late.save(), KWinClipboard::Saved::Yes);
+        QCOMPARE(late.lend(QStringLiteral("x"), 0), KWinClipboard::Paste::TimedOut);
+        late.restore(false);
+        QCOMPARE(late.save(), KWinClipboard::Saved::Yes);
+        QCOMPARE(late.lend(QStringLiteral("x"), 0), KWinClipboard::Paste::Done);
+    } else if (kind == 9) { // refused line by line; the keeper goes on
+        QProcess keeper;
+        keeper.start(keeperPath);
+        QVERIFY(keeper.waitForReadyRead(5000));
+        QCOMPARE(keeper.readLine(), QByteArray("0 READY\n"));
+        keeper.write("OWN 0\nGIVE 0 5\nGIVE 0 99999999999999999999 1\n"
+                     "GIVE 0 18446744073709551615 2\nLEND 1 2\nSAVE 3\n");
+        QVERIFY(QTest::qWaitFor([&] { return keeper.canReadLine(); }, 10000));
+        QCOMPARE(keeper.readLine(), QByteArray("3 SAVED\n"));
+        keeper.closeWriteChannel();
+        QVERIFY(keeper.waitForFinished(10000));
+        QCOMPARE(keeper.exitStatus(), QProcess::NormalExit);
     } else {
         QCOMPARE(send(QStringLiteral("a é")), Typing::PasteMissing);
         // The text stays on offer, so that a late paste brings it and not the user's own.

@@ -1,5 +1,6 @@
 #include "ClipboardKeeper.h"
 
+#include "Readers.h"
 #include "ext-data-control-v1-client-protocol.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
@@ -16,8 +17,12 @@
 namespace {
 // What one save may hold in memory, all types of both selections together.
 constexpr size_t kMostKept = size_t(256) << 20;
-// Password managers offer this type with the secrets they copy.
+// Password managers mark their secrets so, and clipboard managers keep none: the text lent too.
 constexpr const char* kSecretHint = "x-kde-passwordManagerHint";
+// Every text lent carries this type, so that no keeper ever takes one for the user's clipboard.
+constexpr const char* kLentType = "application/x-keyflare-lent";
+// How long a text lent waits for its paste once Keyflare has stopped waiting, or has gone.
+constexpr auto kLentAtMost = std::chrono::seconds(30);
 
 using Clock = std::chrono::steady_clock;
 
@@ -225,10 +230,16 @@ ClipboardKeeper::Saved ClipboardKeeper::save(int ms)
 {
     if (!roundtrip())
         return Saved::Failed;
-    // A secret is neither read nor kept: the types alone tell it.
+    // A secret is neither read nor kept, nor is another keeper's text lent, which stands for
+    // the user's clipboard that keeper keeps: the types alone tell them.
     for (const Slot& s : m_slots) {
         const bool theirs = !s.lent && !s.kept && !s.given && s.shown;
-        if (theirs && std::count(s.shown->types.begin(), s.shown->types.end(), kSecretHint))
+        const auto has = [&](const char* type) {
+            return theirs && std::count(s.shown->types.begin(), s.shown->types.end(), type);
+        };
+        if (has(kLentType))
+            return Saved::Lent;
+        if (has(kSecretHint))
             return Saved::Secret;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
@@ -332,7 +343,9 @@ bool ClipboardKeeper::lend(const std::string& text, pid_t targetPid)
     const Contents contents = {{"text/plain;charset=utf-8", text},
                                {"text/plain", text},
                                {"UTF8_STRING", text},
-                               {"TEXT", text}};
+                               {"TEXT", text},
+                               {kSecretHint, "secret"},
+                               {kLentType, "1"}};
     for (int w = Clipboard; w <= Primary; ++w) {
         Slot& s = m_slots[w];
         if (s.kept) // what it shows is the user's copy, kept here meanwhile
@@ -342,6 +355,14 @@ bool ClipboardKeeper::lend(const std::string& text, pid_t targetPid)
         s.lent = show(Which(w), contents, true);
     }
     return wl_display_flush(m_display) >= 0 || errno == EAGAIN;
+}
+
+void ClipboardKeeper::restoreAfterPaste()
+{
+    if (!lending() || m_restoreAfterPaste)
+        return;
+    m_restoreAfterPaste = true;
+    m_restoreBy = Clock::now() + kLentAtMost; // serve() gives back when due
 }
 
 void ClipboardKeeper::restore()
@@ -386,6 +407,8 @@ void ClipboardKeeper::cancelled(zwlr_data_control_source_v1* source)
     }
     zwlr_data_control_source_v1_destroy(source);
     m_sources.erase(it);
+    // Nothing lent is left to give back after: a pending give-back ends with it.
+    m_restoreAfterPaste = m_restoreAfterPaste && lending();
 }
 
 void ClipboardKeeper::asked(zwlr_data_control_source_v1* source, const char* type, int fd)
@@ -400,8 +423,7 @@ void ClipboardKeeper::asked(zwlr_data_control_source_v1* source, const char* typ
     for (const auto& [t, b] : (*it)->contents)
         bytes = t == type ? b : bytes;
     // A clipboard manager reads every new selection; only the target's read is the paste.
-    const bool paste =
-        (*it)->lent && (Deliveries::readBy(m_target, fd) || Deliveries::readBy(m_compositor, fd));
+    const bool paste = (*it)->lent && Readers(m_target, m_compositor).isPaste(fd);
     m_deliveries.add(fd, std::move(bytes), paste);
     serve();
 }
@@ -409,8 +431,17 @@ void ClipboardKeeper::asked(zwlr_data_control_source_v1* source, const char* typ
 void ClipboardKeeper::serve()
 {
     m_pasted = m_deliveries.serve() || m_pasted;
-    if (m_pasted && m_restoreAfterPaste)
+    if (m_restoreAfterPaste && (m_pasted || Clock::now() >= m_restoreBy))
         restore();
+}
+
+int ClipboardKeeper::nextWakeMs() const
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_restoreBy - Clock::now());
+    const int restore = m_restoreAfterPaste ? int(std::max<long long>(left.count(), 0)) + 1 : -1;
+    const int deliveries = m_deliveries.nextWakeMs();
+    return std::min(deliveries < 0 ? restore : deliveries, restore < 0 ? deliveries : restore);
 }
 
 bool ClipboardKeeper::holdsAnything() const

@@ -2,6 +2,7 @@
 
 #include "Deliveries.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,6 +40,7 @@ public:
     {
         Yes,
         Secret, // a password manager marked a selection secret: nothing was read
+        Lent,   // it shows another keeper's text lent, never the user's: nothing was read
         Failed  // a program did not hand its selection over in time, or it is too large
     };
 
@@ -72,13 +74,15 @@ public:
     bool taken() const { return m_taken; }
     // Gives the selections back what they held, where no other program has taken them since.
     void restore();
-    // Gives them back once the target has taken the text lent, never before.
-    void restoreAfterPaste() { m_restoreAfterPaste = true; }
+    // Gives them back once the target has taken the text lent, or at the latest after a half
+    // minute: a paste that late is less likely than a lost clipboard is harmful.
+    void restoreAfterPaste();
     // True while there is something to serve or to give back.
     bool holdsAnything() const;
 
-    // What programs read from us: poll() its pipes, wait at most its nextWakeMs(), then serve().
+    // What programs read from us: poll() its pipes, wait at most nextWakeMs(), then serve().
     const Deliveries& deliveries() const { return m_deliveries; }
+    int nextWakeMs() const;
     void serve();
 
     // Data control's events.
@@ -111,6 +115,7 @@ private:
     bool read(Offer& offer, Contents* into, size_t* total, int ms);
     Source* show(Which which, Contents contents, bool lent);
     void withdraw(Source*& source);
+    bool lending() const { return m_slots[0].lent || m_slots[1].lent; }
 
     wl_display* m_display = nullptr;
     wl_registry* m_registry = nullptr;
@@ -127,4 +132,5 @@ private:
     bool m_pasted = false;
     bool m_taken = false;
     bool m_restoreAfterPaste = false;
+    std::chrono::steady_clock::time_point m_restoreBy;
 };

@@ -1,10 +1,8 @@
 #include "Deliveries.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -16,26 +14,6 @@ Deliveries::~Deliveries()
 {
     for (const Item& d : m_items)
         close(d.fd);
-}
-
-bool Deliveries::readBy(pid_t pid, int fd)
-{
-    struct stat pipe = {};
-    if (pid <= 0 || fstat(fd, &pipe) != 0)
-        return false;
-    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
-    const std::string wanted = "pipe:[" + std::to_string(pipe.st_ino) + "]";
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return false;
-    bool found = false;
-    while (dirent* entry = readdir(dir)) {
-        char link[64] = {};
-        const ssize_t n = readlinkat(dirfd(dir), entry->d_name, link, sizeof link - 1);
-        found = found || (n > 0 && wanted == std::string(link, static_cast<size_t>(n)));
-    }
-    closedir(dir);
-    return found;
 }
 
 void Deliveries::add(int fd, std::string bytes, bool paste)

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // The bytes that programs read from the keeper, each through a pipe of its own, written as the
@@ -14,9 +13,6 @@ public:
     ~Deliveries();
     Deliveries(const Deliveries&) = delete;
     Deliveries& operator=(const Deliveries&) = delete;
-
-    // True when the process pid holds the reading end of the pipe fd.
-    static bool readBy(pid_t pid, int fd);
 
     // Writes bytes to fd, which this then owns; paste: the target's read of the text lent.
     void add(int fd, std::string bytes, bool paste);

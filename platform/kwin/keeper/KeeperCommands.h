@@ -12,7 +12,10 @@ public:
     explicit KeeperCommands(ClipboardKeeper& keeper) : m_keeper(keeper) {}
     // Reads what Keyflare sent and carries out every whole command; false once Keyflare is gone.
     bool readAndRun();
-    void answer(const char* word);
+    // Keyflare's line has closed.
+    void closed();
+    // Answers the command of that sequence number, which Keyflare gave it.
+    void answer(unsigned long long sequence, const char* word);
     // Tells Keyflare once that the target has taken the text lent, or that another program
     // took the selection before it.
     void tellPaste();
@@ -26,4 +29,5 @@ private:
     Contents m_given[2];
     bool m_owned[2] = {false, false};
     bool m_pasteTold = true;
+    unsigned long long m_lend = 0; // the sequence number of the last LEND
 };

@@ -1,16 +1,21 @@
 // keyflare-clipboard: keeps the user's clipboard while Keyflare lends it to a text for a paste,
 // and gives it back. It talks with Keyflare over its standard input and output, one command a
-// line, and outlives Keyflare for as long as it serves what it gave back.
+// line, and outlives Keyflare for as long as it serves what it gave back. Each answer begins with
+// the sequence number of its command (n), so that an answer that comes late is never taken for
+// the answer to a later command; the first line is "0 READY".
 //
 //   OWN <0|1>                       Keyflare's own program holds the clipboard (0) or the
 //                                   primary selection (1); its contents follow
 //   GIVE <0|1> <typelen> <datalen>  and a payload of type and data
-//   SAVE                            -> SAVED | SECRET | FAILED
-//   LEND <pid> <len>                and a payload of UTF-8 text -> LENT, later PASTED, or
-//                                   TAKEN when another program fills a selection first (at
+//   SAVE <n>                        -> n SAVED | SECRET | BUSY (another keeper's text is lent)
+//                                   | FAILED
+//   LEND <n> <pid> <len>            and a payload of UTF-8 text -> n LENT, later n PASTED, or
+//                                   n TAKEN when another program fills a selection first (at
 //                                   once, when one did since SAVE)
-//   RESTORE                         give back now -> DONE
-//   LATER                           give back once the target has pasted -> DONE
+//   RESTORE <n>                     give back now -> n DONE
+//   LATER <n>                       give back once the target has pasted, or after a half
+//                                   minute -> n DONE; Keyflare's line closing during a lend
+//                                   does the same
 
 #include "ClipboardKeeper.h"
 #include "KeeperCommands.h"
@@ -31,10 +36,10 @@ int main()
     ClipboardKeeper keeper;
     KeeperCommands commands(keeper);
     if (!keeper.open()) {
-        commands.answer("UNAVAILABLE");
+        commands.answer(0, "UNAVAILABLE");
         return 1;
     }
-    commands.answer("READY");
+    commands.answer(0, "READY");
     bool keyflareRuns = true;
     while (keyflareRuns || keeper.holdsAnything()) {
         std::vector<pollfd> fds = {{keeper.fd(), POLLIN, 0}};
@@ -44,12 +49,15 @@ int main()
             fds.push_back({fd, POLLOUT, 0});
         if (!keeper.prepareToWait())
             return 0;
-        if (poll(fds.data(), fds.size(), keeper.deliveries().nextWakeMs()) < 0 && errno != EINTR)
+        if (poll(fds.data(), fds.size(), keeper.nextWakeMs()) < 0 && errno != EINTR)
             return 1;
         if ((fds[0].revents & POLLIN) && !keeper.dispatch())
             return 0; // the desktop has gone, and its clipboard with it
-        if (keyflareRuns && (fds[1].revents & (POLLIN | POLLHUP)))
+        if (keyflareRuns && (fds[1].revents & (POLLIN | POLLHUP))) {
             keyflareRuns = commands.readAndRun();
+            if (!keyflareRuns)
+                commands.closed();
+        }
         keeper.serve();
         commands.tellPaste();
     }
