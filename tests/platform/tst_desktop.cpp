@@ -7,6 +7,7 @@
 #include "GnomeUser.h"
 #include "KeystrokeString.h"
 #include "Receiver.h"
+#include "Rows.h"
 #include "TestFiles.h"
 #include "TestTexts.h"
 #include "WaylandUser.h"
@@ -26,15 +27,10 @@
 
 namespace {
 constexpr int kLocks = 2 | 16; // Caps Lock and Num Lock
-
-// Runs a program and returns what it printed.
-QByteArray run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(5000);
-    return p.readAllStandardOutput();
-}
+// The receiver, the layouts, the group locked, whether Caps Lock (and Num Lock on X11) is on, the
+// texts sent one after the other, the slow receiver's delay, and a modifier the user still holds
+// as the send starts.
+using AnyTextRows = Rows<int, QString, int, bool, QStringList, int, QString>;
 } // namespace
 
 class TestDesktop : public QObject
@@ -70,8 +66,6 @@ private:
 void TestDesktop::init()
 {
     const QByteArray test = QTest::currentTestFunction();
-    if (session() == Session::X11 && qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("needs a desktop: run through ./test.sh");
     if (session() == Session::Weston && test != "saysWhatItCannotReach")
         QSKIP("this desktop lets no program reach another's windows");
     const QList<QByteArray> onX11Only = {"leavesTheKeysOfARunningProgram",
@@ -109,16 +103,10 @@ void TestDesktop::setKeyboard(const QString& layout, int group, bool locks)
 
 void TestDesktop::typesAnyText_data()
 {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<int>("group");
-    QTest::addColumn<bool>("locks");        // Caps Lock (and Num Lock on X11) on
-    QTest::addColumn<QStringList>("texts"); // sent one after the other
-    QTest::addColumn<int>("delay");
-    QTest::addColumn<QString>("held"); // a modifier the user still holds as the send starts
+    AnyTextRows::columns();
     const auto row = [](const char* tag, int kind, const QString& layout, int group, bool locks,
                         const QStringList& texts, int delay = 0, const QString& held = {}) {
-        QTest::newRow(tag) << kind << layout << group << locks << texts << delay << held;
+        AnyTextRows::row(tag, kind, layout, group, locks, texts, delay, held);
     };
     const int term = Receiver::Terminal, gtk = Receiver::Gtk, qt = Receiver::TextEdit;
     const int slow = Receiver::Slow;
@@ -203,13 +191,7 @@ void TestDesktop::typesAnyText_data()
 // put there once it is over.
 void TestDesktop::typesAnyText()
 {
-    QFETCH(int, kind);
-    QFETCH(QString, layout);
-    QFETCH(int, group);
-    QFETCH(bool, locks);
-    QFETCH(QStringList, texts);
-    QFETCH(int, delay);
-    QFETCH(QString, held);
+    const auto [kind, layout, group, locks, texts, delay, held] = AnyTextRows::fetch();
     const bool x11 = session() == Session::X11;
     setKeyboard(layout, group, locks && x11);
     const QString title = uniqueTitle("kf any text") + " " + QTest::currentDataTag();
@@ -255,7 +237,7 @@ void TestDesktop::typesAnyText()
         if (gnome) // the user's own keys at once in either case
             QCOMPARE(static_cast<GnomeUser&>(*m_hand).layoutInForce(), group);
         if (!x11 && !gnome) { // served by the keeper, also after the platform has gone
-            QCOMPARE(run(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}),
+            QCOMPARE(programOutput(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}),
                      QByteArray("the user's own text"));
             return;
         }
@@ -397,7 +379,7 @@ void TestDesktop::leavesTheKeysOfARunningProgram()
         t.join();
     QVERIFY(bothWaiting);
     QVERIFY(borrowed[0] && borrowed[1]);
-    const QByteArray map = run(QStringLiteral("xmodmap"), {"-pke"});
+    const QByteArray map = programOutput(QStringLiteral("xmodmap"), {"-pke"});
     QVERIFY2(map.contains("Cyrillic_ZHE") && map.contains("Greek_OMEGA"), map.constData());
     for (X11Session& program : programs)
         program.keys().giveBack();
@@ -407,11 +389,11 @@ void TestDesktop::leavesTheKeysOfARunningProgram()
 void TestDesktop::takesOverOnlyLeftoverKeys_data()
 {
     // The record's entry: keycode, count, symbols ("spare": the first spare keycode); "killed":
-    // what a program killed after a text of 240 distinct characters left.
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<QString>("keys"); // what the test puts on that spare keycode first
+    // what a program killed after a text of 240 distinct characters left. Then what the test
+    // puts on that spare keycode first.
+    Rows<QString, QString>::columns();
     const auto row = [](const char* tag, const QString& entry, const QString& keys = {}) {
-        QTest::newRow(tag) << entry << keys;
+        Rows<QString, QString>::row(tag, entry, keys);
     };
     const QString none8 = QStringLiteral(",0,0,0,0,0,0,0,0"), none16 = none8 + none8;
     row("a leftover is taken over and given back", "spare,8,0x6d6,0x6f6,0,0,0,0,0,0",
@@ -429,15 +411,10 @@ void TestDesktop::takesOverOnlyLeftoverKeys_data()
 // client, never makes it empty one of the user's keys.
 void TestDesktop::takesOverOnlyLeftoverKeys()
 {
-    QFETCH(QString, entry);
-    QFETCH(QString, keys);
+    auto [entry, keys] = Rows<QString, QString>::fetch();
     const int spare = x().spareKeycodes();
     if (entry.startsWith(QLatin1String("spare"))) {
-        int keycode = 0;
-        for (const QByteArray& line : run(QStringLiteral("xmodmap"), {"-pke"}).split('\n')) {
-            if (keycode == 0 && line.startsWith("keycode") && line.trimmed().endsWith('='))
-                keycode = line.mid(7, line.indexOf('=') - 7).trimmed().toInt();
-        }
+        const int keycode = x().spareKeys().value(0);
         QVERIFY(keycode > 0);
         entry.replace(QLatin1String("spare"), QString::number(keycode));
         QProcess::execute(QStringLiteral("xmodmap"),
@@ -457,7 +434,7 @@ void TestDesktop::takesOverOnlyLeftoverKeys()
         QVERIFY(x().spareKeycodes() < spare);
         // The record's first word is the owner, a window of the program's connection.
         const QByteArray record =
-            run(QStringLiteral("xprop"), {"-root", "_KEYFLARE_BORROWED_KEYS"});
+            programOutput(QStringLiteral("xprop"), {"-root", "_KEYFLARE_BORROWED_KEYS"});
         const QByteArray owner = record.mid(record.indexOf('=') + 1).split(',').value(0).trimmed();
         QCOMPARE(QProcess::execute(QStringLiteral("xkill"), {"-id", QString::fromLatin1(owner)}),
                  0);

@@ -2,6 +2,7 @@
 // expected key is written down from the layouts themselves (keycodes as the X server numbers
 // them), so that a slip in planning fails here in milliseconds.
 #include "Rows.h"
+#include "TestFiles.h"
 #include "xkb/KeyPlanner.h"
 #include "xkb/TextLayout.h"
 #include "xkb/VirtualKeymap.h"
@@ -204,9 +205,7 @@ void TestKeyPlanning::buildsATextLayout()
     for (const QString& name : QDir(system + QStringLiteral("/symbols")).entryList(QDir::Files))
         QFile::link(system + QStringLiteral("/symbols/") + name,
                     dir.filePath(QStringLiteral("symbols/") + name));
-    QFile file(dir.filePath(QStringLiteral("symbols/keyflare")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(layout.symbols()) > 0);
-    file.close();
+    writeFile(dir.filePath(QStringLiteral("symbols/keyflare")), layout.symbols());
     std::unique_ptr<xkb_context, void (*)(xkb_context*)> own(
         xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES), xkb_context_unref);
     xkb_context_include_path_append(own.get(), dir.path().toUtf8().constData());

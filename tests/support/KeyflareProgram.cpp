@@ -28,10 +28,9 @@ KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
         m_folder = m_dir.filePath(QStringLiteral("my tools")) + QLatin1Char('/');
         m_executable = m_folder + QStringLiteral("keyflare");
         QDir(m_dir.path()).mkpath(QStringLiteral("my tools"));
-        QFile::copy(QStringLiteral(KEYFLARE_BINARY), m_executable);
-        const QString keeper =
-            QFileInfo(QStringLiteral(KEYFLARE_BINARY)).dir().filePath("keyflare-clipboard");
-        QFile::copy(keeper, m_folder + QStringLiteral("keyflare-clipboard"));
+        const QDir built = QFileInfo(QStringLiteral(KEYFLARE_BINARY)).dir(); // with its keeper
+        for (const char* name : {"keyflare", "keyflare-clipboard"})
+            QFile::copy(built.filePath(QLatin1String(name)), m_folder + QLatin1String(name));
     } else {
         m_executable = installedExecutable;
         m_folder = m_dir.filePath(QStringLiteral("data/Keyflare")) + QLatin1Char('/');

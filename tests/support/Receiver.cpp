@@ -46,16 +46,17 @@ bool Receiver::start()
                               QStringLiteral("stty raw -echo -iexten cs8 && touch \"$0.ready\" && "
                                              "exec cat >>\"$0\""),
                               out};
-    QString program = testHelperPath(QStringLiteral("qtreceiver"));
+    const QString helpers = QStringLiteral(KEYFLARE_TEST_HELPERS_DIR "/"); // built beside the tests
+    QString program = helpers + QStringLiteral("qtreceiver");
     QStringList args{m_title, out};
     if (m_kind == TextEditNoPaste)
         args << QStringLiteral("--no-paste");
     if (m_kind == Slow) {
-        program = testHelperPath(QStringLiteral("slowreceiver"));
+        program = helpers + QStringLiteral("slowreceiver");
         args << QString::number(m_delay);
     } else if (m_kind == Gtk) {
         program = QStringLiteral("/usr/bin/python3"); // with the system's GTK bindings
-        args.prepend(testHelperPath(QStringLiteral("gtkreceiver.py")));
+        args.prepend(helpers + QStringLiteral("gtkreceiver.py"));
     } else if (m_kind == Terminal && (x11 || session() == Session::Gnome)) { // GNOME: Xwayland
         program = QStringLiteral("xterm");
         args = QStringList{QStringLiteral("-T"), m_title} +

@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "GnomeUser.h"
+#include "TestFiles.h"
 #include "WaylandUser.h"
 #include "XUser.h"
 #include "gnome/GnomeShell.h"
@@ -12,7 +13,6 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <qtestsupport_core.h>
@@ -31,6 +31,8 @@ Session session()
     return desktop == "KDE" ? Session::KWin : desktop == "sway" ? Session::Sway : Session::Weston;
 }
 
+namespace {
+// The windows the desktop lists, bottom to top (the active one last on Wayland).
 std::vector<CandidateWindow> sessionWindows()
 {
     if (session() == Session::X11)
@@ -45,6 +47,7 @@ std::vector<CandidateWindow> sessionWindows()
     WlrootsDesktop wlroots{QString()};
     return wlroots.isSupported() ? wlroots.listWindows() : KWinDesktop{QString()}.listWindows();
 }
+} // namespace
 
 WindowId waitForWindow(const QString& title, int ms)
 {
@@ -100,15 +103,8 @@ int kwinLayoutCount()
         return 0;
     const QDBusArgument array = list.value<QDBusArgument>();
     int count = 0;
-    array.beginArray();
-    while (!array.atEnd()) {
-        QString name, variant, description;
-        array.beginStructure();
-        array >> name >> variant >> description;
-        array.endStructure();
-        ++count;
-    }
-    array.endArray();
+    for (array.beginArray(); !array.atEnd(); ++count)
+        (void)array.asVariant(); // a layout's name, variant and description
     return count;
 }
 } // namespace
@@ -123,11 +119,9 @@ void selectKWinLayout(int index)
 void setKeyboardLayout(const QString& layout)
 {
     if (session() == Session::KWin) { // as Plasma's settings write it
-        QFile rc(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                 QStringLiteral("/kxkbrc"));
-        if (rc.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            rc.write("[Layout]\nLayoutList=" + layout.toUtf8() + "\nUse=true\n");
-        rc.close();
+        writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                      QStringLiteral("/kxkbrc"),
+                  "[Layout]\nLayoutList=" + layout.toUtf8() + "\nUse=true\n");
         QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
             QStringLiteral("/Layouts"), QStringLiteral("org.kde.keyboard"),
             QStringLiteral("reloadConfig")));
@@ -159,21 +153,22 @@ void setKeyboardLayout(const QString& layout)
 
 QByteArray xwaylandKeymap()
 {
-    QProcess dump;
-    dump.start(QStringLiteral("xkbcomp"),
-               {QStringLiteral("-xkb"), qEnvironmentVariable("DISPLAY"), QStringLiteral("-")});
-    dump.waitForFinished(10000);
-    return dump.readAllStandardOutput();
+    return programOutput(
+        QStringLiteral("xkbcomp"),
+        {QStringLiteral("-xkb"), qEnvironmentVariable("DISPLAY"), QStringLiteral("-")});
+}
+
+QByteArray programOutput(const QString& program, const QStringList& args, int ms)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(ms);
+    return p.readAllStandardOutput();
 }
 
 QString uniqueTitle(const QString& base)
 {
     return QStringLiteral("%1 %2").arg(base).arg(QCoreApplication::applicationPid());
-}
-
-QString testHelperPath(const QString& name)
-{
-    return QStringLiteral(KEYFLARE_TEST_HELPERS_DIR "/") + name;
 }
 
 void Hand::click(int button)

@@ -4,7 +4,7 @@
 
 #include <QPoint>
 #include <QRect>
-#include <QString>
+#include <QStringList>
 #include <memory>
 #include <vector>
 
@@ -20,8 +20,6 @@ enum class Session
 };
 Session session();
 
-// The windows the desktop lists, bottom to top (the active one last on Wayland).
-std::vector<CandidateWindow> sessionWindows();
 // The id of the first window titled title, waiting up to ms; 0 when none.
 WindowId waitForWindow(const QString& title, int ms = 5000);
 // Waits, up to ms, until the desktop has made the new window active: it does so a moment after
@@ -42,11 +40,7 @@ public:
     virtual void moveTo(QPoint p) = 0;
     // Moves to p, in the window titled title, and returns once the desktop hands the pointer's
     // events to that window.
-    virtual void moveOver(const QString& title, QPoint p)
-    {
-        (void)title;
-        moveTo(p);
-    }
+    virtual void moveOver(const QString& /*title*/, QPoint p) { moveTo(p); }
     // A pointer button going down or up: 1 is the left one, 2 the middle, 3 the right.
     virtual void button(int button, bool down) = 0;
     // The left Ctrl key going down or up, as on the user's keyboard (not on wlroots, where it
@@ -73,5 +67,5 @@ void selectKWinLayout(int index);
 // A window title no other test run shares: base and this process's id.
 QString uniqueTitle(const QString& base);
 
-// The path of a helper built beside the tests.
-QString testHelperPath(const QString& name);
+// What program printed on its standard output by the time it ended (or ms passed).
+QByteArray programOutput(const QString& program, const QStringList& args, int ms = 10000);

@@ -9,9 +9,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <cstring>
 #include <linux/input-event-codes.h>
+#include <type_traits>
 #include <wayland-client.h>
 
 namespace {
@@ -29,17 +29,16 @@ struct Globals
 void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t)
 {
     auto* g = static_cast<Globals*>(data);
-    if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0)
-        g->pointers = static_cast<zwlr_virtual_pointer_manager_v1*>(
-            wl_registry_bind(registry, name, &zwlr_virtual_pointer_manager_v1_interface, 1));
-    if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
-        g->keyboards = static_cast<zwp_virtual_keyboard_manager_v1*>(
-            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
-    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !g->seat)
-        g->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0)
-        g->fakeInput = static_cast<org_kde_kwin_fake_input*>(
-            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
+    // Binds the first global of that interface.
+    const auto bind = [&](auto*& to, const wl_interface& type, uint32_t version) {
+        if (!to && std::strcmp(interface, type.name) == 0)
+            to = static_cast<std::remove_reference_t<decltype(to)>>(
+                wl_registry_bind(registry, name, &type, version));
+    };
+    bind(g->pointers, zwlr_virtual_pointer_manager_v1_interface, 1);
+    bind(g->keyboards, zwp_virtual_keyboard_manager_v1_interface, 1);
+    bind(g->seat, wl_seat_interface, 1);
+    bind(g->fakeInput, org_kde_kwin_fake_input_interface, 4);
 }
 const wl_registry_listener kListener = {onGlobal, [](void*, wl_registry*, uint32_t) {}};
 
@@ -118,11 +117,8 @@ QRect WaylandUser::windowRect(const QString& title)
         }
         return {};
     }
-    QProcess sway;
-    sway.start(QStringLiteral("swaymsg"),
-               {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree")});
-    sway.waitForFinished(5000);
-    return findRect(QJsonDocument::fromJson(sway.readAllStandardOutput()).object(), title);
+    const QByteArray tree = programOutput(QStringLiteral("swaymsg"), {"-r", "-t", "get_tree"});
+    return findRect(QJsonDocument::fromJson(tree).object(), title);
 }
 
 void WaylandUser::moveTo(QPoint p)

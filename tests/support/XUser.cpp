@@ -3,8 +3,6 @@
 #include "x11/X11Desktop.h"
 
 #include <QProcess>
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <qtestsupport_core.h>
 #define explicit explicit_
@@ -129,18 +127,17 @@ int XUser::keysDown()
     return down;
 }
 
-int XUser::spareKeycodes()
+QList<int> XUser::spareKeys()
 {
     // As the server's own tool lists the map: a keycode with nothing after "=" has no symbol.
-    QProcess xmodmap;
-    xmodmap.start(QStringLiteral("xmodmap"), {QStringLiteral("-pke")});
-    if (!xmodmap.waitForFinished(10000) || xmodmap.exitCode() != 0)
+    const QByteArray map = programOutput(QStringLiteral("xmodmap"), {QStringLiteral("-pke")});
+    if (!map.startsWith("keycode"))
         qFatal("xmodmap cannot list the keyboard map"); // a check that cannot look must not pass
-    int spare = 0;
-    for (const QByteArray& line : xmodmap.readAllStandardOutput().split('\n')) {
+    QList<int> spare;
+    for (const QByteArray& line : map.split('\n')) {
         const qsizetype equals = line.indexOf('=');
-        spare +=
-            line.startsWith("keycode") && equals > 0 && line.mid(equals + 1).trimmed().isEmpty();
+        if (line.startsWith("keycode") && equals > 0 && line.mid(equals + 1).trimmed().isEmpty())
+            spare << line.mid(7, equals - 7).trimmed().toInt();
     }
     return spare;
 }
@@ -157,17 +154,9 @@ QList<quint32> XUser::rootChildren()
 
 bool XUser::hasState(quint32 window, const char* state)
 {
-    const auto atom = [&](const char* name) {
-        Reply<xcb_intern_atom_reply_t> a(xcb_intern_atom_reply(
-            m_c, xcb_intern_atom(m_c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr));
-        return a ? a->atom : xcb_atom_t(XCB_NONE);
-    };
-    Reply<xcb_get_property_reply_t> p(xcb_get_property_reply(
-        m_c, xcb_get_property(m_c, 0, window, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64),
-        nullptr));
-    if (!p)
-        return false;
-    const auto* held = static_cast<const xcb_atom_t*>(xcb_get_property_value(p.get()));
-    const int count = xcb_get_property_value_length(p.get()) / 4;
-    return std::count(held, held + count, atom(state)) > 0;
+    // As the server's own tool lists them: "_NET_WM_STATE(ATOM) = A, B".
+    const QByteArray states =
+        programOutput(QStringLiteral("xprop"), {"-id", QString::number(window), "_NET_WM_STATE"});
+    return (", " + states.mid(states.indexOf('=') + 1).trimmed() + ",")
+        .contains(", " + QByteArray(state) + ",");
 }

@@ -37,8 +37,9 @@ public:
     QPair<int, int> locks();
     // How many keys are down now.
     int keysDown();
-    // How many keycodes have no symbol at all (spare keycodes).
-    int spareKeycodes();
+    // The keycodes that have no symbol at all (spare keycodes), and how many there are.
+    QList<int> spareKeys();
+    int spareKeycodes() { return int(spareKeys().size()); }
     // The windows directly below the root, bottom to top.
     QList<quint32> rootChildren();
     // True when the window manager lists state (e.g. "_NET_WM_STATE_ABOVE") for the window.
