@@ -169,11 +169,20 @@ void TestClipboard::keepsTheUsersClipboard()
         keeper.restore(true);
         QCOMPARE(paste(), users);
     } else if (kind >= 5 && kind <= 7) {
-        // The target pastes when told: a process that becomes wl-paste.
+        // The target pastes when told: a client of the compositor, as a Wayland window's program
+        // is, that becomes wl-paste.
         QProcess target;
-        target.start(QStringLiteral("sh"),
-                     {QStringLiteral("-c"), QStringLiteral("read go; exec wl-paste --no-newline")});
-        QVERIFY(target.waitForStarted());
+        target.start(QStringLiteral("python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import os, socket, sys\n"
+                                     "s = socket.socket(socket.AF_UNIX)\n"
+                                     "s.connect(os.environ['XDG_RUNTIME_DIR'] + '/' + "
+                                     "os.environ['WAYLAND_DISPLAY'])\n"
+                                     "print(flush=True)\n"
+                                     "sys.stdin.readline()\n"
+                                     "os.execvp('wl-paste', ['wl-paste', '--no-newline'])")});
+        QVERIFY(target.waitForReadyRead(5000));
+        target.readAll();
         auto first = std::make_unique<KWinClipboard>(keeperPath);
         QCOMPARE(first->save(), KWinClipboard::Saved::Yes);
         QCOMPARE(first->lend(QStringLiteral("MACRO-TEXT"), pid_t(target.processId())),

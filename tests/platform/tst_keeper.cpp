@@ -4,12 +4,15 @@
 #include "Rows.h"
 #include "kwin/keeper/Readers.h"
 
+#include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,30 +37,40 @@ private Q_SLOTS:
 
 void TestKeeper::onlyTheTargetPastes_data()
 {
-    // Who holds the pipe's reading end; whether the target is a client of the compositor (a
-    // Wayland program) and dumpable; whether the read is the paste.
-    Rows<QString, bool, bool, bool>::columns();
-    Rows<QString, bool, bool, bool>::row("the target reads", "target", true, true, true);
-    Rows<QString, bool, bool, bool>::row("the compositor reads for a Wayland target", "compositor",
-                                         true, true, false);
-    Rows<QString, bool, bool, bool>::row("the compositor reads for an X11 target", "compositor",
-                                         false, true, true);
-    Rows<QString, bool, bool, bool>::row("a clipboard manager reads", "manager", true, true, false);
-    Rows<QString, bool, bool, bool>::row("a target not dumpable reads", "target", true, false,
-                                         true);
-    Rows<QString, bool, bool, bool>::row("a manager reads, the target not dumpable", "manager",
-                                         true, false, false);
+    // Who holds the pipe's reading end, and whether it can be looked at (is dumpable); whether
+    // the target is a client of the compositor (a Wayland program) and can be looked at; whether
+    // the read is the paste.
+    using R = Rows<QString, bool, bool, bool, bool>;
+    R::columns();
+    R::row("the target reads", "target", false, true, true, true);
+    R::row("the compositor reads for a Wayland target", "compositor", true, true, true, false);
+    R::row("the compositor reads for an X11 target", "compositor", true, false, true, true);
+    R::row("KWin not dumpable reads for an X11 target", "compositor", false, false, true, true);
+    R::row("KWin not dumpable reads for a Wayland target", "compositor", false, true, true, false);
+    R::row("a clipboard manager reads", "manager", true, true, true, false);
+    R::row("a target not dumpable reads", "target", false, true, false, true);
+    R::row("a manager reads, the target not dumpable", "manager", true, true, false, false);
 }
 
 void TestKeeper::onlyTheTargetPastes()
 {
-    const auto [reader, client, dumpable, expected] = Rows<QString, bool, bool, bool>::fetch();
+    const auto [reader, readerDumpable, client, dumpable, expected] =
+        Rows<QString, bool, bool, bool, bool>::fetch();
+    QTemporaryDir folder;
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = folder.filePath(QStringLiteral("wayland-0")).toLocal8Bit();
+    qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+    const auto where = reinterpret_cast<const sockaddr*>(&address);
     int pipeFds[2];
-    int link[2];
-    QVERIFY(pipe(pipeFds) == 0 && socketpair(AF_UNIX, SOCK_STREAM, 0, link) == 0);
-    // Each process takes what it should hold by fork and closes the rest, then says it is ready.
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    const int connection = socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(pipe(pipeFds) == 0 && bind(listener, where, sizeof address) == 0 &&
+            listen(listener, 1) == 0 && ::connect(connection, where, sizeof address) == 0);
+    const int accepted = accept(listener, nullptr, nullptr);
+    // Each process keeps what it should hold and closes the rest, then says it is ready.
     std::vector<pid_t> children;
-    const auto start = [&](bool holdsPipe, int sock, bool canDump) {
+    const auto start = [&](std::vector<int> keep, bool canDump) {
         int ready[2];
         if (pipe(ready) != 0)
             return pid_t(-1);
@@ -65,9 +78,10 @@ void TestKeeper::onlyTheTargetPastes()
         if (pid == 0) {
             dropCapabilities();
             prctl(PR_SET_DUMPABLE, canDump ? 1 : 0);
-            for (int fd : {pipeFds[1], holdsPipe ? -1 : pipeFds[0], sock == link[0] ? -1 : link[0],
-                           sock == link[1] ? -1 : link[1], ready[0]})
-                close(fd);
+            for (int fd : {pipeFds[0], pipeFds[1], listener, connection, accepted, ready[0]}) {
+                if (std::find(keep.begin(), keep.end(), fd) == keep.end())
+                    close(fd);
+            }
             (void)!write(ready[1], "x", 1);
             for (;;)
                 pause();
@@ -79,17 +93,17 @@ void TestKeeper::onlyTheTargetPastes()
         children.push_back(pid);
         return pid;
     };
-    const pid_t compositor = start(reader == "compositor", link[0], true);
-    const pid_t target = start(reader == "target", client ? link[1] : -1, dumpable);
-    if (reader == "manager")
-        start(true, -1, true);
-    close(pipeFds[0]);
-    close(link[0]);
-    close(link[1]);
+    const auto pipeIf = [&](const char* who) { return reader == who ? pipeFds[0] : -1; };
+    const pid_t compositor = start({listener, accepted, pipeIf("compositor")},
+                                   reader == "compositor" ? readerDumpable : true);
+    const pid_t target = start({client ? connection : -1, pipeIf("target")}, dumpable);
+    start({pipeIf("manager")}, readerDumpable);
+    for (int fd : {pipeFds[0], listener, connection, accepted})
+        close(fd);
     const pid_t checker = fork();
     if (checker == 0) {
         dropCapabilities();
-        _exit(Readers(target, compositor).isPaste(pipeFds[1]) ? 1 : 0);
+        _exit(Readers(compositor, path.toStdString()).isPaste(target, pipeFds[1]) ? 1 : 0);
     }
     int status = 0;
     waitpid(checker, &status, 0);

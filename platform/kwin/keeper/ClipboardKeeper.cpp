@@ -1,6 +1,5 @@
 #include "ClipboardKeeper.h"
 
-#include "Readers.h"
 #include "ext-data-control-v1-client-protocol.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
@@ -10,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -156,10 +154,7 @@ bool ClipboardKeeper::open()
     m_display = wl_display_connect(nullptr);
     if (!m_display)
         return false;
-    ucred peer = {};
-    socklen_t size = sizeof peer;
-    if (getsockopt(wl_display_get_fd(m_display), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
-        m_compositor = peer.pid; // it reads for programs under XWayland
+    m_readers = Readers(wl_display_get_fd(m_display));
     m_registry = wl_display_get_registry(m_display);
     wl_registry_add_listener(m_registry, &kRegistryListener, this);
     if (wl_display_roundtrip(m_display) < 0 || !m_seat || !m_manager)
@@ -423,7 +418,7 @@ void ClipboardKeeper::asked(zwlr_data_control_source_v1* source, const char* typ
     for (const auto& [t, b] : (*it)->contents)
         bytes = t == type ? b : bytes;
     // A clipboard manager reads every new selection; only the target's read is the paste.
-    const bool paste = (*it)->lent && Readers(m_target, m_compositor).isPaste(fd);
+    const bool paste = (*it)->lent && m_readers.isPaste(m_target, fd);
     m_deliveries.add(fd, std::move(bytes), paste);
     serve();
 }

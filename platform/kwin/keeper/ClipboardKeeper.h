@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Deliveries.h"
+#include "Readers.h"
 
 #include <chrono>
 #include <cstdint>
@@ -128,7 +129,7 @@ private:
     std::vector<std::unique_ptr<Source>> m_sources;
     Deliveries m_deliveries;
     pid_t m_target = 0;
-    pid_t m_compositor = 0;
+    Readers m_readers{0, {}}; // the compositor reads for programs under Xwayland
     bool m_pasted = false;
     bool m_taken = false;
     bool m_restoreAfterPaste = false;

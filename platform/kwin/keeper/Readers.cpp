@@ -1,6 +1,7 @@
 #include "Readers.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -86,13 +88,20 @@ bool anyVisibleHolder(unsigned long pipe)
     return found;
 }
 
-// Each Unix socket's peer, as the kernel tells it.
-std::map<unsigned long, unsigned long> unixPeers()
+// Each Unix socket's peer and each bound one's path (an accepted connection has its listener's),
+// as the kernel tells them.
+struct UnixSockets
 {
     std::map<unsigned long, unsigned long> peers;
+    std::map<unsigned long, std::string> paths;
+};
+UnixSockets unixSockets()
+{
+    UnixSockets sockets;
+    auto& peers = sockets.peers;
     const int nl = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (nl < 0)
-        return peers;
+        return sockets;
     struct
     {
         nlmsghdr header;
@@ -103,7 +112,7 @@ std::map<unsigned long, unsigned long> unixPeers()
     ask.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     ask.request.sdiag_family = AF_UNIX;
     ask.request.udiag_states = ~0u;
-    ask.request.udiag_show = UDIAG_SHOW_PEER;
+    ask.request.udiag_show = UDIAG_SHOW_PEER | UDIAG_SHOW_NAME;
     bool done = send(nl, &ask, sizeof ask, 0) != static_cast<ssize_t>(sizeof ask);
     alignas(nlmsghdr) char buffer[32768];
     while (!done) {
@@ -124,10 +133,14 @@ std::map<unsigned long, unsigned long> unixPeers()
                 const auto* attribute = reinterpret_cast<const rtattr*>(a);
                 if (attribute->rta_len < sizeof(rtattr) || a + attribute->rta_len > bodyEnd)
                     break;
+                const char* value = a + align(sizeof(rtattr));
+                const size_t length = attribute->rta_len - align(sizeof(rtattr));
                 uint32_t peer = 0;
-                if (attribute->rta_type == UNIX_DIAG_PEER && attribute->rta_len >= 8) {
-                    std::memcpy(&peer, a + align(sizeof(rtattr)), sizeof peer);
+                if (attribute->rta_type == UNIX_DIAG_PEER && length >= sizeof peer) {
+                    std::memcpy(&peer, value, sizeof peer);
                     peers[m->udiag_ino] = peer;
+                } else if (attribute->rta_type == UNIX_DIAG_NAME) {
+                    sockets.paths[m->udiag_ino] = std::string(value, strnlen(value, length));
                 }
                 a += align(attribute->rta_len);
             }
@@ -135,34 +148,49 @@ std::map<unsigned long, unsigned long> unixPeers()
         }
     }
     close(nl);
-    return peers;
+    return sockets;
 }
 
-// True when client holds a connection whose other end server holds.
-bool clientOf(pid_t client, pid_t server)
+// True when client holds a connection to the socket of that path.
+bool clientOf(pid_t client, const std::string& path)
 {
-    std::set<unsigned long> mine, theirs;
-    if (!inodesOf(client, "socket", &mine) || !inodesOf(server, "socket", &theirs))
+    std::set<unsigned long> mine;
+    if (path.empty() || !inodesOf(client, "socket", &mine))
         return false;
-    const std::map<unsigned long, unsigned long> peers = unixPeers();
+    const UnixSockets sockets = unixSockets();
     for (unsigned long s : mine) {
-        const auto peer = peers.find(s);
-        if (peer != peers.end() && theirs.count(peer->second))
+        const auto peer = sockets.peers.find(s);
+        const auto bound =
+            peer == sockets.peers.end() ? sockets.paths.end() : sockets.paths.find(peer->second);
+        if (bound != sockets.paths.end() && bound->second == path)
             return true;
     }
     return false;
 }
 } // namespace
 
-bool Readers::isPaste(int fd) const
+Readers::Readers(int connection)
+{
+    ucred peer = {};
+    socklen_t size = sizeof peer;
+    if (getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
+        m_compositor = peer.pid;
+    sockaddr_un address = {};
+    size = sizeof address;
+    if (getpeername(connection, reinterpret_cast<sockaddr*>(&address), &size) == 0 &&
+        size > offsetof(sockaddr_un, sun_path))
+        m_socket.assign(address.sun_path, strnlen(address.sun_path, sizeof address.sun_path));
+}
+
+bool Readers::isPaste(pid_t target, int fd) const
 {
     struct stat pipe = {};
-    if (m_target <= 0 || fstat(fd, &pipe) != 0)
+    if (target <= 0 || fstat(fd, &pipe) != 0)
         return false;
-    const Holds target = holds(m_target, pipe.st_ino);
-    if (target != Holds::Unknown) {
-        return target == Holds::Yes || (holds(m_compositor, pipe.st_ino) == Holds::Yes &&
-                                        !clientOf(m_target, m_compositor));
-    }
-    return !anyVisibleHolder(pipe.st_ino);
+    const Holds reads = holds(target, pipe.st_ino);
+    if (reads != Holds::No)
+        return reads == Holds::Yes || !anyVisibleHolder(pipe.st_ino);
+    const bool compositor =
+        holds(m_compositor, pipe.st_ino) == Holds::Yes || !anyVisibleHolder(pipe.st_ino);
+    return compositor && !clientOf(target, m_socket);
 }

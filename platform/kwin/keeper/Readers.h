@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <sys/types.h>
 
 // Who reads what the keeper serves: only the window that should paste counts as the paste, never a
@@ -7,16 +8,23 @@
 class Readers
 {
 public:
-    // target: the process whose window pastes; compositor: the peer of the keeper's connection.
-    Readers(pid_t target, pid_t compositor) : m_target(target), m_compositor(compositor) {}
+    // The compositor at the other end of the Wayland connection fd.
+    explicit Readers(int connection);
+    // The compositor of pid, listening on the socket of that path.
+    Readers(pid_t compositor, std::string socket)
+        : m_compositor(compositor), m_socket(std::move(socket))
+    {
+    }
 
-    // True when the read through the pipe fd is the target's paste: the target holds its reading
-    // end; or the compositor does and the target is not its client (an X11 program, for which it
-    // carries the selection over); or the target's descriptors cannot be looked at (a program
-    // that is not dumpable) and no process that can be looked at holds it.
-    bool isPaste(int fd) const;
+    // True when the read through the pipe fd is the paste of the process target: it holds the
+    // pipe's reading end. A target that cannot be looked at (not dumpable) counts as the reader
+    // when no process that can be looked at holds it. A target that is no client of the
+    // compositor (an X11 program, whose selection KWin carries over) counts as the reader when
+    // the compositor holds it, or no process that can be looked at does (KWin is not dumpable
+    // where it runs with its capabilities).
+    bool isPaste(pid_t target, int fd) const;
 
 private:
-    pid_t m_target;
-    pid_t m_compositor;
+    pid_t m_compositor = 0;
+    std::string m_socket;
 };
