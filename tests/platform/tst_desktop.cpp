@@ -312,11 +312,17 @@ void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive()
         QVERIFY(QTest::qWaitFor([&] { return !target.received().isEmpty(); }, 10000));
         QVERIFY(user.platform().activation.activate(other.title()));
         QVERIFY(sender->wait(60000));
-        QCOMPARE(result, Typing::FocusLost);
         const QByteArray stray = other.settle();
         qInfo("keys that reached the other window: %d", int(stray.size()));
         QVERIFY2(stray.size() <= 1, stray.constData());
-        QVERIFY(target.received().size() < text.size());
+        // A desktop that had handed every key to the target before the user's click came in
+        // has typed the whole text there, rightly; on a busy machine the target may show the
+        // first keys only then.
+        if (result == Typing::Done)
+            QCOMPARE(target.waitFor(text.toUtf8()), text.toUtf8());
+        else
+            QCOMPARE(result, Typing::FocusLost);
+        QVERIFY(result == Typing::Done || target.received().size() < text.size());
         return;
     }
     const WindowId id = m_platform.activation.activate(target.title());
