@@ -37,6 +37,13 @@ KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
         QDir(m_dir.path()).mkpath(QStringLiteral("data/Keyflare"));
     }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The session's settings (GNOME's dconf) stay the session's: a program that read its own
+    // empty copy would write the list of enabled extensions back without the others.
+    const QString sessionConfig = env.value(QStringLiteral("XDG_CONFIG_HOME"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("config"));
+    if (session() == Session::Gnome && !sessionConfig.isEmpty())
+        QFile::link(sessionConfig + QStringLiteral("/dconf"),
+                    m_dir.filePath(QStringLiteral("config/dconf")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
     // An installed copy keeps its files in the data folder; a portable one only registers itself
     // with the desktop there (KDE Plasma), where the desktop looks.
