@@ -36,13 +36,6 @@ var TestHand = class {
         this._layoutId = global.backend.connect('keymap-layout-group-changed', (b, layout) => {
             this._layout = layout;
         });
-        // From mutter 51 the stage tells no device's actor: the actor each motion went to does.
-        this._pointed = null;
-        this._capturedId = global.stage.connect('captured-event', (stage, event) => {
-            if (event.type() === Clutter.EventType.MOTION)
-                this._pointed = stage.get_event_actor(event);
-            return Clutter.EVENT_PROPAGATE;
-        });
         this._impl = Gio.DBusExportedObject.wrapJSObject(HAND_XML, this);
         this._impl.export(Gio.DBus.session, '/org/keyflare/TestHand');
         const ready = () => {
@@ -74,12 +67,12 @@ var TestHand = class {
 
     disable() {
         global.backend.disconnect(this._layoutId);
-        global.stage.disconnect(this._capturedId);
         Gio.bus_unown_name(this._name);
         this._impl.unexport();
     }
 
     MoveTo(x, y) {
+        this._movedTo = [x, y];
         this._pointer.notify_absolute_motion(GLib.get_monotonic_time(), x, y);
     }
 
@@ -110,9 +103,16 @@ var TestHand = class {
 
     // True when the shell hands the pointer's events to the window titled title: it finds the
     // window under the pointer again only on some later event after windows were restacked.
+    // From mutter 51 the stage tells no device's actor (and a window's own events pass by the
+    // stage's signals): there, the window the shell finds where the last move has taken the
+    // pointer, which the next move makes the pointer's.
     PointerOver(title) {
-        const pointed = typeof global.stage.get_device_actor === 'function'
-            ? global.stage.get_device_actor(handSeat().get_pointer(), null) : this._pointed;
+        const [x, y] = global.get_pointer();
+        let pointed = null;
+        if (typeof global.stage.get_device_actor === 'function')
+            pointed = global.stage.get_device_actor(handSeat().get_pointer(), null);
+        else if (x === this._movedTo?.[0] && y === this._movedTo?.[1])
+            pointed = global.stage.get_actor_at_pos(Clutter.PickMode.REACTIVE, x, y);
         for (let a = pointed; a; a = a.get_parent()) {
             if (a.meta_window)
                 return a.meta_window.get_title() === title;
