@@ -105,6 +105,7 @@ int kwinLayoutCount()
     int count = 0;
     for (array.beginArray(); !array.atEnd(); ++count)
         (void)array.asVariant(); // a layout's name, variant and description
+    array.endArray();
     return count;
 }
 } // namespace
