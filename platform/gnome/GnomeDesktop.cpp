@@ -61,12 +61,12 @@ Typing GnomeDesktop::inject(WindowId target, const QString& keys)
     // The shell sees every keyboard, Keyflare's windows only their own focus.
     const Typing released = waitUntilReleased(
         [&]() -> std::optional<bool> {
-            const auto state = m_shell.keyboardState();
-            if (!state) {
+            const auto held = m_shell.heldModifiers();
+            if (!held) {
                 m_lastError = m_shell.lastError();
                 return std::nullopt;
             }
-            return state->heldModifiers != 0;
+            return *held != 0;
         },
         kPollMs, &m_lastError);
     if (released != Typing::Done)

@@ -18,6 +18,7 @@ public:
     // True when the extension runs and answers this copy of Keyflare.
     bool isAvailable();
     bool refusedUs() const { return m_shell.refusedUs(); }
+    bool isStale() const { return m_shell.isStale(); }
 
     WindowId activate(const QString& title) override;
     Typing inject(WindowId target, const QString& keys) override;

@@ -5,6 +5,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
+#include <QDBusReply>
+#include <QDBusVariant>
 #include <QEventLoop>
 
 namespace {
@@ -12,6 +14,9 @@ const QString kService = QStringLiteral("org.keyflare.Shell");
 const QString kPath = QStringLiteral("/org/keyflare/Shell");
 const QString kInterface = QStringLiteral("org.keyflare.Shell1");
 const QString kRefused = QStringLiteral("org.keyflare.Shell1.Error.NotAllowed");
+const QString kShell = QStringLiteral("org.gnome.Shell");
+// The extension's interface as this Keyflare knows it (its Version property).
+constexpr uint kVersion = 2;
 // Answers come in milliseconds; an activation waits up to a second for the focus, and typing up
 // to five seconds for the shell to pass the keys on.
 constexpr int kAnswerMs = 3000;
@@ -21,16 +26,40 @@ GnomeShell::Window readWindow(const QDBusArgument& arg)
 {
     GnomeShell::Window w;
     arg.beginStructure();
-    arg >> w.id >> w.title >> w.appId >> w.pid >> w.xwayland >> w.own;
+    arg >> w.id >> w.title >> w.own;
     arg.endStructure();
     return w;
 }
 } // namespace
 
-std::optional<QDBusMessage> GnomeShell::call(const QString& method, const QList<QVariant>& args,
-                                             int timeoutMs)
+QString GnomeShell::shellOwner()
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    if (!m_owner.isEmpty())
+        return m_owner;
+    m_refused = false;
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    const QDBusReply<QString> ours = bus ? bus->serviceOwner(kService) : QDBusReply<QString>();
+    const QDBusReply<QString> shell = bus ? bus->serviceOwner(kShell) : QDBusReply<QString>();
+    if (!ours.isValid())
+        m_lastError = QStringLiteral("Keyflare's GNOME Shell extension is not running");
+    else if (!shell.isValid() || ours.value() != shell.value())
+        m_lastError = QStringLiteral("the bus name of Keyflare's GNOME Shell extension is held by "
+                                     "a program other than GNOME Shell");
+    else
+        m_owner = ours.value();
+    return m_owner;
+}
+
+std::optional<QDBusMessage> GnomeShell::call(const QString& method, const QList<QVariant>& args,
+                                             int timeoutMs, const QString& interface)
+{
+    // Sent to the shell's own connection alone: whoever holds the extension's name otherwise
+    // gets nothing.
+    const QString owner = shellOwner();
+    if (owner.isEmpty())
+        return std::nullopt;
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        owner, kPath, interface.isEmpty() ? kInterface : interface, method);
     message.setArguments(args);
     QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, timeoutMs);
     if (QCoreApplication::instance()) {
@@ -46,6 +75,8 @@ std::optional<QDBusMessage> GnomeShell::call(const QString& method, const QList<
     if (reply.type() == QDBusMessage::ErrorMessage) {
         m_refused = reply.errorName() == kRefused;
         m_lastError = reply.errorMessage();
+        if (!m_refused) // the shell may have gone: its successor is looked for again
+            m_owner.clear();
         return std::nullopt;
     }
     m_refused = false;
@@ -54,10 +85,15 @@ std::optional<QDBusMessage> GnomeShell::call(const QString& method, const QList<
 
 bool GnomeShell::isAvailable()
 {
-    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-    if (!bus || !bus->isServiceRegistered(kService)) {
-        m_refused = false;
-        m_lastError = QStringLiteral("Keyflare's GNOME Shell extension is not running");
+    m_stale = false;
+    const auto version = call(QStringLiteral("Get"), {kInterface, QStringLiteral("Version")},
+                              kAnswerMs, QStringLiteral("org.freedesktop.DBus.Properties"));
+    if (!version)
+        return false;
+    if (version->arguments().value(0).value<QDBusVariant>().variant().toUInt() != kVersion) {
+        m_stale = true;
+        m_lastError = QStringLiteral("the GNOME Shell extension that runs is not the one this "
+                                     "Keyflare brings");
         return false;
     }
     return call(QStringLiteral("FocusedWindow"), {}, kAnswerMs).has_value();
@@ -95,12 +131,12 @@ std::optional<GnomeShell::Window> GnomeShell::windowUnderPointer()
     return w;
 }
 
-std::optional<GnomeShell::KeyboardState> GnomeShell::keyboardState()
+std::optional<uint32_t> GnomeShell::heldModifiers()
 {
     const auto reply = call(QStringLiteral("KeyboardState"), {}, kAnswerMs);
-    if (!reply || reply->arguments().size() != 2)
+    if (!reply || reply->arguments().size() != 1)
         return std::nullopt;
-    return KeyboardState{reply->arguments().at(0).toUInt(), reply->arguments().at(1).toBool()};
+    return reply->arguments().at(0).toUInt();
 }
 
 std::optional<GnomeShell::Typed> GnomeShell::type(quint64 id, const QByteArray& symbols,

@@ -18,15 +18,7 @@ public:
     {
         quint64 id = 0;
         QString title;
-        QString appId;
-        uint32_t pid = 0;
-        bool xwayland = false; // an X11 program, under Xwayland
-        bool own = false;      // one of Keyflare's own windows
-    };
-    struct KeyboardState
-    {
-        uint32_t heldModifiers = 0;
-        bool capsLock = false;
+        bool own = false; // one of Keyflare's own windows
     };
     // What a typing request came to: the keys typed, and "done", "focus-lost", "busy",
     // "keymap-unknown" or "failed".
@@ -37,10 +29,13 @@ public:
         uint32_t remappedUs = 0; // how long the user's own keys meant other characters
     };
 
-    // True when the extension runs in this session and answers Keyflare.
+    // True when the extension runs inside the session's GNOME Shell, is as new as this Keyflare,
+    // and answers this copy.
     bool isAvailable();
     // True when the extension runs but refused this copy of Keyflare.
     bool refusedUs() const { return m_refused; }
+    // True when the extension that runs is older than this Keyflare.
+    bool isStale() const { return m_stale; }
     QString lastError() const { return m_lastError; }
 
     // Bottom to top.
@@ -48,7 +43,8 @@ public:
     // Activates window id and returns once it has the focus; false when it did not get it.
     bool activate(quint64 id);
     std::optional<Window> windowUnderPointer();
-    std::optional<KeyboardState> keyboardState();
+    // The modifiers held on any keyboard.
+    std::optional<uint32_t> heldModifiers();
     // Puts the layouts of symbols in force (one a part, sections "p1", "p2", ...), types each
     // part's keysyms into window id with its layout while the window keeps the focus, and gives
     // the user's layouts back once the shell has passed every key on; for an X11 window, which
@@ -59,9 +55,16 @@ public:
     void restoreKeymap();
 
 private:
+    // The shell's own connection on the bus, where it holds the extension's name; empty when
+    // the extension's name is not the shell's (another program may take it while the screen is
+    // locked and the extension is off).
+    QString shellOwner();
+    // Calls method of the extension's interface (or of interface) at the shell's connection.
     std::optional<QDBusMessage> call(const QString& method, const QList<QVariant>& args,
-                                     int timeoutMs);
+                                     int timeoutMs, const QString& interface = QString());
 
+    QString m_owner; // a bus never gives a connection's name to another
     bool m_refused = false;
+    bool m_stale = false;
     QString m_lastError;
 };

@@ -6,11 +6,12 @@
 
 const BUS_NAME = 'org.keyflare.Shell';
 const OBJECT_PATH = '/org/keyflare/Shell';
-const VERSION = 1;
+// Keyflare checks it on connecting: a copy of the extension older than Keyflare is reported.
+const VERSION = 2;
 const INTERFACE_XML = `<node>
   <interface name="org.keyflare.Shell1">
     <method name="Windows">
-      <arg type="a(tssubb)" direction="out" name="windows"/>
+      <arg type="a(tsb)" direction="out" name="windows"/>
     </method>
     <method name="Activate">
       <arg type="t" direction="in" name="id"/>
@@ -26,7 +27,6 @@ const INTERFACE_XML = `<node>
     </method>
     <method name="KeyboardState">
       <arg type="u" direction="out" name="heldModifiers"/>
-      <arg type="b" direction="out" name="capsLock"/>
     </method>
     <method name="Type">
       <arg type="t" direction="in" name="id"/>
@@ -37,9 +37,6 @@ const INTERFACE_XML = `<node>
       <arg type="u" direction="out" name="remappedMicroseconds"/>
     </method>
     <method name="RestoreKeymap"/>
-    <signal name="FocusChanged">
-      <arg type="t" name="id"/>
-    </signal>
     <property name="Version" type="u" access="read"/>
   </interface>
 </node>`;
@@ -74,11 +71,58 @@ function shellHoldsKeyboard(target) {
     return global.stage.key_focus !== null;
 }
 
+// Calls the bus itself; resolves to the reply.
+function busCall(method, args, replyType) {
+    return new Promise((resolve, reject) => Gio.DBus.session.call('org.freedesktop.DBus',
+        '/org/freedesktop/DBus', 'org.freedesktop.DBus', method, args,
+        new GLib.VariantType(replyType), Gio.DBusCallFlags.NONE, -1, null, (bus, result) => {
+            try {
+                resolve(bus.call_finish(result));
+            } catch (e) {
+                reject(e);
+            }
+        }));
+}
+
+// The target of a symbolic link; '' when it cannot be read.
+function readLink(path) {
+    try {
+        return GLib.file_read_link(path);
+    } catch (e) {
+        return '';
+    }
+}
+
+// The file at path, after every link (for /proc/PID/exe, the running file, even one deleted
+// since), as "device:inode"; '' when there is none.
+function fileId(path) {
+    try {
+        const info = Gio.File.new_for_path(path).query_info('unix::device,unix::inode',
+            Gio.FileQueryInfoFlags.NONE, null);
+        return `${info.get_attribute_uint32('unix::device')}:${info.get_attribute_uint64('unix::inode')}`;
+    } catch (e) {
+        return '';
+    }
+}
+
+// When process pid started, in clock ticks since boot: with the pid, it names one process.
+function startTime(pid) {
+    try {
+        const [, bytes] = GLib.file_get_contents(`/proc/${pid}/stat`);
+        const stat = new TextDecoder().decode(bytes);
+        // After the program's name, which may hold anything, in parentheses: the state is the
+        // first field, the start time the twentieth.
+        return stat.slice(stat.lastIndexOf(')') + 2).split(' ')[19] ?? '';
+    } catch (e) {
+        return '';
+    }
+}
+
 var KeyflareService = class {
     // folder: the extension's own folder, which holds the list of approved executables.
     constructor(folder) {
         this._folder = folder;
-        this._approved = new Map(); // bus name -> pid of an approved caller
+        this._callers = new Map(); // bus name -> {pid, started} of the process that connected
         this._typing = false;
     }
 
@@ -87,17 +131,21 @@ var KeyflareService = class {
         this._impl.export(Gio.DBus.session, OBJECT_PATH);
         this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, BUS_NAME,
             Gio.BusNameOwnerFlags.NONE, null, null);
-        this._focusId = global.display.connect('notify::focus-window', () => {
-            const w = global.display.focus_window;
-            this._impl.emit_signal('FocusChanged', new GLib.Variant('(t)', [w ? w.get_id() : 0]));
-        });
+        this._leftId = Gio.DBus.session.signal_subscribe('org.freedesktop.DBus',
+            'org.freedesktop.DBus', 'NameOwnerChanged', '/org/freedesktop/DBus', null,
+            Gio.DBusSignalFlags.NONE, (c, s, p, i, n, args) => {
+                const [name, , owner] = args.deepUnpack();
+                if (!owner)
+                    this._callers.delete(name);
+            });
         this._keyboard = seat().create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
     }
 
     disable() {
         this._restore?.().catch(logError);
         this._giveKeymapBack().catch(logError);
-        global.display.disconnect(this._focusId);
+        Gio.DBus.session.signal_unsubscribe(this._leftId);
+        this._callers.clear();
         Gio.bus_unown_name(this._nameId);
         this._impl.unexport();
         this._impl = null;
@@ -109,37 +157,34 @@ var KeyflareService = class {
         return VERSION;
     }
 
-    // Only the executables named in the extension's "approved-callers" file may call: the bus
-    // tells the caller's process, and the kernel what that process runs.
+    // Only the executables named in the extension's "approved-callers" file may call, run by a
+    // process that sees the files as the shell does (its own user and mount namespaces; in
+    // another, any program can be mounted over an approved path) and that is still the one that
+    // connected (a pid can be taken again). The bus tells the process that connected, the kernel
+    // what it runs: a file is told by its device and inode, which no mount can fake; asked on
+    // every call, as the process may have run another program since the last one.
     async _checkCaller(invocation) {
         const sender = invocation.get_sender();
-        if (this._approved.has(sender))
-            return this._approved.get(sender);
-        const reply = await new Promise((resolve, reject) => Gio.DBus.session.call(
-            'org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
-            'GetConnectionUnixProcessID', new GLib.Variant('(s)', [sender]),
-            new GLib.VariantType('(u)'), Gio.DBusCallFlags.NONE, -1, null,
-            (bus, result) => {
-                try {
-                    resolve(bus.call_finish(result));
-                } catch (e) {
-                    reject(e);
-                }
-            }));
-        const [pid] = reply.deepUnpack();
-        let exe = '';
-        try {
-            // A program updated while it runs still runs what was approved at its path.
-            exe = GLib.file_read_link(`/proc/${pid}/exe`).replace(/ \(deleted\)$/, '');
-        } catch (e) {
-            exe = '';
+        let caller = this._callers.get(sender);
+        if (!caller) {
+            const [pid] = (await busCall('GetConnectionUnixProcessID',
+                new GLib.Variant('(s)', [sender]), '(u)')).deepUnpack();
+            caller = {pid, started: startTime(pid)};
+            this._callers.set(sender, caller);
+        }
+        const {pid} = caller;
+        const exe = fileId(`/proc/${pid}/exe`);
+        if (!caller.started || startTime(pid) !== caller.started || !exe)
+            throw new Error('the process that connected is gone');
+        for (const ns of ['user', 'mnt']) {
+            if (readLink(`/proc/${pid}/ns/${ns}`) !== readLink(`/proc/self/ns/${ns}`))
+                throw new Error(`process ${pid} sees the files otherwise than the shell (${ns})`);
         }
         const [, bytes] = GLib.file_get_contents(`${this._folder}/approved-callers`);
         const approved = new TextDecoder().decode(bytes).split('\n').map(l => l.trim())
             .filter(l => l.startsWith('/'));
-        if (!exe || !approved.includes(exe))
-            throw new Error(`${exe || 'an unknown program'} is not Keyflare`);
-        this._approved.set(sender, pid);
+        if (!approved.some(path => fileId(path) === exe))
+            throw new Error(`${readLink(`/proc/${pid}/exe`) || 'an unknown program'} is not Keyflare`);
         return pid;
     }
 
@@ -170,9 +215,8 @@ var KeyflareService = class {
     WindowsAsync(params, invocation) {
         return this._serve(invocation, async caller => {
             const list = this._windows().map(w => [w.get_id(), w.get_title() ?? '',
-                w.get_gtk_application_id() || w.get_wm_class() || '', Math.max(w.get_pid(), 0),
-                w.get_client_type() === Meta.WindowClientType.X11, w.get_pid() === caller]);
-            invocation.return_value(new GLib.Variant('(a(tssubb))', [list]));
+                w.get_pid() === caller]);
+            invocation.return_value(new GLib.Variant('(a(tsb))', [list]));
         });
     }
 
@@ -232,8 +276,7 @@ var KeyflareService = class {
     KeyboardStateAsync(params, invocation) {
         return this._serve(invocation, async () => {
             const [, , mods] = global.get_pointer();
-            invocation.return_value(new GLib.Variant('(ub)',
-                [mods & HELD_MASK, seat().get_keymap().get_caps_lock_state()]));
+            invocation.return_value(new GLib.Variant('(u)', [mods & HELD_MASK]));
         });
     }
 
