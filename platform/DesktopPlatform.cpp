@@ -127,17 +127,17 @@ void DesktopPlatform::useGnome()
         for (int attempt = 0; attempt < kGnomeAttempts && !gnome->isAvailable(); ++attempt)
             QThread::msleep(kGnomeRetryMs);
     }
-    if (!gnome->isAvailable() && gnome->refusedUs() && GnomeExtension::approve(executable)) {
-        // The user's extension answers the copies of Keyflare it lists: this one adds itself, as
-        // any program of the user could.
-        if (gnome->isAvailable())
-            m_ask.message(QStringLiteral("Keyflare has registered this copy with its GNOME "
-                                         "Shell extension, so that it may type into other "
-                                         "windows:\r\n\r\n%1\r\n\r\nRemove that line from "
-                                         "%2/approved-callers to take the permission back.")
-                              .arg(executable, GnomeExtension::userFolder()),
-                          Dialogs::OkOnly);
-    }
+    // The user's extension answers the copies of Keyflare it lists: a new copy is added only
+    // when the user says so.
+    const QString approved = GnomeExtension::userFolder() + QStringLiteral("/approved-callers");
+    if (!gnome->isAvailable() && gnome->refusedUs() && QFileInfo::exists(approved) &&
+        m_ask.message(QStringLiteral("Keyflare's GNOME Shell extension types only for the copies "
+                                     "of Keyflare you allow, and not yet for this one:\r\n\r\n"
+                                     "%1\r\n\r\nAllow this copy to type into other windows? "
+                                     "Removing its line from %2 takes the permission back.")
+                          .arg(executable, approved),
+                      Dialogs::YesNo | Dialogs::Question) == Dialogs::Yes)
+        (void)GnomeExtension::approve(executable);
     if (gnome->isAvailable()) {
         m_gnome = std::move(gnome);
         return;
@@ -146,7 +146,12 @@ void DesktopPlatform::useGnome()
         QStringLiteral("GNOME Shell loads it at the next login: log out and back "
                        "in once, then start Keyflare again.");
     QString reason;
-    if (gnome->refusedUs()) {
+    if (gnome->isStale() && !ownCopy) {
+        // The package was updated: the shell runs the extension it loaded at login.
+        reason = QStringLiteral("GNOME Shell runs the extension of another release of Keyflare, "
+                                "which this one cannot use. ") +
+                 logout;
+    } else if (gnome->refusedUs()) {
         reason = QStringLiteral("Keyflare's GNOME Shell extension answers only the copies of "
                                 "Keyflare it was installed for, and not this one (%1).")
                      .arg(executable);
@@ -154,13 +159,14 @@ void DesktopPlatform::useGnome()
         reason = QStringLiteral("GNOME Shell's extensions are turned off, and Keyflare reaches "
                                 "other windows on GNOME only through its extension. Turn them on "
                                 "in the Extensions app, then start Keyflare again.");
-    } else if (ownCopy && !GnomeExtension::userCopyLoads(major)) {
-        // A copy installed under an older release of GNOME Shell, which this one does not load.
+    } else if (ownCopy && (gnome->isStale() || !GnomeExtension::userCopyLoads(major))) {
+        // A copy installed by another release of Keyflare, or under an older release of GNOME
+        // Shell, which this one does not load.
         QString error;
         reason = GnomeExtension::install(exeDir, m_installedData, executable, &error)
                      ? QStringLiteral("Keyflare has put the form of its GNOME Shell extension "
-                                      "that GNOME %1 loads in place of the one for older "
-                                      "releases. ")
+                                      "that GNOME %1 loads and this Keyflare uses in place of "
+                                      "the one it found. ")
                                .arg(major) +
                            logout
                      : QStringLiteral("Keyflare could not install its GNOME Shell extension: "
