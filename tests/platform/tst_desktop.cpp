@@ -12,11 +12,16 @@
 #include "TestTexts.h"
 #include "WaylandUser.h"
 #include "XUser.h"
+#include "fake/FakeDesktop.h"
 #include "gnome/GnomeShell.h"
 #include "x11/X11Desktop.h"
 #include "x11/X11Session.h"
 
+#include <QDBusConnectionInterface>
+#include <QDBusVirtualObject>
 #include <QDir>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 #include <array>
@@ -52,6 +57,8 @@ private Q_SLOTS:
     void saysWhatItCannotReach();
     void refusesOtherCallers_data();
     void refusesOtherCallers();
+    void asksBeforeAllowingACopy();
+    void callsOnlyTheShell();
 
 private:
     XUser& x() { return static_cast<XUser&>(*m_hand); }
@@ -510,18 +517,20 @@ void TestDesktop::saysWhatItCannotReach()
         return;
     }
     QVERIFY2(reason.contains(qEnvironmentVariable("XDG_CURRENT_DESKTOP")), qPrintable(reason));
-    QCOMPARE(m_platform.activation.activate(QStringLiteral("anything")), WindowId(0));
-    QCOMPARE(m_platform.keys.inject(1, QStringLiteral("abc")), Typing::Unavailable);
+    QCOMPARE(m_platform.activation.activate("anything"), WindowId(0));
+    QCOMPARE(m_platform.keys.inject(1, "abc"), Typing::Unavailable);
     QCOMPARE(m_platform.pointer.windowUnderPointer().id, WindowId(0));
 }
 
 void TestDesktop::refusesOtherCallers_data()
 {
     QTest::addColumn<QStringList>("call");
-    QTest::newRow("the window list") << QStringList{QStringLiteral("Windows")};
-    QTest::newRow("an activation") << QStringList{QStringLiteral("Activate"), QStringLiteral("1")};
-    QTest::newRow("typing") << QStringList{QStringLiteral("Type"), QStringLiteral("1"),
-                                           QStringLiteral("'x'"), QStringLiteral("[[0x61]]")};
+    QTest::addColumn<bool>("disguised");
+    const QStringList type = {"Type", "1", "'x'", "[[0x61]]"};
+    QTest::newRow("the window list") << QStringList{"Windows"} << false;
+    QTest::newRow("typing") << type << false;
+    // In namespaces of its own any program can mount itself over the approved file's path.
+    QTest::newRow("typing, mounted over the approved path") << type << true;
 }
 
 // Any program of the session can reach the session bus: GNOME Shell's helper answers the
@@ -531,18 +540,89 @@ void TestDesktop::refusesOtherCallers()
     if (session() != Session::Gnome)
         QSKIP("about Keyflare's GNOME Shell extension");
     QFETCH(QStringList, call);
-    call[0].prepend(QStringLiteral("org.keyflare.Shell1."));
-    QProcess gdbus;
-    gdbus.start(QStringLiteral("gdbus"),
-                QStringList{QStringLiteral("call"), QStringLiteral("--session"),
-                            QStringLiteral("--dest"), QStringLiteral("org.keyflare.Shell"),
-                            QStringLiteral("--object-path"), QStringLiteral("/org/keyflare/Shell"),
-                            QStringLiteral("--method")} +
-                    call);
-    QVERIFY(gdbus.waitForFinished(10000));
-    QVERIFY(gdbus.exitCode() != 0);
-    QVERIFY2(gdbus.readAllStandardError().contains("NotAllowed"), "refused as not Keyflare");
+    QFETCH(bool, disguised);
+    call[0].prepend("org.keyflare.Shell1.");
+    QStringList gdbus = {"/usr/bin/gdbus",     "call",          "--session",           "--dest",
+                         "org.keyflare.Shell", "--object-path", "/org/keyflare/Shell", "--method"};
+    // As the approved file: that file's path, with gdbus mounted over it.
+    const QString mountOver = "mount --bind \"$0\" \"$1\" && exec \"$1\" \"${@:2}\"";
+    if (disguised)
+        gdbus = QStringList{"-rm",     "bash",   "-c",
+                            mountOver, gdbus[0], QCoreApplication::applicationFilePath()} +
+                gdbus.mid(1);
+    const QString program = disguised ? "unshare" : gdbus.takeFirst();
+    QProcess caller;
+    caller.start(program, gdbus + call);
+    QVERIFY(caller.waitForFinished(10000));
+    const QByteArray error = caller.readAllStandardError();
+    QVERIFY2(caller.exitCode() != 0 && error.contains("NotAllowed"), error.constData());
     QVERIFY(GnomeShell().windows().has_value()); // while the test itself is answered
+}
+
+// A copy of Keyflare that the user's extension does not answer yet is added to its list only
+// when the user says so, in answer to a question that names it.
+void TestDesktop::asksBeforeAllowingACopy()
+{
+    if (session() != Session::Gnome)
+        QSKIP("about Keyflare's GNOME Shell extension");
+    const QString list = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                         "/gnome-shell/extensions/keyflare@keyflare/approved-callers";
+    const QByteArray self = QCoreApplication::applicationFilePath().toUtf8();
+    const QByteArray lines = readFile(list);
+    const auto restore = qScopeGuard([&] { writeFile(list, lines); });
+    QVERIFY(lines.split('\n').contains(self));
+    writeFile(list, "/usr/bin/true\n");
+    for (int answer : {Dialogs::No, Dialogs::Yes}) {
+        FakeDesktop ask;
+        ask.answers = {answer};
+        DesktopPlatform desktop(QDir::tempPath(), &ask);
+        QCOMPARE(ask.messages.size(), 1);
+        QVERIFY2(ask.messages[0].contains(QString::fromUtf8(self)), qPrintable(ask.messages[0]));
+        QCOMPARE(readFile(list).split('\n').contains(self), answer == Dialogs::Yes);
+        QCOMPARE(desktop.platform().activation.unavailableReason().isEmpty(),
+                 answer == Dialogs::Yes);
+    }
+}
+
+// While the screen is locked the extension is off and its name free: a program that takes it
+// gets nothing from Keyflare, which calls only the shell's own connection.
+void TestDesktop::callsOnlyTheShell()
+{
+    if (session() != Session::Gnome)
+        QSKIP("about Keyflare's GNOME Shell extension");
+    const auto extensions = [](const QString& method) {
+        QDBusMessage m = QDBusMessage::createMethodCall("org.gnome.Shell", "/org/gnome/Shell",
+                                                        "org.gnome.Shell.Extensions", method);
+        m.setArguments({"keyflare@keyflare"});
+        return QDBusConnection::sessionBus().call(m).type() == QDBusMessage::ReplyMessage;
+    };
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    const auto owned = [&] { return bus->isServiceRegistered("org.keyflare.Shell").value(); };
+    QVERIFY(extensions("DisableExtension"));
+    const auto enable = qScopeGuard([&] {
+        QDBusConnection::disconnectFromBus("impostor");
+        QVERIFY(extensions("EnableExtension"));
+        QVERIFY(QTest::qWaitFor(owned, 10000));
+    });
+    QVERIFY(QTest::qWaitFor([&] { return !owned(); }, 10000));
+    // Answers every call as the extension would, and counts them.
+    struct Impostor : QDBusVirtualObject
+    {
+        int calls = 0;
+        QString introspect(const QString&) const override { return {}; }
+        bool handleMessage(const QDBusMessage& m, const QDBusConnection& c) override
+        {
+            ++calls;
+            return c.send(m.createReply(m.member() == "Get" ? QVariant::fromValue(QDBusVariant(2u))
+                                                            : QVariant::fromValue(quint64(0))));
+        }
+    } impostor;
+    QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "impostor");
+    QVERIFY(other.registerVirtualObject("/org/keyflare/Shell", &impostor));
+    QVERIFY(other.registerService("org.keyflare.Shell"));
+    GnomeShell shell;
+    QVERIFY(!shell.isAvailable());
+    QCOMPARE(impostor.calls, 0);
 }
 
 QTEST_GUILESS_MAIN(TestDesktop)
