@@ -16,45 +16,35 @@ constexpr int kGrabberLookMs = 300;
 const QString kPanel = QStringLiteral("Keyflare v2.3");
 } // namespace
 
-KeyflareProgram::KeyflareProgram() : KeyflareProgram(QString())
-{
-}
-
 KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
 {
-    if (installedExecutable.isEmpty()) {
-        // A folder name with a space, as users' folders have: the desktop file of KDE Plasma
-        // must name the copy all the same.
-        m_folder = m_dir.filePath(QStringLiteral("my tools")) + QLatin1Char('/');
-        m_executable = m_folder + QStringLiteral("keyflare");
-        QDir(m_dir.path()).mkpath(QStringLiteral("my tools"));
-        const QDir built = QFileInfo(QStringLiteral(KEYFLARE_BINARY)).dir(); // with its keeper
+    // A folder name with a space, as users' folders have: the desktop file of KDE Plasma must
+    // name the copy all the same.
+    const bool portable = installedExecutable.isEmpty();
+    m_folder = m_dir.filePath(portable ? "my tools/" : "data/Keyflare/");
+    m_executable = portable ? m_folder + "keyflare" : installedExecutable;
+    QDir().mkpath(m_folder);
+    if (portable) { // the program and its keeper, as built
         for (const char* name : {"keyflare", "keyflare-clipboard"})
-            QFile::copy(built.filePath(QLatin1String(name)), m_folder + QLatin1String(name));
-    } else {
-        m_executable = installedExecutable;
-        m_folder = m_dir.filePath(QStringLiteral("data/Keyflare")) + QLatin1Char('/');
-        QDir(m_dir.path()).mkpath(QStringLiteral("data/Keyflare"));
+            QFile::copy(QFileInfo(KEYFLARE_BINARY).dir().filePath(name), m_folder + name);
     }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // The session's settings (GNOME's dconf) stay the session's: a program that read its own
     // empty copy would write the list of enabled extensions back without the others.
-    const QString sessionConfig = env.value(QStringLiteral("XDG_CONFIG_HOME"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("config"));
+    const QString sessionConfig = env.value("XDG_CONFIG_HOME");
+    QDir(m_dir.path()).mkpath("config");
     if (session() == Session::Gnome && !sessionConfig.isEmpty())
-        QFile::link(sessionConfig + QStringLiteral("/dconf"),
-                    m_dir.filePath(QStringLiteral("config/dconf")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+        QFile::link(sessionConfig + "/dconf", m_dir.filePath("config/dconf"));
+    env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
     // An installed copy keeps its files in the data folder; a portable one only registers itself
     // with the desktop there (KDE Plasma), where the desktop looks.
-    if (!installedExecutable.isEmpty())
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
-               session() == Session::X11 ? QStringLiteral("xcb") : QStringLiteral("wayland"));
-    env.remove(QStringLiteral("QT_SCALE_FACTOR"));
+    if (!portable)
+        env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
+    env.insert("QT_QPA_PLATFORM", session() == Session::X11 ? "xcb" : "wayland");
+    env.remove("QT_SCALE_FACTOR");
     // Started as from a terminal or a script, without the session's menu prefix: a portable copy
     // under KDE Plasma registers itself all the same.
-    env.remove(QStringLiteral("XDG_MENU_PREFIX"));
+    env.remove("XDG_MENU_PREFIX");
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
 }
@@ -72,43 +62,24 @@ bool KeyflareProgram::terminate()
     return waitForExit(5000);
 }
 
-void KeyflareProgram::putFile(const QString& name, const QByteArray& bytes)
-{
-    writeFile(m_folder + name, bytes);
-}
-
-void KeyflareProgram::putSet(const QString& name, const QStringList& texts)
-{
-    putFile(name + QStringLiteral(".mcs"), macroSetBytes(texts));
-}
-
 void KeyflareProgram::putTargetAndSet(const QString& target, const QStringList& texts)
 {
-    putFile(QStringLiteral("Keyflare.ini"), target.toUtf8() + "\r\n");
-    putSet(QStringLiteral("Set"), texts);
-}
-
-QByteArray KeyflareProgram::file(const QString& name) const
-{
-    return readFile(m_folder + name);
-}
-
-static QString settingsPath(const QTemporaryDir& dir)
-{
-    return dir.filePath(QStringLiteral("config/Keyflare/Keyflare.conf"));
+    putFile("Keyflare.ini", target.toUtf8() + "\r\n");
+    putSet("Set", texts);
 }
 
 void KeyflareProgram::storeSettings(const QMap<QString, QString>& values)
 {
-    QSettings s(settingsPath(m_dir), QSettings::IniFormat);
+    QSettings s(m_dir.filePath("config/Keyflare/Keyflare.conf"), QSettings::IniFormat);
     for (auto it = values.begin(); it != values.end(); ++it)
-        s.setValue(QStringLiteral("Settings/") + it.key(), it.value());
+        s.setValue("Settings/" + it.key(), it.value());
 }
 
 QString KeyflareProgram::storedSetting(const QString& key) const
 {
-    QSettings s(settingsPath(m_dir), QSettings::IniFormat);
-    return s.value(QStringLiteral("Settings/") + key).toString();
+    return QSettings(m_dir.filePath("config/Keyflare/Keyflare.conf"), QSettings::IniFormat)
+        .value("Settings/" + key)
+        .toString();
 }
 
 bool KeyflareProgram::start()
@@ -118,8 +89,7 @@ bool KeyflareProgram::start()
     // the installed one is answered by the extension installed beside it (GNOME).
     const bool portable = m_executable.startsWith(m_dir.path());
     const bool registers = session() == Session::KWin || (session() == Session::Gnome && portable);
-    const bool started =
-        m_process.waitForStarted(5000) && (!registers || pressEnterIn(QStringLiteral("Keyflare")));
+    const bool started = m_process.waitForStarted(5000) && (!registers || pressEnterIn("Keyflare"));
     m_window = started ? waitForWindow(kPanel, 10000) : 0;
     if (m_window == 0) {
         qWarning("Keyflare did not show its panel: %s", qPrintable(m_process.errorString()));
@@ -133,7 +103,7 @@ bool KeyflareProgram::waitUntilIdle(int ms)
 {
     // The main thread blocked in poll() (7) or ppoll() (271) waits for events; it is idle when it
     // is found there every time over a short while (a round trip waits there too, but briefly).
-    const QString path = QStringLiteral("/proc/%1/syscall").arg(m_process.processId());
+    const QString path = "/proc/" + QString::number(m_process.processId()) + "/syscall";
     int seen = 0;
     const auto waiting = [&] {
         const QByteArray call = readFile(path).split(' ').value(0);
@@ -190,7 +160,7 @@ bool KeyflareProgram::pressEnterIn(const QString& title)
             if (waitForWindow(title, 0) == 0) // gone: the last press took, whatever it said
                 return true;
             const WindowId box = keyboard.activation.activate(title);
-            return box != 0 && keyboard.keys.inject(box, QStringLiteral("{ENTER}")) == Typing::Done;
+            return box != 0 && keyboard.keys.inject(box, "{ENTER}") == Typing::Done;
         },
         10000);
 }
@@ -205,17 +175,10 @@ Platform KeyflareProgram::desktop()
 bool KeyflareProgram::close()
 {
     if (session() == Session::X11) // a request to the window manager, as from the close box
-        QProcess::execute(QStringLiteral("wmctrl"),
-                          {QStringLiteral("-i"), QStringLiteral("-c"), QString::number(m_window)});
+        QProcess::execute("wmctrl", {"-i", "-c", QString::number(m_window)});
     else if (session() == Session::Sway)
-        QProcess::execute(QStringLiteral("swaymsg"),
-                          {QStringLiteral("[title=\"^Keyflare v2.3$\"] kill")});
+        QProcess::execute("swaymsg", {"[title=\"^Keyflare v2.3$\"] kill"});
     return session() == Session::X11 || session() == Session::Sway;
-}
-
-bool KeyflareProgram::waitForExit(int ms)
-{
-    return QTest::qWaitFor([&] { return !isRunning(); }, ms);
 }
 
 int KeyflareProgram::exitCode() const

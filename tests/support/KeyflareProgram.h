@@ -2,6 +2,7 @@
 
 #include "DesktopServices.h"
 #include "Session.h"
+#include "TestFiles.h"
 
 #include <QMap>
 #include <QProcess>
@@ -15,21 +16,27 @@ class DesktopPlatform;
 class KeyflareProgram
 {
 public:
-    KeyflareProgram();
-    // An installed copy (from the package, unpacked anywhere); its files are kept in the per-user
-    // data folder, where putFile() and file() then work.
-    explicit KeyflareProgram(const QString& installedExecutable);
+    // A portable copy; given an installed executable (from the package, unpacked anywhere), an
+    // installed copy instead, whose files are kept in the per-user data folder, where putFile()
+    // and file() then work.
+    explicit KeyflareProgram(const QString& installedExecutable = QString());
     ~KeyflareProgram();
 
     // Stores settings before the start, as an earlier run would have.
     void storeSettings(const QMap<QString, QString>& values);
     QString storedSetting(const QString& key) const;
-    void putFile(const QString& name, const QByteArray& bytes);
+    void putFile(const QString& name, const QByteArray& bytes)
+    {
+        writeFile(m_folder + name, bytes);
+    }
     // A macro set whose first buttons hold texts, the others their numbers.
-    void putSet(const QString& name, const QStringList& texts);
+    void putSet(const QString& name, const QStringList& texts)
+    {
+        putFile(name + ".mcs", macroSetBytes(texts));
+    }
     // A title list that holds target, and one macro set whose first buttons hold texts.
     void putTargetAndSet(const QString& target, const QStringList& texts);
-    QByteArray file(const QString& name) const;
+    QByteArray file(const QString& name) const { return readFile(m_folder + name); }
 
     // Starts the program in the test's session and waits until its panel is listed.
     bool start();
@@ -55,7 +62,10 @@ public:
     bool terminate();
     // Ends the program abruptly, as a crash or kill -9 does: it tidies nothing up.
     bool kill() { return m_process.kill(), waitForExit(5000); }
-    bool waitForExit(int ms = 10000);
+    bool waitForExit(int ms = 10000)
+    {
+        return QTest::qWaitFor([&] { return !isRunning(); }, ms);
+    }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     int exitCode() const;
 

@@ -19,7 +19,7 @@ public:
     ~ReadOnlyFolder()
     {
         if (m_mounted)
-            QProcess::execute(QStringLiteral("umount"), {m_dir.path()});
+            QProcess::execute("umount", {m_dir.path()});
         else
             QFile::setPermissions(m_dir.path(),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -36,8 +36,7 @@ public:
     {
         if (geteuid() != 0)
             return QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-        return mountOver() &&
-               mount({QStringLiteral("-o"), QStringLiteral("remount,ro"), m_dir.path()});
+        return mountOver() && mount({"-o", "remount,ro", m_dir.path()});
     }
 
     // Leaves no space in the folder's file system. False when this machine cannot.
@@ -48,18 +47,13 @@ public:
         // dd stops, with an error, when the file system is full.
         QProcess dd;
         dd.setStandardErrorFile(QProcess::nullDevice());
-        dd.start(QStringLiteral("dd"), {QStringLiteral("if=/dev/zero"),
-                                        QStringLiteral("of=") + path() + QStringLiteral(".filler"),
-                                        QStringLiteral("bs=4096")});
+        dd.start("dd", {"if=/dev/zero", "of=" + path() + ".filler", "bs=4096"});
         dd.waitForFinished();
         return QFileInfo(path() + ".filler").size() > 0;
     }
 
 private:
-    static bool mount(const QStringList& args)
-    {
-        return QProcess::execute(QStringLiteral("mount"), args) == 0;
-    }
+    static bool mount(const QStringList& args) { return QProcess::execute("mount", args) == 0; }
 
     // Moves the files aside, mounts a small empty file system over the folder, puts them back.
     bool mountOver()
@@ -68,8 +62,7 @@ private:
         const QStringList names = QDir(m_dir.path()).entryList(QDir::Files);
         for (const QString& n : names)
             QFile::rename(path() + n, aside.filePath(n));
-        if (!mount({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                    QStringLiteral("size=1m"), QStringLiteral("none"), m_dir.path()}))
+        if (!mount({"-t", "tmpfs", "-o", "size=1m", "none", m_dir.path()}))
             return false;
         m_mounted = true;
         for (const QString& n : names)

@@ -12,11 +12,6 @@ Receiver::Receiver(QString title, QString geometry, int delay, Kind kind)
 {
 }
 
-Receiver::~Receiver()
-{
-    close();
-}
-
 void Receiver::close()
 {
     if (m_process.state() == QProcess::NotRunning)
@@ -31,46 +26,40 @@ void Receiver::close()
 bool Receiver::start()
 {
     const bool x11 = session() == Session::X11;
-    const QString out = m_dir.filePath(QStringLiteral("received"));
+    const QString out = m_dir.filePath("received");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
-               x11 ? QStringLiteral("xcb") : QStringLiteral("wayland"));
-    env.insert(QStringLiteral("GDK_BACKEND"),
-               x11 ? QStringLiteral("x11") : QStringLiteral("wayland"));
+    env.insert("LC_ALL", "C.UTF-8");
+    env.insert("QT_QPA_PLATFORM", x11 ? "xcb" : "wayland");
+    env.insert("GDK_BACKEND", x11 ? "x11" : "wayland");
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     // A terminal reads raw, and appends every byte to the file as it comes: "\r" for Enter, "\t"
     // for Tab, UTF-8 for the rest. The ready file says that nothing typed from then on is cooked.
-    const QStringList capture{QStringLiteral("sh"), QStringLiteral("-c"),
-                              QStringLiteral("stty raw -echo -iexten cs8 && touch \"$0.ready\" && "
-                                             "exec cat >>\"$0\""),
-                              out};
-    const QString helpers = QStringLiteral(KEYFLARE_TEST_HELPERS_DIR "/"); // built beside the tests
-    QString program = helpers + QStringLiteral("qtreceiver");
+    const QStringList capture{
+        "sh", "-c", "stty raw -echo -iexten cs8 && touch \"$0.ready\" && exec cat >>\"$0\"", out};
+    const QString helpers = KEYFLARE_TEST_HELPERS_DIR "/"; // built beside the tests
+    QString program = helpers + "qtreceiver";
     QStringList args{m_title, out};
     if (m_kind == TextEditNoPaste)
-        args << QStringLiteral("--no-paste");
+        args << "--no-paste";
     if (m_kind == Slow) {
-        program = helpers + QStringLiteral("slowreceiver");
+        program = helpers + "slowreceiver";
         args << QString::number(m_delay);
     } else if (m_kind == Gtk) {
-        program = QStringLiteral("/usr/bin/python3"); // with the system's GTK bindings
-        args.prepend(helpers + QStringLiteral("gtkreceiver.py"));
+        program = "/usr/bin/python3"; // with the system's GTK bindings
+        args.prepend(helpers + "gtkreceiver.py");
     } else if (m_kind == Terminal && (x11 || session() == Session::Gnome)) { // GNOME: Xwayland
-        program = QStringLiteral("xterm");
-        args = QStringList{QStringLiteral("-T"), m_title} +
-               QStringLiteral("-u8 -xrm XTerm*utf8Title:true -geometry %1 -e")
-                   .arg(m_geometry)
-                   .split(QLatin1Char(' ')) +
+        program = "xterm";
+        args = QStringList{"-T", m_title} +
+               ("-u8 -xrm XTerm*utf8Title:true -geometry " + m_geometry + " -e").split(' ') +
                capture;
     } else if (m_kind == Terminal) {
-        program = QStringLiteral("foot");
-        args = QStringList{QStringLiteral("--title=") + m_title} + capture;
+        program = "foot";
+        args = QStringList{"--title=" + m_title} + capture;
     }
     m_process.start(program, args);
     m_window = m_process.waitForStarted(5000) ? waitForWindow(m_title, 10000) : 0;
-    const QString ready = out + QStringLiteral(".ready");
+    const QString ready = out + ".ready";
     if (m_window == 0 ||
         (m_kind == Terminal && !QTest::qWaitFor([&] { return QFile::exists(ready); }, 10000))) {
         // Says why, with the program's own output, so that a failure on a busy machine explains
@@ -86,7 +75,7 @@ bool Receiver::start()
 
 QByteArray Receiver::received() const
 {
-    QFile f(m_dir.filePath(QStringLiteral("received")));
+    QFile f(m_dir.filePath("received"));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 

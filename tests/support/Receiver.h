@@ -26,7 +26,7 @@ public:
     // takes for each key event, in milliseconds.
     explicit Receiver(QString title, QString geometry = QStringLiteral("80x10+20+600"),
                       int delay = 0, Kind kind = Terminal);
-    ~Receiver();
+    ~Receiver() { close(); }
 
     // Starts the program in the test's session and waits until its window exists, is active and
     // is ready to read.

@@ -88,17 +88,15 @@ namespace {
 // Asks KWin's keyboard service; the answer's first argument, or an invalid value.
 QVariant askKWinLayouts(const QString& method, const QVariantList& arguments = {})
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.kde.keyboard"), QStringLiteral("/Layouts"),
-        QStringLiteral("org.kde.KeyboardLayouts"), method);
+    QDBusMessage call = QDBusMessage::createMethodCall("org.kde.keyboard", "/Layouts",
+                                                       "org.kde.KeyboardLayouts", method);
     call.setArguments(arguments);
-    const QDBusMessage answer = QDBusConnection::sessionBus().call(call);
-    return answer.arguments().value(0);
+    return QDBusConnection::sessionBus().call(call).arguments().value(0);
 }
 
 int kwinLayoutCount()
 {
-    const QVariant list = askKWinLayouts(QStringLiteral("getLayoutsList"));
+    const QVariant list = askKWinLayouts("getLayoutsList");
     if (!list.canConvert<QDBusArgument>())
         return 0;
     const QDBusArgument array = list.value<QDBusArgument>();
@@ -112,51 +110,41 @@ int kwinLayoutCount()
 
 void selectKWinLayout(int index)
 {
-    askKWinLayouts(QStringLiteral("setLayout"), {QVariant::fromValue(uint(index))});
-    (void)QTest::qWaitFor(
-        [&] { return askKWinLayouts(QStringLiteral("getLayout")).toInt() == index; }, 5000);
+    askKWinLayouts("setLayout", {QVariant::fromValue(uint(index))});
+    (void)QTest::qWaitFor([&] { return askKWinLayouts("getLayout").toInt() == index; }, 5000);
 }
 
 void setKeyboardLayout(const QString& layout)
 {
     if (session() == Session::KWin) { // as Plasma's settings write it
         writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                      QStringLiteral("/kxkbrc"),
+                      "/kxkbrc",
                   "[Layout]\nLayoutList=" + layout.toUtf8() + "\nUse=true\n");
-        QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
-            QStringLiteral("/Layouts"), QStringLiteral("org.kde.keyboard"),
-            QStringLiteral("reloadConfig")));
+        QDBusConnection::sessionBus().send(
+            QDBusMessage::createSignal("/Layouts", "org.kde.keyboard", "reloadConfig"));
         const int count = int(layout.count(QLatin1Char(',')) + 1);
         (void)QTest::qWaitFor([&] { return kwinLayoutCount() == count; }, 5000);
         selectKWinLayout(0);
     }
     if (session() == Session::Gnome) { // as GNOME's settings write it
         QStringList sources;
-        for (const QString& name : layout.split(QLatin1Char(',')))
-            sources << QStringLiteral("('xkb', '%1')").arg(name);
-        QProcess::execute(
-            QStringLiteral("gsettings"),
-            {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.input-sources"),
-             QStringLiteral("sources"),
-             QLatin1Char('[') + sources.join(QStringLiteral(", ")) + QLatin1Char(']')});
+        for (const QString& name : layout.split(','))
+            sources << "('xkb', '" + name + "')";
+        QProcess::execute("gsettings", {"set", "org.gnome.desktop.input-sources", "sources",
+                                        "[" + sources.join(", ") + "]"});
         // In force once the programs' keymap names every layout.
-        const QString last = layout.split(QLatin1Char(',')).last();
-        (void)QTest::qWaitFor(
-            [&] { return xwaylandKeymap().contains(QStringLiteral("+%1").arg(last).toUtf8()); },
-            5000);
+        const QByteArray last = "+" + layout.split(',').last().toUtf8();
+        (void)QTest::qWaitFor([&] { return xwaylandKeymap().contains(last); }, 5000);
     }
     if (session() == Session::X11)
-        QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), layout});
+        QProcess::execute("setxkbmap", {"-layout", layout});
     else if (session() == Session::Sway)
-        QProcess::execute(QStringLiteral("swaymsg"),
-                          {QStringLiteral("input type:keyboard xkb_layout ") + layout});
+        QProcess::execute("swaymsg", {"input type:keyboard xkb_layout " + layout});
 }
 
 QByteArray xwaylandKeymap()
 {
-    return programOutput(
-        QStringLiteral("xkbcomp"),
-        {QStringLiteral("-xkb"), qEnvironmentVariable("DISPLAY"), QStringLiteral("-")});
+    return programOutput("xkbcomp", {"-xkb", qEnvironmentVariable("DISPLAY"), "-"});
 }
 
 QByteArray programOutput(const QString& program, const QStringList& args, int ms)
@@ -169,7 +157,7 @@ QByteArray programOutput(const QString& program, const QStringList& args, int ms
 
 QString uniqueTitle(const QString& base)
 {
-    return QStringLiteral("%1 %2").arg(base).arg(QCoreApplication::applicationPid());
+    return base + " " + QString::number(QCoreApplication::applicationPid());
 }
 
 void Hand::click(int button)

@@ -44,17 +44,13 @@ const wl_registry_listener kListener = {onGlobal, [](void*, wl_registry*, uint32
 
 QRect findRect(const QJsonObject& node, const QString& title)
 {
-    if (node.value(QStringLiteral("name")).toString() == title &&
-        node.contains(QStringLiteral("app_id"))) {
-        const QJsonObject r = node.value(QStringLiteral("rect")).toObject();
-        const QJsonObject w = node.value(QStringLiteral("window_rect")).toObject();
-        return {r.value(QStringLiteral("x")).toInt() + w.value(QStringLiteral("x")).toInt(),
-                r.value(QStringLiteral("y")).toInt() + w.value(QStringLiteral("y")).toInt(),
-                w.value(QStringLiteral("width")).toInt(),
-                w.value(QStringLiteral("height")).toInt()};
+    if (node["name"].toString() == title && node.contains("app_id")) {
+        const QJsonObject r = node["rect"].toObject(), w = node["window_rect"].toObject();
+        return {r["x"].toInt() + w["x"].toInt(), r["y"].toInt() + w["y"].toInt(),
+                w["width"].toInt(), w["height"].toInt()};
     }
     for (const char* key : {"nodes", "floating_nodes"}) {
-        for (const QJsonValue& child : node.value(QLatin1String(key)).toArray()) {
+        for (const QJsonValue& child : node[QLatin1String(key)].toArray()) {
             const QRect r = findRect(child.toObject(), title);
             if (!r.isEmpty())
                 return r;
@@ -117,7 +113,7 @@ QRect WaylandUser::windowRect(const QString& title)
         }
         return {};
     }
-    const QByteArray tree = programOutput(QStringLiteral("swaymsg"), {"-r", "-t", "get_tree"});
+    const QByteArray tree = programOutput("swaymsg", {"-r", "-t", "get_tree"});
     return findRect(QJsonDocument::fromJson(tree).object(), title);
 }
 

@@ -1,20 +1,20 @@
 #include "XUser.h"
 
+#include "x11/X11Connection.h"
 #include "x11/X11Desktop.h"
 
 #include <QProcess>
-#include <memory>
 #include <qtestsupport_core.h>
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
 
 namespace {
-template <typename T> struct Freed
+// Waits until the server has handled every request sent before.
+void sync(xcb_connection_t* c)
 {
-    void operator()(T* p) const { std::free(p); }
-};
-template <typename T> using Reply = std::unique_ptr<T, Freed<T>>;
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
 } // namespace
 
 XUser::XUser() : m_c(xcb_connect(nullptr, nullptr))
@@ -73,42 +73,31 @@ QRect XUser::windowRect(const QString& title)
 bool XUser::xdotool(const QStringList& args)
 {
     // xdotool's events are in the server's queue when it ends, ahead of anything sent later.
-    return QProcess::execute(QStringLiteral("xdotool"), args) == 0;
+    return QProcess::execute("xdotool", args) == 0;
 }
 
 void XUser::moveTo(QPoint p)
 {
-    xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
+    xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
 }
 
 void XUser::button(int button, bool down)
 {
-    xdotool(
-        {down ? QStringLiteral("mousedown") : QStringLiteral("mouseup"), QString::number(button)});
-}
-
-void XUser::keys(const QString& keys)
-{
-    xdotool({QStringLiteral("key"), keys});
-}
-
-void XUser::key(const QString& key, bool down)
-{
-    xdotool({down ? QStringLiteral("keydown") : QStringLiteral("keyup"), key});
+    xdotool({down ? "mousedown" : "mouseup", QString::number(button)});
 }
 
 void XUser::lockGroup(int group)
 {
     xcb_xkb_latch_lock_state(m_c, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, static_cast<uint8_t>(group), 0,
                              0, 0);
-    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); // applied
+    sync(m_c);
 }
 
 void XUser::lockModifiers(int affect, int values)
 {
     xcb_xkb_latch_lock_state(m_c, XCB_XKB_ID_USE_CORE_KBD, static_cast<uint8_t>(affect),
                              static_cast<uint8_t>(values), 0, 0, 0, 0, 0);
-    std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); // applied
+    sync(m_c);
 }
 
 QPair<int, int> XUser::locks()
@@ -130,7 +119,7 @@ int XUser::keysDown()
 QList<int> XUser::spareKeys()
 {
     // As the server's own tool lists the map: a keycode with nothing after "=" has no symbol.
-    const QByteArray map = programOutput(QStringLiteral("xmodmap"), {QStringLiteral("-pke")});
+    const QByteArray map = programOutput("xmodmap", {"-pke"});
     if (!map.startsWith("keycode"))
         qFatal("xmodmap cannot list the keyboard map"); // a check that cannot look must not pass
     QList<int> spare;
@@ -156,7 +145,7 @@ bool XUser::hasState(quint32 window, const char* state)
 {
     // As the server's own tool lists them: "_NET_WM_STATE(ATOM) = A, B".
     const QByteArray states =
-        programOutput(QStringLiteral("xprop"), {"-id", QString::number(window), "_NET_WM_STATE"});
+        programOutput("xprop", {"-id", QString::number(window), "_NET_WM_STATE"});
     return (", " + states.mid(states.indexOf('=') + 1).trimmed() + ",")
         .contains(", " + QByteArray(state) + ",");
 }

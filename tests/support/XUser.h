@@ -21,15 +21,15 @@ public:
     QRect windowRect(const QString& title) override;
     void moveTo(QPoint p) override;
     void button(int button, bool down) override;
-    void ctrl(bool down) override { key(QStringLiteral("Control_L"), down); }
+    void ctrl(bool down) override { key("Control_L", down); }
     // Waits until the keyboard focus is in window (or one of its children); false after ms.
     bool waitForFocus(quint32 window, int ms = 5000);
     // Types a keystroke string into the window titled title, as a user at the keyboard would.
     bool typeInto(const QString& title, const QString& keys);
 
     // Taps keys as xdotool names them ("x", "Down", "ctrl+a"), or presses or releases one.
-    void keys(const QString& keys);
-    void key(const QString& key, bool down);
+    void keys(const QString& keys) { xdotool({"key", keys}); }
+    void key(const QString& key, bool down) { xdotool({down ? "keydown" : "keyup", key}); }
     // Locks a group of a multi-group layout, and the lock modifiers (Caps Lock is 2, Num Lock 16).
     void lockGroup(int group);
     void lockModifiers(int affect, int values);
