@@ -6,6 +6,7 @@
 #include "DesktopPlatform.h"
 #include "Receiver.h"
 #include "Session.h"
+#include "TestFiles.h"
 #include "kwin/KWinClipboard.h"
 #include "kwin/KWinConnection.h"
 
@@ -18,16 +19,13 @@
 namespace {
 QByteArray paste(const QStringList& args = {})
 {
-    QProcess p;
-    p.start(QStringLiteral("wl-paste"), QStringList{QStringLiteral("--no-newline")} + args);
-    p.waitForFinished(5000);
-    return p.readAllStandardOutput();
+    return programOutput("wl-paste", QStringList{"--no-newline"} + args, 5000);
 }
 
 void copy(const QByteArray& bytes, const QStringList& args = {})
 {
     QProcess p;
-    p.start(QStringLiteral("wl-copy"), args);
+    p.start("wl-copy", args);
     p.write(bytes);
     p.closeWriteChannel();
     p.waitForFinished(5000);
@@ -36,16 +34,8 @@ void copy(const QByteArray& bytes, const QStringList& args = {})
 // True once no clipboard keeper of this process's is left running.
 bool keeperGone()
 {
-    return QTest::qWaitFor(
-        [] {
-            QProcess p;
-            p.start(QStringLiteral("pgrep"),
-                    {QStringLiteral("-P"), QString::number(getpid()), QStringLiteral("-r"),
-                     QStringLiteral("R,S,D"), QStringLiteral("keyflare-clipbo")});
-            p.waitForFinished(5000);
-            return p.readAllStandardOutput().isEmpty();
-        },
-        10000);
+    const QStringList args = {"-P", QString::number(getpid()), "-r", "R,S,D", "keyflare-clipbo"};
+    return QTest::qWaitFor([&] { return programOutput("pgrep", args, 5000).isEmpty(); }, 10000);
 }
 } // namespace
 
@@ -95,8 +85,7 @@ void TestClipboard::keepsTheUsersClipboard()
     QFETCH(int, kind);
     if (!m_pastes && (kind == 2 || kind == 3))
         QSKIP("about pasting, which this KWin does not need");
-    const QString keeperPath =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/keyflare-clipboard");
+    const QString keeperPath = QCoreApplication::applicationDirPath() + "/keyflare-clipboard";
     const QByteArray users = QByteArray("the user's own text, ").repeated(kind == 0 ? 10000 : 1);
     copy(users);
     // A clipboard manager reads every new selection: its read is not the target's paste. (It
@@ -104,9 +93,8 @@ void TestClipboard::keepsTheUsersClipboard()
     QProcess manager;
     manager.setStandardOutputFile(QProcess::nullDevice());
     if (kind != 1)
-        manager.start(QStringLiteral("wl-paste"),
-                      {QStringLiteral("--watch"), QStringLiteral("cat")});
-    const QString title = uniqueTitle("kf clipboard") + QLatin1Char(' ') + QTest::currentDataTag();
+        manager.start("wl-paste", {"--watch", "cat"});
+    const QString title = uniqueTitle("kf clipboard") + " " + QTest::currentDataTag();
     Receiver receiver(title, {}, 0, kind == 3 ? Receiver::TextEditNoPaste : Receiver::TextEdit);
     QVERIFY(receiver.start());
     auto desktop = std::make_unique<DesktopPlatform>(QDir::tempPath());
@@ -116,8 +104,7 @@ void TestClipboard::keepsTheUsersClipboard()
     };
     if (kind == 0) {
         QByteArray expected;
-        for (const QString& text :
-             {QStringLiteral("café"), QStringLiteral("Жж é"), QStringLiteral("€ — “x”")}) {
+        for (const QString text : {"café", "Жж é", "€ — “x”"}) {
             QCOMPARE(send(text), Typing::Done);
             expected += text.toUtf8();
             QCOMPARE(receiver.waitFor(expected), expected);
@@ -128,15 +115,14 @@ void TestClipboard::keepsTheUsersClipboard()
         copy("next"); // another program takes it: nothing is left to keep
         QVERIFY(keeperGone());
     } else if (kind == 1) { // a paste-once secret: any read of it empties the clipboard
-        const QStringList hint = {QStringLiteral("--type"),
-                                  QStringLiteral("x-kde-passwordManagerHint")};
-        copy("secret", QStringList{QStringLiteral("--paste-once")} + hint);
+        const QStringList hint = {"--type", "x-kde-passwordManagerHint"};
+        copy("secret", QStringList{"--paste-once"} + hint);
         // Refused where it would be pasted; typed without a read of it where KWin maps keysyms.
-        QCOMPARE(send(QStringLiteral("café")), m_pastes ? Typing::ClipboardSecret : Typing::Done);
+        QCOMPARE(send("café"), m_pastes ? Typing::ClipboardSecret : Typing::Done);
         QCOMPARE(receiver.settle(), m_pastes ? QByteArray() : QByteArray("café"));
         QCOMPARE(paste(hint), QByteArray("secret"));
     } else if (kind == 2) { // the send on a thread of its own, so that the user can copy meanwhile
-        const QString text = QStringLiteral("é-").repeated(100);
+        const QString text = QString("é-").repeated(100);
         Typing result = Typing::Done;
         desktop.reset();
         std::unique_ptr<QThread> sender(QThread::create([&] {
@@ -148,7 +134,7 @@ void TestClipboard::keepsTheUsersClipboard()
         QVERIFY(QTest::qWaitFor([&] { return receiver.received().size() > 6; }, 15000));
         // Both selections: a text lent stays in one the user left alone until its paste.
         copy("copied meanwhile");
-        copy("copied meanwhile", {QStringLiteral("--primary")});
+        copy("copied meanwhile", {"--primary"});
         QVERIFY(sender->wait(60000));
         QCOMPARE(paste(), QByteArray("copied meanwhile"));
         // The copy takes effect when the copying program gets to it: usually during the send,
@@ -160,49 +146,44 @@ void TestClipboard::keepsTheUsersClipboard()
     } else if (kind == 4) {
         KWinClipboard keeper(keeperPath);
         QCOMPARE(keeper.save(), KWinClipboard::Saved::Yes);
-        QCOMPARE(keeper.lend(QStringLiteral("lent"), 0), KWinClipboard::Paste::Done);
+        QCOMPARE(keeper.lend("lent", 0), KWinClipboard::Paste::Done);
         QCOMPARE(paste(), QByteArray("lent"));
-        QCOMPARE(paste({QStringLiteral("--primary")}), QByteArray("lent"));
+        QCOMPARE(paste({"--primary"}), QByteArray("lent"));
         // Marked secret, so that clipboard managers keep none of it.
-        QCOMPARE(paste({QStringLiteral("--type"), QStringLiteral("x-kde-passwordManagerHint")}),
-                 QByteArray("secret"));
+        QCOMPARE(paste({"--type", "x-kde-passwordManagerHint"}), QByteArray("secret"));
         keeper.restore(true);
         QCOMPARE(paste(), users);
     } else if (kind >= 5 && kind <= 7) {
         // The target pastes when told: a client of the compositor, as a Wayland window's program
         // is, that becomes wl-paste.
         QProcess target;
-        target.start(QStringLiteral("python3"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("import os, socket, sys\n"
-                                     "s = socket.socket(socket.AF_UNIX)\n"
-                                     "s.connect(os.environ['XDG_RUNTIME_DIR'] + '/' + "
-                                     "os.environ['WAYLAND_DISPLAY'])\n"
-                                     "print(flush=True)\n"
-                                     "sys.stdin.readline()\n"
-                                     "os.execvp('wl-paste', ['wl-paste', '--no-newline'])")});
+        target.start("python3", {"-c", "import os, socket, sys\n"
+                                       "s = socket.socket(socket.AF_UNIX)\n"
+                                       "s.connect(os.environ['XDG_RUNTIME_DIR'] + '/' + "
+                                       "os.environ['WAYLAND_DISPLAY'])\n"
+                                       "print(flush=True)\n"
+                                       "sys.stdin.readline()\n"
+                                       "os.execvp('wl-paste', ['wl-paste', '--no-newline'])"});
         QVERIFY(target.waitForReadyRead(5000));
         target.readAll();
         auto first = std::make_unique<KWinClipboard>(keeperPath);
         QCOMPARE(first->save(), KWinClipboard::Saved::Yes);
-        QCOMPARE(first->lend(QStringLiteral("MACRO-TEXT"), pid_t(target.processId())),
-                 KWinClipboard::Paste::Done);
-        if (kind == 5) {
+        QCOMPARE(first->lend("MACRO-TEXT", pid_t(target.processId())), KWinClipboard::Paste::Done);
+        if (kind == 5)
             first.reset(); // its line closes as when Keyflare is killed
-        } else {
+        else
             first->restore(false); // no paste came: the text stays lent until it does
-        }
-        if (kind == 6) { // another Keyflare never takes the text lent for the user's
+        if (kind == 6) {           // another Keyflare never takes the text lent for the user's
             KWinClipboard second(keeperPath);
             QCOMPARE(second.save(), KWinClipboard::Saved::Failed);
-            QVERIFY2(second.lastError().contains(QStringLiteral("earlier Keyflare")),
+            QVERIFY2(second.lastError().contains("earlier Keyflare"),
                      qPrintable(second.lastError()));
         }
         QCOMPARE(paste(), QByteArray("MACRO-TEXT"));
         if (kind == 7) { // the user copies: nothing is left to give back, and the keeper ends
             first.reset();
             copy("copied");
-            copy("copied", {QStringLiteral("--primary")});
+            copy("copied", {"--primary"});
             QVERIFY(keeperGone());
             QCOMPARE(paste(), QByteArray("copied"));
         } else {
@@ -212,32 +193,30 @@ void TestClipboard::keepsTheUsersClipboard()
             QVERIFY(QTest::qWaitFor([&] { return paste() == users; }, 5000));
             KWinClipboard next(keeperPath);
             QCOMPARE(next.save(), KWinClipboard::Saved::Yes);
-            QCOMPARE(next.lend(QStringLiteral("next"), 0), KWinClipboard::Paste::Done);
+            QCOMPARE(next.lend("next", 0), KWinClipboard::Paste::Done);
             next.restore(true);
             QCOMPARE(paste(), users);
         }
     } else if (kind == 8) {
         // A stand-in keeper answers the first lend only with the next command's answer.
         QTemporaryDir folder;
-        QFile script(folder.filePath(QStringLiteral("late-keeper")));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(
-            "#!/bin/bash\necho '0 READY'\n"
-            "while read -r command sequence rest; do case $command in\n"
-            "SAVE) echo \"$sequence SAVED\" ;;\n"
-            "LEND) read -r -N \"${rest##* }\" _\n"
-            "  if [ -z \"$lent\" ]; then late=$sequence lent=1;"
-            " else echo \"$sequence LENT\"; fi ;;\n"
-            "*) [ -n \"$late\" ] && echo \"$late LENT\"; late=; echo \"$sequence DONE\" ;;\n"
-            "esac; done\n");
-        script.close();
-        script.setPermissions(script.permissions() | QFile::ExeOwner);
-        KWinClipboard late(script.fileName());
+        const QString script = folder.filePath("late-keeper");
+        writeFile(script,
+                  "#!/bin/bash\necho '0 READY'\n"
+                  "while read -r command sequence rest; do case $command in\n"
+                  "SAVE) echo \"$sequence SAVED\" ;;\n"
+                  "LEND) read -r -N \"${rest##* }\" _\n"
+                  "  if [ -z \"$lent\" ]; then late=$sequence lent=1;"
+                  " else echo \"$sequence LENT\"; fi ;;\n"
+                  "*) [ -n \"$late\" ] && echo \"$late LENT\"; late=; echo \"$sequence DONE\" ;;\n"
+                  "esac; done\n");
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
+        KWinClipboard late(script);
         QCOMPARE(late.save(), KWinClipboard::Saved::Yes);
-        QCOMPARE(late.lend(QStringLiteral("x"), 0), KWinClipboard::Paste::TimedOut);
+        QCOMPARE(late.lend("x", 0), KWinClipboard::Paste::TimedOut);
         late.restore(false);
         QCOMPARE(late.save(), KWinClipboard::Saved::Yes);
-        QCOMPARE(late.lend(QStringLiteral("x"), 0), KWinClipboard::Paste::Done);
+        QCOMPARE(late.lend("x", 0), KWinClipboard::Paste::Done);
     } else if (kind == 9) { // refused line by line; the keeper goes on
         QProcess keeper;
         keeper.start(keeperPath);
@@ -251,16 +230,15 @@ void TestClipboard::keepsTheUsersClipboard()
         QVERIFY(keeper.waitForFinished(10000));
         QCOMPARE(keeper.exitStatus(), QProcess::NormalExit);
     } else {
-        QCOMPARE(send(QStringLiteral("a é")), Typing::PasteMissing);
+        QCOMPARE(send("a é"), Typing::PasteMissing);
         // The text stays on offer, so that a late paste brings it and not the user's own.
         QCOMPARE(paste(), QByteArray("é"));
         QCOMPARE(receiver.settle(), QByteArray("a "));
         // The next text pasted gives the user's contents back.
-        Receiver next(title + QStringLiteral(" next"), {}, 0, Receiver::TextEdit);
+        Receiver next(title + " next", {}, 0, Receiver::TextEdit);
         QVERIFY(next.start());
-        QCOMPARE(
-            platform.keys.inject(platform.activation.activate(next.title()), QStringLiteral("é")),
-            Typing::Done);
+        QCOMPARE(platform.keys.inject(platform.activation.activate(next.title()), "é"),
+                 Typing::Done);
         QCOMPARE(next.waitFor("é"), QByteArray("é"));
         QCOMPARE(paste(), users);
     }

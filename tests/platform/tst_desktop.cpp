@@ -86,7 +86,7 @@ void TestDesktop::init()
 
 void TestDesktop::cleanup()
 {
-    setKeyboard(QStringLiteral("us"), 0, false);
+    setKeyboard("us", 0, false);
 }
 
 void TestDesktop::setKeyboard(const QString& layout, int group, bool locks)
@@ -209,7 +209,7 @@ void TestDesktop::typesAnyText()
         GnomeShell().restoreKeymap();
     const QByteArray keymap = gnome ? xwaylandKeymap() : QByteArray();
     if (!x11 && !gnome)
-        QProcess::execute(QStringLiteral("wl-copy"), {QStringLiteral("the user's own text")});
+        QProcess::execute("wl-copy", {"the user's own text"});
     const int spare = x11 ? x().spareKeycodes() : 0;
     const bool refused = QByteArray(QTest::currentDataTag()).endsWith("refused");
     QByteArray expected;
@@ -220,9 +220,7 @@ void TestDesktop::typesAnyText()
             setKeyboard(layout, group, true); // on
         if (!held.isEmpty()) {                // and let go of while the send waits
             x().key(held, true);
-            QProcess::startDetached(
-                QStringLiteral("xdotool"),
-                {QStringLiteral("sleep"), QStringLiteral("0.3"), QStringLiteral("keyup"), held});
+            QProcess::startDetached("xdotool", {"sleep", "0.3", "keyup", held});
         }
         for (const QString& text : texts) {
             const WindowId target = platform.activation.activate(title);
@@ -244,7 +242,7 @@ void TestDesktop::typesAnyText()
         if (gnome) // the user's own keys at once in either case
             QCOMPARE(static_cast<GnomeUser&>(*m_hand).layoutInForce(), group);
         if (!x11 && !gnome) { // served by the keeper, also after the platform has gone
-            QCOMPARE(programOutput(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}),
+            QCOMPARE(programOutput("wl-paste", {"--no-newline"}),
                      QByteArray("the user's own text"));
             return;
         }
@@ -266,12 +264,12 @@ void TestDesktop::followsALayoutSwitch()
 {
     // KWin maps no terminal; it types letters a layout lacks through the clipboard.
     const bool kwin = session() == Session::KWin;
-    Receiver receiver(uniqueTitle("kf switch"), QStringLiteral("100x10+20+500"), 0,
+    Receiver receiver(uniqueTitle("kf switch"), "100x10+20+500", 0,
                       kwin                          ? Receiver::TextEdit
                       : session() == Session::Gnome ? Receiver::Gtk
                                                     : Receiver::Terminal);
     QVERIFY(receiver.start());
-    const QString text = QStringLiteral("hello world, plain ascii yz@;");
+    const QString text = "hello world, plain ascii yz@;";
     QByteArray expected;
     // Two layouts with the second in force, then the first, then another layout.
     const std::pair<const char*, int> layouts[] = {{"us,ru", 1}, {"us,ru", 0}, {"de", 0}};
@@ -302,13 +300,13 @@ void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive()
 {
     QFETCH(int, when);
     DesktopPlatform user(QDir::tempPath()); // the user's programs start after Keyflare
-    Receiver target(uniqueTitle("kf desktop target"), QStringLiteral("40x5+20+500"));
-    Receiver other(uniqueTitle("kf desktop other"), QStringLiteral("40x5+500+500"));
+    Receiver target(uniqueTitle("kf desktop target"), "40x5+20+500");
+    Receiver other(uniqueTitle("kf desktop other"), "40x5+500+500");
     QVERIFY(other.start());
     QVERIFY(target.start()); // last, so that it is active already when it is activated
     // The send on a thread of its own, so that the user can act meanwhile.
     if (when == 2) {
-        const QString text = QStringLiteral("abcdefghij").repeated(400);
+        const QString text = QString("abcdefghij").repeated(400);
         Typing result = Typing::Done;
         std::unique_ptr<QThread> sender(QThread::create([&] {
             DesktopPlatform desktop(QDir::tempPath());
@@ -338,7 +336,7 @@ void TestDesktop::typesNothingOnceTheTargetIsNoLongerActive()
         target.close();
     else
         QVERIFY(user.platform().activation.activate(other.title()));
-    const Typing result = m_platform.keys.inject(id, QStringLiteral("abc{ENTER}"));
+    const Typing result = m_platform.keys.inject(id, "abc{ENTER}");
     QVERIFY(when == 1 ? result != Typing::Done : result == Typing::FocusLost);
     QCOMPARE(target.settle(), QByteArray());
     QCOMPARE(other.settle(0), QByteArray());
@@ -357,8 +355,7 @@ void TestDesktop::leavesTheKeysOfARunningProgram()
     {
         X11Desktop first, second;
         QCOMPARE(first.inject(first.activate(term.title()), kAnyText), Typing::Done); // all
-        QCOMPARE(second.inject(second.activate(term.title()), QStringLiteral("ŋ")),
-                 Typing::NoFreeKeys);
+        QCOMPARE(second.inject(second.activate(term.title()), "ŋ"), Typing::NoFreeKeys);
     }
     const int spare = x().spareKeycodes();
     std::array<X11Session, 2> programs;
@@ -382,7 +379,7 @@ void TestDesktop::leavesTheKeysOfARunningProgram()
     // Both wait for the server (in poll()) once their requests are on the way.
     const auto waiting = [&](size_t i) {
         return threads[i] != 0 &&
-               readFile(QStringLiteral("/proc/self/task/%1/syscall").arg(threads[i]))
+               readFile("/proc/self/task/" + QString::number(threads[i]) + "/syscall")
                    .startsWith("7 "); // poll()
     };
     const bool bothWaiting = QTest::qWaitFor([&] { return waiting(0) && waiting(1); }, 5000);
@@ -392,7 +389,7 @@ void TestDesktop::leavesTheKeysOfARunningProgram()
         t.join();
     QVERIFY(bothWaiting);
     QVERIFY(borrowed[0] && borrowed[1]);
-    const QByteArray map = programOutput(QStringLiteral("xmodmap"), {"-pke"});
+    const QByteArray map = programOutput("xmodmap", {"-pke"});
     QVERIFY2(map.contains("Cyrillic_ZHE") && map.contains("Greek_OMEGA"), map.constData());
     for (X11Session& program : programs)
         program.keys().giveBack();
@@ -430,8 +427,7 @@ void TestDesktop::takesOverOnlyLeftoverKeys()
         const int keycode = x().spareKeys().value(0);
         QVERIFY(keycode > 0);
         entry.replace(QLatin1String("spare"), QString::number(keycode));
-        QProcess::execute(QStringLiteral("xmodmap"),
-                          {"-e", QStringLiteral("keycode %1 = %2").arg(keycode).arg(keys)});
+        QProcess::execute("xmodmap", {"-e", QString("keycode %1 = %2").arg(keycode).arg(keys)});
         QCOMPARE(x().spareKeycodes(), spare - 1);
     }
     Receiver term(uniqueTitle("kf leftovers"));
@@ -446,22 +442,18 @@ void TestDesktop::takesOverOnlyLeftoverKeys()
         QCOMPARE(term.waitFor(expected), expected);
         QVERIFY(x().spareKeycodes() < spare);
         // The record's first word is the owner, a window of the program's connection.
-        const QByteArray record =
-            programOutput(QStringLiteral("xprop"), {"-root", "_KEYFLARE_BORROWED_KEYS"});
+        const QByteArray record = programOutput("xprop", {"-root", "_KEYFLARE_BORROWED_KEYS"});
         const QByteArray owner = record.mid(record.indexOf('=') + 1).split(',').value(0).trimmed();
-        QCOMPARE(QProcess::execute(QStringLiteral("xkill"), {"-id", QString::fromLatin1(owner)}),
-                 0);
+        QCOMPARE(QProcess::execute("xkill", {"-id", owner}), 0);
         killed.reset(); // its connection gone, it can give nothing back
     } else {            // owner 1 is no window of a running program
-        QCOMPARE(QProcess::execute(QStringLiteral("xprop"),
-                                   {"-root", "-f", "_KEYFLARE_BORROWED_KEYS", "32c", "-set",
-                                    "_KEYFLARE_BORROWED_KEYS", "1," + entry}),
+        QCOMPARE(QProcess::execute("xprop", {"-root", "-f", "_KEYFLARE_BORROWED_KEYS", "32c",
+                                             "-set", "_KEYFLARE_BORROWED_KEYS", "1," + entry}),
                  0);
     }
     {
         X11Desktop desktop;
-        QCOMPARE(desktop.inject(desktop.activate(term.title()), QStringLiteral("aЖ")),
-                 Typing::Done);
+        QCOMPARE(desktop.inject(desktop.activate(term.title()), "aЖ"), Typing::Done);
         expected += "aЖ";
         QCOMPARE(term.waitFor(expected), expected);
     }
@@ -471,20 +463,19 @@ void TestDesktop::takesOverOnlyLeftoverKeys()
 // The X server goes away under the backend: nothing is reached, and nothing breaks.
 void TestDesktop::survivesALostXServer()
 {
-    X11Desktop nowhere(QStringLiteral(":6553"));
-    QVERIFY(!nowhere.activate(QStringLiteral("anything")));
-    QVERIFY(nowhere.lastError().contains(QStringLiteral("connect")));
+    X11Desktop nowhere(":6553");
+    QVERIFY(!nowhere.activate("anything"));
+    QVERIFY(nowhere.lastError().contains("connect"));
 
     QProcess server; // a server of our own, on a display it picks itself
-    server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    server.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
     QVERIFY2(server.waitForReadyRead(10000), "a second X server starts");
-    X11Desktop desktop(QLatin1Char(':') + QString::fromLatin1(server.readLine().trimmed()));
+    X11Desktop desktop(":" + server.readLine().trimmed());
     QVERIFY(QTest::qWaitFor([&] { return desktop.isConnected(); }, 10000));
     server.terminate();
     QVERIFY(server.waitForFinished(5000));
-    QVERIFY(!desktop.activate(QStringLiteral("anything")));
-    QCOMPARE(desktop.inject(1, QStringLiteral("abc")), Typing::Unavailable);
+    QVERIFY(!desktop.activate("anything"));
+    QCOMPARE(desktop.inject(1, "abc"), Typing::Unavailable);
     QVERIFY(desktop.windowUnderPointer().id == 0);
 }
 
@@ -499,11 +490,11 @@ void TestDesktop::activatesWithoutItsHelperWindow()
     QVERIFY(desktop.isConnected());
     for (quint32 w : x().rootChildren()) { // as a misbehaving program on the server may
         if (!before.contains(w))
-            QProcess::execute(QStringLiteral("xdotool"), {"windowclose", QString::number(w)});
+            QProcess::execute("xdotool", {"windowclose", QString::number(w)});
     }
     const WindowId target = desktop.activate(term.title());
     QCOMPARE(target, WindowId(term.window()));
-    QCOMPARE(desktop.inject(target, QStringLiteral("ok")), Typing::Done);
+    QCOMPARE(desktop.inject(target, "ok"), Typing::Done);
     QCOMPARE(term.waitFor("ok"), QByteArray("ok"));
 }
 

@@ -3,6 +3,7 @@
 // them), so that a slip in planning fails here in milliseconds.
 #include "Rows.h"
 #include "TestFiles.h"
+#include "TestTexts.h"
 #include "xkb/KeyPlanner.h"
 #include "xkb/TextLayout.h"
 #include "xkb/VirtualKeymap.h"
@@ -20,15 +21,16 @@ namespace {
 constexpr uint8_t kShift = 1, kLock = 2, kMod2 = 16, kMod5 = 128; // AltGr is Mod5
 constexpr int kNone = -1;
 
-struct KeymapDeleter
+// Frees what libxkbcommon handed out, with the function given.
+template <auto unref> struct Unref
 {
-    void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
+    template <typename T> void operator()(T* p) const { unref(p); }
 };
-using KeymapPtr = std::unique_ptr<xkb_keymap, KeymapDeleter>;
-using StatePtr = std::unique_ptr<xkb_state, void (*)(xkb_state*)>;
+using KeymapPtr = std::unique_ptr<xkb_keymap, Unref<xkb_keymap_unref>>;
+using StatePtr = std::unique_ptr<xkb_state, Unref<xkb_state_unref>>;
 StatePtr stateOf(xkb_keymap* keymap)
 {
-    return StatePtr(xkb_state_new(keymap), xkb_state_unref);
+    return StatePtr(xkb_state_new(keymap));
 }
 std::vector<char32_t> charactersOf(const QString& text)
 {
@@ -106,10 +108,10 @@ void TestKeyPlanning::plansKeys()
 void TestKeyPlanning::buildsATextKeymap_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::newRow("Latin, Return and Tab") << QStringLiteral("Hello,\tworld!\r");
+    QTest::newRow("Latin, Return and Tab") << "Hello,\tworld!\r";
     QTest::newRow("scripts and symbols")
         << QString::fromUcs4(U"Жж Ωω გ こん 안녕 € “x” — ½ \U0001F600");
-    QTest::newRow("letters and capitals") << QStringLiteral("aAbBéÉßẞ");
+    QTest::newRow("letters and capitals") << "aAbBéÉßẞ";
 }
 
 // Every character of the text, typed with the key the map gives it, reads back as itself when
@@ -140,9 +142,7 @@ void TestKeyPlanning::buildsATextLayout_data()
 {
     using R = Rows<QString, QString>; // the text, the user's layouts (empty: none)
     R::columns();
-    QString many;
-    for (char32_t c = 0x4e00; c < 0x4e00 + 300; ++c)
-        many += QString::fromUcs4(&c, 1);
+    const QString many = chineseText(300);
     const QString scripts = QString::fromUcs4(U"Жж Ωω გ こん 안녕 € “x” — ½ \U0001F600 \\|~@");
     R::row("beside one layout", scripts, "us,us");
     R::row("beside de and ru", scripts + "\tÄß\r", "de,ru,us");
@@ -197,17 +197,15 @@ void TestKeyPlanning::buildsATextLayout()
     // The layout beside the system's own, in one folder: libxkbcommon 1.5 loses the name of each
     // folder in which it looked for a file in vain.
     QTemporaryDir dir;
-    const QString system = QStringLiteral("/usr/share/X11/xkb");
+    const QString system = "/usr/share/X11/xkb/";
     for (const char* folder : {"rules", "keycodes", "types", "compat"})
-        QVERIFY(QFile::link(system + QLatin1Char('/') + QLatin1String(folder),
-                            dir.filePath(QLatin1String(folder))));
-    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("symbols")));
-    for (const QString& name : QDir(system + QStringLiteral("/symbols")).entryList(QDir::Files))
-        QFile::link(system + QStringLiteral("/symbols/") + name,
-                    dir.filePath(QStringLiteral("symbols/") + name));
-    writeFile(dir.filePath(QStringLiteral("symbols/keyflare")), layout.symbols());
-    std::unique_ptr<xkb_context, void (*)(xkb_context*)> own(
-        xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES), xkb_context_unref);
+        QVERIFY(QFile::link(system + folder, dir.filePath(folder)));
+    QVERIFY(QDir(dir.path()).mkpath("symbols"));
+    for (const QString& name : QDir(system + "symbols").entryList(QDir::Files))
+        QFile::link(system + "symbols/" + name, dir.filePath("symbols/" + name));
+    writeFile(dir.filePath("symbols/keyflare"), layout.symbols());
+    const std::unique_ptr<xkb_context, Unref<xkb_context_unref>> own(
+        xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES));
     xkb_context_include_path_append(own.get(), dir.path().toUtf8().constData());
     const auto compile = [&](const QByteArray& layouts, const QByteArray& variants) {
         const xkb_rule_names names = {"evdev", "pc105+inet", layouts.constData(),

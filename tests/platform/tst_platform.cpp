@@ -21,8 +21,8 @@ QString describe(const std::vector<KeyStroke>& strokes)
 {
     QString out;
     for (const KeyStroke& s : strokes)
-        out += s.kind == KeyStroke::Enter ? QStringLiteral("<E>")
-               : s.kind == KeyStroke::Tab ? QStringLiteral("<T>")
+        out += s.kind == KeyStroke::Enter ? "<E>"
+               : s.kind == KeyStroke::Tab ? "<T>"
                                           : QString::fromUcs4(&s.codePoint, 1);
     return out;
 }
@@ -76,7 +76,7 @@ void TestPlatform::parsesKeystrokeStrings()
     const auto [keys, strokes] = TwoTexts::fetch();
     QString error;
     const auto got = parseKeystrokeString(keys, &error);
-    QCOMPARE(got ? describe(*got) : QStringLiteral("-"), strokes);
+    QCOMPARE(got ? describe(*got) : "-", strokes);
     QCOMPARE(error.isEmpty(), got.has_value());
 }
 
@@ -146,8 +146,7 @@ void TestPlatform::choosesProgramFolder_data()
 void TestPlatform::choosesProgramFolder()
 {
     const auto [exeDir, installedBinDir, expected] = FolderRows::fetch();
-    QCOMPARE(ExecutableFolder::choose(exeDir, installedBinDir,
-                                      QStringLiteral("/home/u/.local/share/Keyflare")),
+    QCOMPARE(ExecutableFolder::choose(exeDir, installedBinDir, "/home/u/.local/share/Keyflare"),
              expected);
 }
 
@@ -183,7 +182,7 @@ void TestPlatform::namesTheCopyForKWin_data()
          {"/opt/kf/keyflare", "/home/a b/it's (1) & #2/keyflare", "/home/Юля/keyflare"})
         R::row(path, path, "Exec=\"" + QByteArray(path) + "\"\n");
     for (const char* bad : {"\"", "`", "$", "\\", "%", "\n", "\r", "\t"})
-        R::row(bad, QStringLiteral("/home/a%1b/keyflare").arg(QLatin1String(bad)), {});
+        R::row(bad, "/home/a" + QString(bad) + "b/keyflare", {});
 }
 
 void TestPlatform::namesTheCopyForKWin()
