@@ -16,16 +16,16 @@ const QString kQuestion5 =
     "The Text for this button has changed!\r\n\r\nApply Changes to Button # 5 ?";
 enum Edit
 {
+    Append,
     TypeAndTakeBack,
     DeleteInCaption,
     DeleteInText
 };
-// The edit, and the answer to the question it brings.
-using EditRows = Rows<int, int>;
+// The edit, whether the editor is then closed (else it moves on a button), and the answer to the
+// question that brings (0: AutoSave, no question).
+using EditRows = Rows<int, bool, int>;
 // The button opened, the caption and text then applied, and the changed flag after.
 using ApplyRows = Rows<int, QString, QString, int>;
-// The answer to the question at closing (0: AutoSave, no question), and the text kept.
-using CloseRows = Rows<int, QString>;
 } // namespace
 
 class TestForm1 : public QObject
@@ -34,12 +34,10 @@ class TestForm1 : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void anyEditAsksOnSwitch_data();
-    void anyEditAsksOnSwitch();
+    void anyEditIsResolved_data();
+    void anyEditIsResolved();
     void appliesWhatDiffersAndStepsOn_data();
     void appliesWhatDiffersAndStepsOn();
-    void closeResolvesPendingChange_data();
-    void closeResolvesPendingChange();
     void keysAndButtons();
     void typingLimitsCutNothing();
 
@@ -71,21 +69,31 @@ void TestForm1::cleanup()
     QVERIFY2(m_fake->unexpected.isEmpty(), qPrintable(m_fake->unexpected.join(QLatin1Char('|'))));
 }
 
-void TestForm1::anyEditAsksOnSwitch_data()
+void TestForm1::anyEditIsResolved_data()
 {
     EditRows::columns();
-    EditRows::row("typed and taken back, Yes", TypeAndTakeBack, Dialogs::Yes);
-    EditRows::row("typed and taken back, No", TypeAndTakeBack, Dialogs::No);
-    EditRows::row("Delete in the caption", DeleteInCaption, Dialogs::Yes);
-    EditRows::row("Delete in the text", DeleteInText, Dialogs::No);
+    const auto row = EditRows::row;
+    const int yes = Dialogs::Yes, no = Dialogs::No;
+    row("typed and taken back, switch, Yes", TypeAndTakeBack, false, yes);
+    row("typed and taken back, switch, No", TypeAndTakeBack, false, no);
+    row("Delete in the caption, switch", DeleteInCaption, false, yes);
+    row("Delete in the text, switch", DeleteInText, false, no);
+    row("close, Yes applies", Append, true, yes);
+    row("close, No drops", Append, true, no);
+    row("close with AutoSave applies without asking", Append, true, 0);
 }
 
-void TestForm1::anyEditAsksOnSwitch()
+// Any edit, even one taken back, is asked about (or with AutoSave applied) when the editor moves
+// to another button or closes; closing shows the panel again where it stood.
+void TestForm1::anyEditIsResolved()
 {
-    const auto [edit, answer] = EditRows::fetch();
-    Form1* e = open(4);
+    const auto [edit, closing, answer] = EditRows::fetch();
+    Form1* e = open(4, answer == 0);
+    e->move(300, 200);
     QLineEdit* box = edit == DeleteInCaption ? static_cast<QLineEdit*>(e->Text1) : e->Text2;
-    if (edit == TypeAndTakeBack) {
+    if (edit == Append) {
+        QTest::keyClicks(box, "z");
+    } else if (edit == TypeAndTakeBack) {
         QTest::keyClicks(box, "x");
         QTest::keyClick(box, Qt::Key_Backspace);
     } else {
@@ -93,16 +101,31 @@ void TestForm1::anyEditAsksOnSwitch()
         QTest::keyClick(box, Qt::Key_Delete);
     }
     QVERIFY(e->Command2->isEnabled() && e->Command3->isEnabled());
-    const QString caption = e->Text1->text();
+    const QString caption = e->Text1->text(), text = e->Text2->text();
     m_fake->answers = {answer};
-    e->VScroll1->setValue(5);
-    QCOMPARE(m_fake->messages, QStringList{kQuestion5});
-    QCOMPARE(m_fake->styles, QList<int>{Dialogs::YesNo | Dialogs::Question});
-    QCOMPARE(m_set.changed(), answer == Dialogs::Yes ? 1 : 0);
-    QCOMPARE(m_set.caption(4), answer == Dialogs::Yes ? caption : QString("Number 5"));
-    QCOMPARE(e->Text1->text(), "Number 6");
-    QCOMPARE(e->loadedButton(), 5);
-    QVERIFY(!e->Command2->isEnabled());
+    m_fake->topmostCalls.clear();
+    if (closing)
+        QTest::mouseClick(e->Command4, Qt::LeftButton);
+    else
+        e->VScroll1->setValue(5);
+    QCOMPARE(m_fake->messages, answer ? QStringList{kQuestion5} : QStringList{});
+    QCOMPARE(m_fake->styles,
+             answer ? QList<int>{Dialogs::YesNo | Dialogs::Question} : QList<int>{});
+    const bool applied = answer != Dialogs::No;
+    QCOMPARE(m_set.changed(), applied ? 1 : 0);
+    QCOMPARE(m_set.caption(4), applied ? caption : QString("Number 5"));
+    QCOMPARE(m_set.text(4), applied ? text : QString("5"));
+    if (!closing) {
+        QCOMPARE(e->Text1->text(), "Number 6");
+        QCOMPARE(e->loadedButton(), 5);
+        QVERIFY(!e->Command2->isEnabled());
+        return;
+    }
+    QVERIFY(m_panel.isVisible());
+    QCOMPARE(m_panel.pos(), QPoint(40, 30));
+    QCOMPARE(m_fake->topmostCalls.size(), 1);
+    QVERIFY(!m_fake->topmostCalls.first().second);
+    QTRY_VERIFY(m_editor.isNull()); // a fresh window at the next opening
 }
 
 void TestForm1::appliesWhatDiffersAndStepsOn_data()
@@ -140,32 +163,6 @@ void TestForm1::appliesWhatDiffersAndStepsOn()
     QCOMPARE(e->Text1->text(), m_set.caption(next));
     QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled());
     QVERIFY(m_fake->messages.isEmpty());
-}
-
-void TestForm1::closeResolvesPendingChange_data()
-{
-    CloseRows::columns();
-    CloseRows::row("Yes applies", Dialogs::Yes, "5z");
-    CloseRows::row("No drops", Dialogs::No, "5");
-    CloseRows::row("AutoSave applies without asking", 0, "5z");
-}
-
-void TestForm1::closeResolvesPendingChange()
-{
-    const auto [answer, text] = CloseRows::fetch();
-    Form1* e = open(4, answer == 0);
-    e->move(300, 200);
-    QTest::keyClicks(e->Text2, "z");
-    m_fake->answers = {answer};
-    m_fake->topmostCalls.clear();
-    QTest::mouseClick(e->Command4, Qt::LeftButton);
-    QCOMPARE(m_fake->messages, answer ? QStringList{kQuestion5} : QStringList{});
-    QCOMPARE(m_set.text(4), text);
-    QVERIFY(m_panel.isVisible());
-    QCOMPARE(m_panel.pos(), QPoint(40, 30));
-    QCOMPARE(m_fake->topmostCalls.size(), 1);
-    QVERIFY(!m_fake->topmostCalls.first().second);
-    QTRY_VERIFY(m_editor.isNull()); // a fresh window at the next opening
 }
 
 // Enter moves from the caption to the text, and from the text to Apply, which it enables without
