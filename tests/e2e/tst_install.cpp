@@ -3,6 +3,7 @@
 #include "KeyflareProgram.h"
 #include "Receiver.h"
 #include "Session.h"
+#include "TestFiles.h"
 #include "XUser.h"
 #include "gnome/GnomeExtension.h"
 
@@ -31,13 +32,11 @@ private:
 
 void TestInstall::initTestCase()
 {
-    const QStringList debs =
-        QDir(QStringLiteral(KEYFLARE_PACKAGE_DIR)).entryList({QStringLiteral("keyflare_*.deb")});
+    const QStringList debs = QDir(KEYFLARE_PACKAGE_DIR).entryList({"keyflare_*.deb"});
     if (debs.isEmpty())
         QSKIP("no package: run cpack -G DEB in the build folder (test.sh does)");
-    m_deb = QStringLiteral(KEYFLARE_PACKAGE_DIR "/") + debs.last();
-    QCOMPARE(
-        QProcess::execute(QStringLiteral("dpkg"), {QStringLiteral("-x"), m_deb, m_root.path()}), 0);
+    m_deb = KEYFLARE_PACKAGE_DIR "/" + debs.last();
+    QCOMPARE(QProcess::execute("dpkg", {"-x", m_deb, m_root.path()}), 0);
 }
 
 void TestInstall::installsItsFiles()
@@ -49,42 +48,31 @@ void TestInstall::installsItsFiles()
                              "usr/share/icons/hicolor/256x256/apps/keyflare.png"})
         QVERIFY2(QFile::exists(m_root.filePath(QLatin1String(file))), file);
     for (const char* program : {"usr/bin/keyflare", "usr/bin/keyflare-clipboard"}) {
-        QProcess sections; // stripped: no debug information in the package
-        sections.start(QStringLiteral("readelf"),
-                       {QStringLiteral("-S"), m_root.filePath(QLatin1String(program))});
-        QVERIFY(sections.waitForFinished(10000));
-        const QByteArray listed = sections.readAllStandardOutput();
+        // Stripped: no debug information in the package.
+        const QByteArray listed = programOutput("readelf", {"-S", m_root.filePath(program)});
         QVERIFY2(listed.contains(".text") && !listed.contains(".debug_info"), program);
     }
     // Each form of the GNOME Shell extension is an extension of its own, which answers the
     // Keyflare installed beside it and no other; each release of GNOME Shell loads exactly one.
     QStringList releases;
     for (const char* name : {"keyflare@keyflare", "keyflare-legacy@keyflare"}) {
-        const QString folder = m_root.filePath(QStringLiteral("usr/share/gnome-shell/extensions/") +
-                                               QLatin1String(name));
-        QFile approved(folder + QStringLiteral("/approved-callers"));
-        QVERIFY2(approved.open(QIODevice::ReadOnly), name);
-        QCOMPARE(approved.readAll(), QByteArray("/usr/bin/keyflare\n"));
-        QVERIFY2(QFile::exists(folder + QStringLiteral("/extension.js")), name);
-        QFile metadata(folder + QStringLiteral("/metadata.json"));
-        QVERIFY2(metadata.open(QIODevice::ReadOnly), name);
-        const QJsonObject meta = QJsonDocument::fromJson(metadata.readAll()).object();
-        QCOMPARE(meta.value(QLatin1String("uuid")).toString(), QLatin1String(name));
-        for (const QJsonValue& v : meta.value(QLatin1String("shell-version")).toArray()) {
+        const QString folder = m_root.filePath("usr/share/gnome-shell/extensions/") + name;
+        QCOMPARE(readFile(folder + "/approved-callers"), QByteArray("/usr/bin/keyflare\n"));
+        QVERIFY2(QFile::exists(folder + "/extension.js"), name);
+        const QJsonObject meta =
+            QJsonDocument::fromJson(readFile(folder + "/metadata.json")).object();
+        QCOMPARE(meta["uuid"].toString(), QLatin1String(name));
+        for (const QJsonValue& v : meta["shell-version"].toArray()) {
             QVERIFY2(!releases.contains(v.toString()), qPrintable(v.toString()));
             releases << v.toString();
         }
     }
     for (const char* release : {"43", "44", "45", "48", "51"})
         QVERIFY2(releases.contains(QLatin1String(release)), release);
-    QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"),
+    QCOMPARE(QProcess::execute("desktop-file-validate",
                                {m_root.filePath("usr/share/applications/keyflare.desktop")}),
              0);
-    QProcess info;
-    info.start(QStringLiteral("dpkg-deb"),
-               {QStringLiteral("-f"), m_deb, QStringLiteral("Depends")});
-    QVERIFY(info.waitForFinished());
-    const QByteArray depends = info.readAllStandardOutput();
+    const QByteArray depends = programOutput("dpkg-deb", {"-f", m_deb, "Depends"});
     for (const char* lib : {"libqt6widgets6", "libxcb-xtest0", "libxkbcommon-x11-0"})
         QVERIFY2(depends.contains(lib), lib);
 }
@@ -95,8 +83,8 @@ void TestInstall::installedProgramUsesTheDataFolder()
         QSKIP("on X11; in GNOME the next test");
     QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY") && m_user.ok(),
              "needs an X server: run through scripts/with-xvfb.sh, or ./test.sh");
-    const QString title = QStringLiteral("kf-installed-%1").arg(QCoreApplication::applicationPid());
-    Receiver term(title, QStringLiteral("60x8+20+500"));
+    const QString title = uniqueTitle("kf-installed");
+    Receiver term(title, "60x8+20+500");
     QVERIFY(term.start());
     KeyflareProgram app(m_root.filePath("usr/bin/keyflare"));
     app.putFile("Keyflare.ini", title.toUtf8() + "\r\n"); // in the per-user data folder
@@ -120,34 +108,28 @@ void TestInstall::installedProgramTypesInItsRelease()
               "tst_install");
     // The root's own program, run in the shell's own view of the root, as its users start it:
     // the shell approves a caller by the path it sees the caller's executable at.
-    const uint shell =
-        QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("org.gnome.Shell"));
+    const uint shell = QDBusConnection::sessionBus().interface()->servicePid("org.gnome.Shell");
     QVERIFY(shell != 0);
     QTemporaryDir dir;
-    const QString start = dir.filePath(QStringLiteral("keyflare"));
-    QFile script(start);
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write(QStringLiteral("#!/bin/sh\nexec nsenter --target %1 --mount --root "
-                                "env -C / /usr/bin/keyflare\n")
-                     .arg(shell)
-                     .toUtf8());
-    script.close();
-    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    const QString start = dir.filePath("keyflare");
+    writeFile(start, "#!/bin/sh\nexec nsenter --target " + QByteArray::number(shell) +
+                         " --mount --root env -C / /usr/bin/keyflare\n");
+    QFile::setPermissions(start, QFile::ReadOwner | QFile::ExeOwner);
     // The test finds windows through the same extension: it answers this test as well.
     QFile approved(
-        root + QStringLiteral("/usr/share/gnome-shell/extensions/") +
+        root + "/usr/share/gnome-shell/extensions/" +
         GnomeExtension::systemUuid(GnomeExtension::formFor(GnomeExtension::runningShellMajor())) +
-        QStringLiteral("/approved-callers"));
+        "/approved-callers");
     QVERIFY(approved.open(QIODevice::Append));
     approved.write(QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath().toUtf8() +
                    '\n');
     approved.close();
-    const QString title = uniqueTitle(QStringLiteral("kf-installed"));
+    const QString title = uniqueTitle("kf-installed");
     const std::unique_ptr<Hand> hand = Hand::forSession();
     KeyflareProgram app(start);
     app.putFile("Keyflare.ini", title.toUtf8() + "\r\n");
     QVERIFY2(app.start(), "the panel shows, with no question about the extension");
-    Receiver term(title, QStringLiteral("60x8+20+500"));
+    Receiver term(title, "60x8+20+500");
     QVERIFY(term.start());
     app.clickMacroButton(*hand, 1);
     QCOMPARE(term.waitFor("1\r"), QByteArray("1\r"));

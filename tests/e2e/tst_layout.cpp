@@ -55,7 +55,7 @@ void TestLayout::check(QWidget* window)
             QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), qPrintable(name + " has no name"));
         const QRect inWindow(w->mapTo(window, QPoint(0, 0)), w->size());
         // The grabber's default button lies below its window on purpose.
-        if (name != QLatin1String("Command1") || window->objectName() != QLatin1String("Form2"))
+        if (name != "Command1" || window->objectName() != "Form2")
             QVERIFY2(window->rect().contains(inWindow), qPrintable(name + " is cut off"));
         const auto fit = static_cast<UnitLayout::Fit>(w->property("layoutFit").toInt());
         const QSize need = UnitLayout::textNeed(w);
@@ -81,12 +81,12 @@ void TestLayout::windowsFit()
     QFETCH(QString, window);
     Sender sender(m_platform);
     sender.Form_Load();
-    sender.setCaption(23, QStringLiteral("Number 48"));
+    sender.setCaption(23, "Number 48");
     QWidget* shown = &sender;
     std::unique_ptr<QWidget> other;
-    if (window == QLatin1String("Form1"))
+    if (window == "Form1")
         other = std::make_unique<Form1>(sender.macroSet(), m_platform, &sender, false);
-    else if (window == QLatin1String("Form2"))
+    else if (window == "Form2")
         other = std::make_unique<Form2>(sender.targetTitles(), m_platform);
     if (other)
         shown = other.get();
@@ -96,12 +96,12 @@ void TestLayout::windowsFit()
     if (shown == &sender) // a macro button says its number and caption
         QCOMPARE(
             QAccessible::queryAccessibleInterface(sender.Command1[23])->text(QAccessible::Name),
-            QStringLiteral("24: Number 48"));
+            "24: Number 48");
 
-    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
     const QString dir = QCoreApplication::applicationDirPath() + "/screens/scale-" + scale;
     QDir().mkpath(dir);
-    QVERIFY(shown->grab().save(dir + QLatin1Char('/') + window + QStringLiteral(".png")));
+    QVERIFY(shown->grab().save(dir + "/" + window + ".png"));
     QCOMPARE(shown->windowHandle()->devicePixelRatio(), scale.toDouble());
 }
 
