@@ -14,16 +14,10 @@
 namespace {
 const QString kQuestion5 =
     "The Text for this button has changed!\r\n\r\nApply Changes to Button # 5 ?";
-enum Edit
-{
-    Append,
-    TypeAndTakeBack,
-    DeleteInCaption,
-    DeleteInText
-};
-// The edit, whether the editor is then closed (else it moves on a button), and the answer to the
-// question that brings (0: AutoSave, no question).
-using EditRows = Rows<int, bool, int>;
+// The keys typed at the start of the caption (else the text), whether the editor is then closed
+// (else it moves on a button), and the answer to the question that brings (0: AutoSave, no
+// question).
+using EditRows = Rows<bool, QList<int>, bool, int>;
 // The button opened, the caption and text then applied, and the changed flag after.
 using ApplyRows = Rows<int, QString, QString, int>;
 } // namespace
@@ -74,32 +68,27 @@ void TestForm1::anyEditIsResolved_data()
     EditRows::columns();
     const auto row = EditRows::row;
     const int yes = Dialogs::Yes, no = Dialogs::No;
-    row("typed and taken back, switch, Yes", TypeAndTakeBack, false, yes);
-    row("typed and taken back, switch, No", TypeAndTakeBack, false, no);
-    row("Delete in the caption, switch", DeleteInCaption, false, yes);
-    row("Delete in the text, switch", DeleteInText, false, no);
-    row("close, Yes applies", Append, true, yes);
-    row("close, No drops", Append, true, no);
-    row("close with AutoSave applies without asking", Append, true, 0);
+    const QList<int> takenBack = {Qt::Key_X, Qt::Key_Backspace}, del = {Qt::Key_Delete};
+    row("typed and taken back, switch, Yes", false, takenBack, false, yes);
+    row("typed and taken back, switch, No", false, takenBack, false, no);
+    row("Delete in the caption, switch", true, del, false, yes);
+    row("Delete in the text, switch", false, del, false, no);
+    row("close, Yes applies", false, {Qt::Key_Z}, true, yes);
+    row("close, No drops", false, {Qt::Key_Z}, true, no);
+    row("close with AutoSave applies without asking", false, {Qt::Key_Z}, true, 0);
 }
 
 // Any edit, even one taken back, is asked about (or with AutoSave applied) when the editor moves
 // to another button or closes; closing shows the panel again where it stood.
 void TestForm1::anyEditIsResolved()
 {
-    const auto [edit, closing, answer] = EditRows::fetch();
+    const auto [inCaption, keys, closing, answer] = EditRows::fetch();
     Form1* e = open(4, answer == 0);
     e->move(300, 200);
-    QLineEdit* box = edit == DeleteInCaption ? static_cast<QLineEdit*>(e->Text1) : e->Text2;
-    if (edit == Append) {
-        QTest::keyClicks(box, "z");
-    } else if (edit == TypeAndTakeBack) {
-        QTest::keyClicks(box, "x");
-        QTest::keyClick(box, Qt::Key_Backspace);
-    } else {
-        box->setCursorPosition(0);
-        QTest::keyClick(box, Qt::Key_Delete);
-    }
+    QLineEdit* box = inCaption ? static_cast<QLineEdit*>(e->Text1) : e->Text2;
+    box->setCursorPosition(0);
+    for (const int key : keys)
+        QTest::keyClick(box, Qt::Key(key));
     QVERIFY(e->Command2->isEnabled() && e->Command3->isEnabled());
     const QString caption = e->Text1->text(), text = e->Text2->text();
     m_fake->answers = {answer};
