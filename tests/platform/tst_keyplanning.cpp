@@ -212,15 +212,13 @@ void TestKeyPlanning::buildsATextLayout()
                                       variants.constData(), "grp:alt_shift_toggle"};
         return KeymapPtr(xkb_keymap_new_from_names(own.get(), &names, {}));
     };
-    QByteArray layouts = users.toLatin1(), variants = QByteArray(users.count(u','), ',');
-    const xkb_layout_index_t first =
-        users.isEmpty() ? 0 : xkb_layout_index_t(users.count(u',') + 1);
-    for (size_t i = 0; i < parts.size(); ++i) {
-        layouts += (layouts.isEmpty() ? "" : ",") + QByteArray("keyflare");
-        variants +=
-            (variants.isEmpty() && i == 0 && first == 0 ? "" : ",") + TextLayout::section(i);
-    }
-    const KeymapPtr keymap = compile(layouts, variants);
+    QByteArrayList layouts = users.isEmpty() ? QByteArrayList() : users.toLatin1().split(',');
+    QByteArrayList variants(layouts.size());
+    const auto first = xkb_layout_index_t(layouts.size());
+    layouts += QByteArrayList(qsizetype(parts.size()), "keyflare");
+    for (size_t i = 0; i < parts.size(); ++i)
+        variants << TextLayout::section(i);
+    const KeymapPtr keymap = compile(layouts.join(','), variants.join(','));
     QVERIFY(keymap);
     QCOMPARE(xkb_keymap_num_layouts(keymap.get()), first + xkb_layout_index_t(parts.size()));
     for (size_t i = 0; i < parts.size(); ++i) {
@@ -231,7 +229,7 @@ void TestKeyPlanning::buildsATextLayout()
     }
     if (users.isEmpty())
         return;
-    const KeymapPtr theirs = compile(users.toLatin1(), QByteArray(users.count(u','), ','));
+    const KeymapPtr theirs = compile(users.toLatin1(), QByteArray(first - 1, ','));
     QVERIFY(theirs);
     const StatePtr a = stateOf(keymap.get()), b = stateOf(theirs.get());
     for (xkb_layout_index_t group = 0; group < first; ++group) {
