@@ -29,18 +29,13 @@ enum Command
 // Runs a command as the user would start it; for Close, whether the window may close.
 bool run(Sender& s, int command)
 {
-    switch (command) {
-    case SaveAs:
+    if (command == SaveAs)
         return s.Command2_Click() == Sender::SaveResult::Saved;
-    case DropDown:
+    if (command == DropDown)
         s.Combo1_DropDown();
-        return true;
-    case Clear:
+    else if (command == Clear)
         s.Command3_Click();
-        return true;
-    default:
-        return s.Form_QueryUnload();
-    }
+    return command != Close || s.Form_QueryUnload();
 }
 QStringList files(const QString& folder)
 {
