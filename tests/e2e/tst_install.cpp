@@ -41,12 +41,10 @@ void TestInstall::initTestCase()
 
 void TestInstall::installsItsFiles()
 {
-    for (const char* file : {"usr/bin/keyflare", "usr/bin/keyflare-clipboard",
-                             "usr/share/applications/keyflare.desktop",
-                             "usr/share/icons/hicolor/scalable/apps/keyflare.svg",
-                             "usr/share/icons/hicolor/48x48/apps/keyflare.png",
-                             "usr/share/icons/hicolor/256x256/apps/keyflare.png"})
-        QVERIFY2(QFile::exists(m_root.filePath(QLatin1String(file))), file);
+    // The programs and the desktop entry are looked at below, which fails where they are missing.
+    for (const char* icon :
+         {"scalable/apps/keyflare.svg", "48x48/apps/keyflare.png", "256x256/apps/keyflare.png"})
+        QVERIFY2(QFile::exists(m_root.filePath("usr/share/icons/hicolor/") + icon), icon);
     for (const char* program : {"usr/bin/keyflare", "usr/bin/keyflare-clipboard"}) {
         // Stripped: no debug information in the package.
         const QByteArray listed = programOutput("readelf", {"-S", m_root.filePath(program)});
