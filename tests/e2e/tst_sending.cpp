@@ -1,10 +1,10 @@
 // The real program on each desktop it knows: an X server with a window manager, sway (without
-// XWayland), and KWin and GNOME Shell, where a portable copy first registers itself with KWin
-// and says so, or asks to be added to the callers of Keyflare's shell extension. A pointer clicks its controls, and the text
-// arrives in a real program byte for byte (a terminal read raw: xterm on X11 and, through
-// Xwayland, on GNOME; foot on sway; under KWin, where foot shows no window, a Qt text edit), or a
-// message says why nothing was typed. The keyboard's part in the editor, the title list and the
-// set box is played through XTEST.
+// XWayland), and KWin and GNOME Shell, where a portable copy first registers itself with KWin and
+// says so, or asks to be added to the callers of Keyflare's shell extension. A pointer clicks its
+// controls, and the text arrives in a real program byte for byte (a terminal read raw: xterm on X11
+// and, through Xwayland, on GNOME; foot on sway; under KWin, where foot shows no window, a Qt text
+// edit), or a message says why nothing was typed. The keyboard's part in the editor, the title list
+// and the set box is played through XTEST.
 #include "EditorGeometry.h"
 #include "KeyflareProgram.h"
 #include "KeystrokeString.h"

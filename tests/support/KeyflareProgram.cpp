@@ -86,7 +86,8 @@ bool KeyflareProgram::start()
 {
     m_process.start(m_executable, {});
     // Under KDE Plasma a new portable copy first says that it has registered itself, under GNOME
-    // it asks to be allowed (Enter answers Yes); the installed one is answered by the extension installed beside it (GNOME).
+    // it asks to be allowed (Enter answers Yes); the installed one is answered by the extension
+    // installed beside it (GNOME).
     const bool portable = m_executable.startsWith(m_dir.path());
     const bool registers = session() == Session::KWin || (session() == Session::Gnome && portable);
     const bool started = m_process.waitForStarted(5000) && (!registers || pressEnterIn("Keyflare"));
