@@ -19,91 +19,87 @@ class TestLayout : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void windowsFit_data();
-    void windowsFit();
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"),
+                 "needs an X server: run through scripts/with-xvfb.sh, or ./test.sh");
+    }
+
+    void windowsFit_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("main panel") << "Sender";
+        QTest::newRow("editor") << "Form1";
+        QTest::newRow("grabber") << "Form2";
+    }
+
+    void windowsFit()
+    {
+        QFETCH(QString, window);
+        Sender sender(m_platform);
+        sender.Form_Load();
+        sender.setCaption(23, "Number 48");
+        QWidget* shown = &sender;
+        std::unique_ptr<QWidget> other;
+        if (window == "Form1")
+            other = std::make_unique<Form1>(sender.macroSet(), m_platform, &sender, false);
+        else if (window == "Form2")
+            other = std::make_unique<Form2>(sender.targetTitles(), m_platform);
+        if (other)
+            shown = other.get();
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        check(shown);
+        if (shown == &sender) // a macro button says its number and caption
+            QCOMPARE(
+                QAccessible::queryAccessibleInterface(sender.Command1[23])->text(QAccessible::Name),
+                "24: Number 48");
+
+        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+        const QString dir = QCoreApplication::applicationDirPath() + "/screens/scale-" + scale;
+        QDir().mkpath(dir);
+        QVERIFY(shown->grab().save(dir + "/" + window + ".png"));
+        QCOMPARE(shown->windowHandle()->devicePixelRatio(), scale.toDouble());
+    }
 
 private:
-    static void check(QWidget* window);
+    static void check(QWidget* window)
+    {
+        const QList<QWidget*> controls = window->findChildren<QWidget*>();
+        for (QWidget* w : controls) {
+            if (!w->property("layoutUnits").isValid() || !w->isVisibleTo(window))
+                continue;
+            const QString name = w->objectName();
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            if (w->focusPolicy() != Qt::NoFocus || qobject_cast<MacroButton*>(w))
+                QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(),
+                         qPrintable(name + " has no name"));
+            const QRect inWindow(w->mapTo(window, QPoint(0, 0)), w->size());
+            // The grabber's default button lies below its window on purpose.
+            if (name != "Command1" || window->objectName() != "Form2")
+                QVERIFY2(window->rect().contains(inWindow), qPrintable(name + " is cut off"));
+            const auto fit = static_cast<UnitLayout::Fit>(w->property("layoutFit").toInt());
+            const QSize need = UnitLayout::textNeed(w);
+            if (fit != UnitLayout::Nothing)
+                QVERIFY2(need.height() <= w->height(), qPrintable(name + "'s caption is cut off"));
+            if (fit == UnitLayout::Everything)
+                QVERIFY2(need.width() <= w->width(), qPrintable(name + "'s caption is cut off"));
+            for (QWidget* other : controls) {
+                if (other == w || other->parentWidget() != w->parentWidget() ||
+                    !other->property("layoutUnits").isValid() || !other->isVisibleTo(window))
+                    continue;
+                const bool designed = w->property("layoutUnits")
+                                          .toRect()
+                                          .intersects(other->property("layoutUnits").toRect());
+                QVERIFY2(designed || !w->geometry().intersects(other->geometry()),
+                         qPrintable(name + " overlaps " + other->objectName()));
+            }
+        }
+    }
+
     FakeDesktop m_fake;
     Platform m_platform = m_fake.platform();
 };
-
-void TestLayout::initTestCase()
-{
-    QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"),
-             "needs an X server: run through scripts/with-xvfb.sh, or ./test.sh");
-}
-
-void TestLayout::windowsFit_data()
-{
-    QTest::addColumn<QString>("window");
-    QTest::newRow("main panel") << "Sender";
-    QTest::newRow("editor") << "Form1";
-    QTest::newRow("grabber") << "Form2";
-}
-
-void TestLayout::check(QWidget* window)
-{
-    const QList<QWidget*> controls = window->findChildren<QWidget*>();
-    for (QWidget* w : controls) {
-        if (!w->property("layoutUnits").isValid() || !w->isVisibleTo(window))
-            continue;
-        const QString name = w->objectName();
-        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
-        if (w->focusPolicy() != Qt::NoFocus || qobject_cast<MacroButton*>(w))
-            QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), qPrintable(name + " has no name"));
-        const QRect inWindow(w->mapTo(window, QPoint(0, 0)), w->size());
-        // The grabber's default button lies below its window on purpose.
-        if (name != "Command1" || window->objectName() != "Form2")
-            QVERIFY2(window->rect().contains(inWindow), qPrintable(name + " is cut off"));
-        const auto fit = static_cast<UnitLayout::Fit>(w->property("layoutFit").toInt());
-        const QSize need = UnitLayout::textNeed(w);
-        if (fit != UnitLayout::Nothing)
-            QVERIFY2(need.height() <= w->height(), qPrintable(name + "'s caption is cut off"));
-        if (fit == UnitLayout::Everything)
-            QVERIFY2(need.width() <= w->width(), qPrintable(name + "'s caption is cut off"));
-        for (QWidget* other : controls) {
-            if (other == w || other->parentWidget() != w->parentWidget() ||
-                !other->property("layoutUnits").isValid() || !other->isVisibleTo(window))
-                continue;
-            const bool designed = w->property("layoutUnits")
-                                      .toRect()
-                                      .intersects(other->property("layoutUnits").toRect());
-            QVERIFY2(designed || !w->geometry().intersects(other->geometry()),
-                     qPrintable(name + " overlaps " + other->objectName()));
-        }
-    }
-}
-
-void TestLayout::windowsFit()
-{
-    QFETCH(QString, window);
-    Sender sender(m_platform);
-    sender.Form_Load();
-    sender.setCaption(23, "Number 48");
-    QWidget* shown = &sender;
-    std::unique_ptr<QWidget> other;
-    if (window == "Form1")
-        other = std::make_unique<Form1>(sender.macroSet(), m_platform, &sender, false);
-    else if (window == "Form2")
-        other = std::make_unique<Form2>(sender.targetTitles(), m_platform);
-    if (other)
-        shown = other.get();
-    shown->show();
-    QVERIFY(QTest::qWaitForWindowExposed(shown));
-    check(shown);
-    if (shown == &sender) // a macro button says its number and caption
-        QCOMPARE(
-            QAccessible::queryAccessibleInterface(sender.Command1[23])->text(QAccessible::Name),
-            "24: Number 48");
-
-    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
-    const QString dir = QCoreApplication::applicationDirPath() + "/screens/scale-" + scale;
-    QDir().mkpath(dir);
-    QVERIFY(shown->grab().save(dir + "/" + window + ".png"));
-    QCOMPARE(shown->windowHandle()->devicePixelRatio(), scale.toDouble());
-}
 
 QTEST_MAIN(TestLayout)
 #include "tst_layout.moc"

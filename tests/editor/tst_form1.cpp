@@ -26,14 +26,173 @@ class TestForm1 : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
-    void anyEditIsResolved_data();
-    void anyEditIsResolved();
-    void appliesWhatDiffersAndStepsOn_data();
-    void appliesWhatDiffersAndStepsOn();
-    void keysAndButtons();
-    void typingLimitsCutNothing();
+    void init()
+    {
+        for (int i = 0; i < MacroSet::kButtonCount; ++i)
+            m_set.resetButton(i);
+        m_set.setChanged(0);
+        m_fake = std::make_unique<FakeDesktop>();
+        m_panel.move(40, 30);
+        m_panel.show();
+    }
+
+    void cleanup()
+    {
+        delete m_editor;
+        QVERIFY2(m_fake->unexpected.isEmpty(), qPrintable(m_fake->unexpected.join(u'|')));
+    }
+
+    void anyEditIsResolved_data()
+    {
+        EditRows::columns();
+        const auto row = EditRows::row;
+        const int yes = Dialogs::Yes, no = Dialogs::No;
+        const QList<int> takenBack = {Qt::Key_X, Qt::Key_Backspace}, del = {Qt::Key_Delete};
+        row("typed and taken back, switch, Yes", false, takenBack, false, yes);
+        row("typed and taken back, switch, No", false, takenBack, false, no);
+        row("Delete in the caption, switch", true, del, false, yes);
+        row("Delete in the text, switch", false, del, false, no);
+        row("close, Yes applies", false, {Qt::Key_Z}, true, yes);
+        row("close, No drops", false, {Qt::Key_Z}, true, no);
+        row("close with AutoSave applies without asking", false, {Qt::Key_Z}, true, 0);
+    }
+
+    // Any edit, even one taken back, is asked about (or with AutoSave applied) when the editor
+    // moves to another button or closes; closing shows the panel again where it stood.
+    void anyEditIsResolved()
+    {
+        const auto [inCaption, keys, closing, answer] = EditRows::fetch();
+        Form1* e = open(4, answer == 0);
+        e->move(300, 200);
+        QLineEdit* box = inCaption ? static_cast<QLineEdit*>(e->Text1) : e->Text2;
+        box->setCursorPosition(0);
+        for (const int key : keys)
+            QTest::keyClick(box, Qt::Key(key));
+        QVERIFY(e->Command2->isEnabled() && e->Command3->isEnabled());
+        const QString caption = e->Text1->text(), text = e->Text2->text();
+        m_fake->answers = {answer};
+        m_fake->topmostCalls.clear();
+        if (closing)
+            QTest::mouseClick(e->Command4, Qt::LeftButton);
+        else
+            e->VScroll1->setValue(5);
+        QCOMPARE(m_fake->messages, answer ? QStringList{kQuestion5} : QStringList{});
+        QCOMPARE(m_fake->styles,
+                 answer ? QList<int>{Dialogs::YesNo | Dialogs::Question} : QList<int>{});
+        const bool applied = answer != Dialogs::No;
+        QCOMPARE(m_set.changed(), applied ? 1 : 0);
+        QCOMPARE(m_set.caption(4), applied ? caption : QString("Number 5"));
+        QCOMPARE(m_set.text(4), applied ? text : QString("5"));
+        if (!closing) {
+            QCOMPARE(e->Text1->text(), "Number 6");
+            QCOMPARE(e->loadedButton(), 5);
+            QVERIFY(!e->Command2->isEnabled());
+            return;
+        }
+        QVERIFY(m_panel.isVisible());
+        QCOMPARE(m_panel.pos(), QPoint(40, 30));
+        QCOMPARE(m_fake->topmostCalls.size(), 1);
+        QVERIFY(!m_fake->topmostCalls.first().second);
+        QTRY_VERIFY(m_editor.isNull()); // a fresh window at the next opening
+    }
+
+    void appliesWhatDiffersAndStepsOn_data()
+    {
+        ApplyRows::columns();
+        const auto row = ApplyRows::row;
+        row("button 1, text only", 0, "Number 1", "new", 1);
+        row("caption only", 4, "Five", "5", 1);
+        row("nothing differs", 4, "Number 5", "5", 0);
+        row("48 steps to 1", 47, "Last", "48", 1);
+    }
+
+    void appliesWhatDiffersAndStepsOn()
+    {
+        const auto [index, caption, text, changed] = ApplyRows::fetch();
+        Form1* e = open(index);
+        // It opens on the button, where the hidden panel stood, with nothing to apply.
+        QVERIFY(!m_panel.isVisible());
+        QCOMPARE(e->pos(), m_panel.pos());
+        QCOMPARE(QStringList(
+                     {e->Text1->text(), e->Text2->text(), e->Command1->text(), e->Label5->text()}),
+                 QStringList({m_set.caption(index), m_set.text(index), m_set.caption(index),
+                              QString::number(index + 1)}));
+        QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled() &&
+                !e->Command5->isEnabled());
+        QCOMPARE(m_fake->topmostCalls.size(), 1);
+        e->Text1->setText(caption);
+        e->Text2->setText(text);
+        e->Command2->setEnabled(true);
+        QTest::mouseClick(e->Command2, Qt::LeftButton);
+        QCOMPARE(m_set.caption(index), caption);
+        QCOMPARE(m_set.text(index), text);
+        QCOMPARE(m_set.changed(), changed);
+        const int next = (index + 1) % MacroSet::kButtonCount;
+        QCOMPARE(e->VScroll1->value(), next);
+        QCOMPARE(e->Text1->text(), m_set.caption(next));
+        QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled());
+        QVERIFY(m_fake->messages.isEmpty());
+    }
+
+    // Enter moves from the caption to the text, and from the text to Apply, which it enables
+    // without a change (a switch then asks) but does not press. The Tab button appends a TAB
+    // character while the text has the focus. Undo takes the button back to what it holds.
+    void keysAndButtons()
+    {
+        Form1* e = open(4);
+        e->activateWindow();
+        QTest::keyClick(e->Text1, Qt::Key_Return);
+        QTRY_VERIFY(e->Text2->hasFocus());
+        QVERIFY(!e->Command2->isEnabled());
+        QTest::keyClick(e->Text2, Qt::Key_Return);
+        QVERIFY(e->Command2->isEnabled());
+        QTRY_VERIFY(e->Command2->hasFocus());
+        QCOMPARE(m_set.text(4), "5");
+
+        e->Text2->setFocus();
+        QTRY_VERIFY(e->Command5->isEnabled());
+        e->Text2->setCursorPosition(0);
+        QTest::mouseClick(e->Command5, Qt::LeftButton);
+        QCOMPARE(e->Text2->text(), "5\t");
+        QCOMPARE(e->Text2->cursorPosition(), 2);
+        e->Text1->setFocus();
+        QTRY_VERIFY(!e->Command5->isEnabled());
+
+        QTest::keyClicks(e->Text1, "abc");
+        QCOMPARE(e->Command1->text(), "Number 5abc"); // the preview follows
+        QTest::mouseClick(e->Command3, Qt::LeftButton);
+        QCOMPARE(e->Text1->text(), "Number 5");
+        QCOMPARE(e->Text2->text(), "5");
+        QCOMPARE(e->Command1->text(), "Number 5");
+        e->VScroll1->setValue(5); // nothing pending: no question
+        QVERIFY(m_fake->messages.isEmpty());
+        QCOMPARE(m_set.changed(), 0);
+    }
+
+    void typingLimitsCutNothing()
+    {
+        const QString longText = QString("0123456789").repeated(30);
+        const QString longCaption = "A caption longer than twenty-one";
+        m_set.setText(4, longText);
+        m_set.setCaption(4, longCaption);
+        Form1* e = open(4);
+        QCOMPARE(e->Text2->text(), longText);
+        QTest::keyClicks(e->Text2, "x"); // past the limit: refused
+        QCOMPARE(e->Text2->text(), longText);
+        QTest::keyClick(e->Text1, Qt::Key_Backspace); // shortening is still allowed
+        QCOMPARE(e->Text1->text(), longCaption.chopped(1));
+        QTest::mouseClick(e->Command3, Qt::LeftButton); // Undo
+        e->Command2->setEnabled(true);
+        QTest::mouseClick(e->Command2, Qt::LeftButton);
+        QCOMPARE(m_set.text(4), longText);
+        QCOMPARE(m_set.caption(4), longCaption);
+        QCOMPARE(m_set.changed(), 0);
+        // A fresh button takes typing up to its limits only.
+        m_set.setCaption(6, QString());
+        e->VScroll1->setValue(6);
+        QTest::keyClicks(e->Text1, QString(30, QLatin1Char('c')));
+        QCOMPARE(e->Text1->text().size(), Form1::kCaptionLimit);
+    }
 
 private:
     Form1* open(int index, bool autoSave = false)
@@ -46,173 +205,6 @@ private:
     QWidget m_panel;
     QPointer<Form1> m_editor;
 };
-
-void TestForm1::init()
-{
-    for (int i = 0; i < MacroSet::kButtonCount; ++i)
-        m_set.resetButton(i);
-    m_set.setChanged(0);
-    m_fake = std::make_unique<FakeDesktop>();
-    m_panel.move(40, 30);
-    m_panel.show();
-}
-
-void TestForm1::cleanup()
-{
-    delete m_editor;
-    QVERIFY2(m_fake->unexpected.isEmpty(), qPrintable(m_fake->unexpected.join(QLatin1Char('|'))));
-}
-
-void TestForm1::anyEditIsResolved_data()
-{
-    EditRows::columns();
-    const auto row = EditRows::row;
-    const int yes = Dialogs::Yes, no = Dialogs::No;
-    const QList<int> takenBack = {Qt::Key_X, Qt::Key_Backspace}, del = {Qt::Key_Delete};
-    row("typed and taken back, switch, Yes", false, takenBack, false, yes);
-    row("typed and taken back, switch, No", false, takenBack, false, no);
-    row("Delete in the caption, switch", true, del, false, yes);
-    row("Delete in the text, switch", false, del, false, no);
-    row("close, Yes applies", false, {Qt::Key_Z}, true, yes);
-    row("close, No drops", false, {Qt::Key_Z}, true, no);
-    row("close with AutoSave applies without asking", false, {Qt::Key_Z}, true, 0);
-}
-
-// Any edit, even one taken back, is asked about (or with AutoSave applied) when the editor moves
-// to another button or closes; closing shows the panel again where it stood.
-void TestForm1::anyEditIsResolved()
-{
-    const auto [inCaption, keys, closing, answer] = EditRows::fetch();
-    Form1* e = open(4, answer == 0);
-    e->move(300, 200);
-    QLineEdit* box = inCaption ? static_cast<QLineEdit*>(e->Text1) : e->Text2;
-    box->setCursorPosition(0);
-    for (const int key : keys)
-        QTest::keyClick(box, Qt::Key(key));
-    QVERIFY(e->Command2->isEnabled() && e->Command3->isEnabled());
-    const QString caption = e->Text1->text(), text = e->Text2->text();
-    m_fake->answers = {answer};
-    m_fake->topmostCalls.clear();
-    if (closing)
-        QTest::mouseClick(e->Command4, Qt::LeftButton);
-    else
-        e->VScroll1->setValue(5);
-    QCOMPARE(m_fake->messages, answer ? QStringList{kQuestion5} : QStringList{});
-    QCOMPARE(m_fake->styles,
-             answer ? QList<int>{Dialogs::YesNo | Dialogs::Question} : QList<int>{});
-    const bool applied = answer != Dialogs::No;
-    QCOMPARE(m_set.changed(), applied ? 1 : 0);
-    QCOMPARE(m_set.caption(4), applied ? caption : QString("Number 5"));
-    QCOMPARE(m_set.text(4), applied ? text : QString("5"));
-    if (!closing) {
-        QCOMPARE(e->Text1->text(), "Number 6");
-        QCOMPARE(e->loadedButton(), 5);
-        QVERIFY(!e->Command2->isEnabled());
-        return;
-    }
-    QVERIFY(m_panel.isVisible());
-    QCOMPARE(m_panel.pos(), QPoint(40, 30));
-    QCOMPARE(m_fake->topmostCalls.size(), 1);
-    QVERIFY(!m_fake->topmostCalls.first().second);
-    QTRY_VERIFY(m_editor.isNull()); // a fresh window at the next opening
-}
-
-void TestForm1::appliesWhatDiffersAndStepsOn_data()
-{
-    ApplyRows::columns();
-    const auto row = ApplyRows::row;
-    row("button 1, text only", 0, "Number 1", "new", 1);
-    row("caption only", 4, "Five", "5", 1);
-    row("nothing differs", 4, "Number 5", "5", 0);
-    row("48 steps to 1", 47, "Last", "48", 1);
-}
-
-void TestForm1::appliesWhatDiffersAndStepsOn()
-{
-    const auto [index, caption, text, changed] = ApplyRows::fetch();
-    Form1* e = open(index);
-    // It opens on the button, where the hidden panel stood, with nothing to apply.
-    QVERIFY(!m_panel.isVisible());
-    QCOMPARE(e->pos(), m_panel.pos());
-    QCOMPARE(
-        QStringList({e->Text1->text(), e->Text2->text(), e->Command1->text(), e->Label5->text()}),
-        QStringList({m_set.caption(index), m_set.text(index), m_set.caption(index),
-                     QString::number(index + 1)}));
-    QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled() && !e->Command5->isEnabled());
-    QCOMPARE(m_fake->topmostCalls.size(), 1);
-    e->Text1->setText(caption);
-    e->Text2->setText(text);
-    e->Command2->setEnabled(true);
-    QTest::mouseClick(e->Command2, Qt::LeftButton);
-    QCOMPARE(m_set.caption(index), caption);
-    QCOMPARE(m_set.text(index), text);
-    QCOMPARE(m_set.changed(), changed);
-    const int next = (index + 1) % MacroSet::kButtonCount;
-    QCOMPARE(e->VScroll1->value(), next);
-    QCOMPARE(e->Text1->text(), m_set.caption(next));
-    QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled());
-    QVERIFY(m_fake->messages.isEmpty());
-}
-
-// Enter moves from the caption to the text, and from the text to Apply, which it enables without
-// a change (a switch then asks) but does not press. The Tab button appends a TAB character while
-// the text has the focus. Undo takes the button back to what it holds.
-void TestForm1::keysAndButtons()
-{
-    Form1* e = open(4);
-    e->activateWindow();
-    QTest::keyClick(e->Text1, Qt::Key_Return);
-    QTRY_VERIFY(e->Text2->hasFocus());
-    QVERIFY(!e->Command2->isEnabled());
-    QTest::keyClick(e->Text2, Qt::Key_Return);
-    QVERIFY(e->Command2->isEnabled());
-    QTRY_VERIFY(e->Command2->hasFocus());
-    QCOMPARE(m_set.text(4), "5");
-
-    e->Text2->setFocus();
-    QTRY_VERIFY(e->Command5->isEnabled());
-    e->Text2->setCursorPosition(0);
-    QTest::mouseClick(e->Command5, Qt::LeftButton);
-    QCOMPARE(e->Text2->text(), "5\t");
-    QCOMPARE(e->Text2->cursorPosition(), 2);
-    e->Text1->setFocus();
-    QTRY_VERIFY(!e->Command5->isEnabled());
-
-    QTest::keyClicks(e->Text1, "abc");
-    QCOMPARE(e->Command1->text(), "Number 5abc"); // the preview follows
-    QTest::mouseClick(e->Command3, Qt::LeftButton);
-    QCOMPARE(e->Text1->text(), "Number 5");
-    QCOMPARE(e->Text2->text(), "5");
-    QCOMPARE(e->Command1->text(), "Number 5");
-    e->VScroll1->setValue(5); // nothing pending: no question
-    QVERIFY(m_fake->messages.isEmpty());
-    QCOMPARE(m_set.changed(), 0);
-}
-
-void TestForm1::typingLimitsCutNothing()
-{
-    const QString longText = QString("0123456789").repeated(30);
-    const QString longCaption = "A caption longer than twenty-one";
-    m_set.setText(4, longText);
-    m_set.setCaption(4, longCaption);
-    Form1* e = open(4);
-    QCOMPARE(e->Text2->text(), longText);
-    QTest::keyClicks(e->Text2, "x"); // past the limit: refused
-    QCOMPARE(e->Text2->text(), longText);
-    QTest::keyClick(e->Text1, Qt::Key_Backspace); // shortening is still allowed
-    QCOMPARE(e->Text1->text(), longCaption.chopped(1));
-    QTest::mouseClick(e->Command3, Qt::LeftButton); // Undo
-    e->Command2->setEnabled(true);
-    QTest::mouseClick(e->Command2, Qt::LeftButton);
-    QCOMPARE(m_set.text(4), longText);
-    QCOMPARE(m_set.caption(4), longCaption);
-    QCOMPARE(m_set.changed(), 0);
-    // A fresh button takes typing up to its limits only.
-    m_set.setCaption(6, QString());
-    e->VScroll1->setValue(6);
-    QTest::keyClicks(e->Text1, QString(30, QLatin1Char('c')));
-    QCOMPARE(e->Text1->text().size(), Form1::kCaptionLimit);
-}
 
 QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"

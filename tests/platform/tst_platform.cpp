@@ -40,195 +40,180 @@ class TestPlatform : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void parsesKeystrokeStrings_data();
-    void parsesKeystrokeStrings();
-    void choosesTargetWindow_data();
-    void choosesTargetWindow();
-    void cutsAGrabbedTitle_data();
-    void cutsAGrabbedTitle();
-    void decodesCompoundText_data();
-    void decodesCompoundText();
-    void choosesProgramFolder_data();
-    void choosesProgramFolder();
-    void namesTheCopyForKWin_data();
-    void namesTheCopyForKWin();
-    void leavesTheLoopWhenAskedToEnd_data();
-    void leavesTheLoopWhenAskedToEnd();
-};
-
-// What escaping makes of any text is the fuzzer's part; here the key names and what is refused.
-void TestPlatform::parsesKeystrokeStrings_data()
-{
-    TwoTexts::columns(); // the keys, and the strokes ("-" when refused)
-    const auto row = TwoTexts::row;
-    row("key names in any case", "a{ENTER}{tab}", "a<E><T>");
-    row("the TAB character is the Tab key", "a\tb", "a<T>b");
-    row("bare plus", "a+b", "-");
-    row("bare brace", "{", "-");
-    row("unterminated", "{ENTER", "-");
-    row("unknown key", "{F5}", "-");
-    row("bare closing", "}", "-");
-    row("lone surrogate", QString(QChar(0xD800)), "-");
-}
-
-void TestPlatform::parsesKeystrokeStrings()
-{
-    const auto [keys, strokes] = TwoTexts::fetch();
-    QString error;
-    const auto got = parseKeystrokeString(keys, &error);
-    QCOMPARE(got ? describe(*got) : "-", strokes);
-    QCOMPARE(error.isEmpty(), got.has_value());
-}
-
-void TestPlatform::choosesTargetWindow_data()
-{
-    MatchRows::columns();
-    const auto row = MatchRows::row;
-    const QStringList editors = {"notes - Editor", "Notes", "NOTES"};
-    row("exact beats case", editors, "Notes", 2);
-    row("case beats prefix", editors, "notes", 3);
-    row("prefix", editors, "notes - ed", 1);
-    row("topmost of equals", {"xterm", "xterm"}, "xterm", 2);
-    row("pattern characters are literal", {"Report (1) [draft].txt", "Report 1 d.txt"},
-        "Report (1) [draft]", 1);
-    row("dot is no wildcard", {"aXb"}, "a.b", 0);
-    row("no match", editors, "Mail", 0);
-    row("empty target", editors, "", 0);
-    row("non-ASCII case", {"ÉTÉ Übersicht"}, "été über", 1);
-}
-
-void TestPlatform::choosesTargetWindow()
-{
-    const auto [titles, target, expected] = MatchRows::fetch();
-    std::vector<CandidateWindow> windows;
-    for (int i = 0; i < titles.size(); ++i)
-        windows.push_back({static_cast<quint32>(i + 1), titles[i], false});
-    QCOMPARE(static_cast<int>(chooseTargetWindow(windows, target)), expected);
-
-    // Keyflare's own windows never receive its keys, however well they match.
-    for (CandidateWindow& w : windows)
-        w.ownWindow = true;
-    QCOMPARE(chooseTargetWindow(windows, target), 0u);
-}
-
-// A grabbed title keeps 99 characters; one outside the Basic Multilingual Plane counts once and
-// is never cut in half.
-void TestPlatform::cutsAGrabbedTitle_data()
-{
-    TwoTexts::columns(); // the title, and what is kept
-    const auto row = TwoTexts::row;
-    const QString a98 = QString(98, QLatin1Char('a'));
-    const QString smile = QString::fromUcs4(U"\U0001F600");
-    row("short", "xterm", "xterm");
-    row("99 kept whole", a98 + "b", a98 + "b");
-    row("the 100th goes", a98 + "bc", a98 + "b");
-    row("a pair as the 99th", a98 + smile + "c", a98 + smile);
-    row("pairs before", smile.repeated(100), smile.repeated(99));
-}
-
-void TestPlatform::cutsAGrabbedTitle()
-{
-    const auto [title, kept] = TwoTexts::fetch();
-    QCOMPARE(grabbedTitle(title), kept);
-}
-
-void TestPlatform::choosesProgramFolder_data()
-{
-    FolderRows::columns();
-    const auto row = FolderRows::row;
-    const QString tmp = QDir::tempPath();
-    row("portable copy", tmp, "/usr/local/bin", tmp + "/");
-    row("installed copy", tmp, tmp, "/home/u/.local/share/Keyflare/");
-    row("system folder", "/usr/bin", "/opt/kf/bin", "/home/u/.local/share/Keyflare/");
-    row("root folder keeps one slash", "/", "/usr/bin", "/");
-}
-
-void TestPlatform::choosesProgramFolder()
-{
-    const auto [exeDir, installedBinDir, expected] = FolderRows::fetch();
-    QCOMPARE(ExecutableFolder::choose(exeDir, installedBinDir, "/home/u/.local/share/Keyflare"),
-             expected);
-}
-
-void TestPlatform::decodesCompoundText_data()
-{
-    using R = Rows<QByteArray, QString>;
-    R::columns();
-    R::row("Latin-1 by default", "caf\xe9", "café");
-    // What Xlib writes for "kf Жёлтый éclair 日本".
-    R::row("as Xlib writes it",
-           "kf \x1b-L\xb6\xf1\xdb\xe2\xeb\xd9 \x1b-A\xe9"
-           "clair \x1b$(BF|K\\",
-           "kf Жёлтый éclair 日本");
-    R::row("UTF-8 segment", "a\x1b%G\xe2\x82\xac\x1b%@b", "a€b");
-    R::row("unknown set", "\x1b-Z\xe9", QString(QChar(0xfffd)));
-    R::row("cut pair", "\x1b$(BF", QString(QChar(0xfffd)));
-}
-
-void TestPlatform::decodesCompoundText()
-{
-    const auto [bytes, text] = Rows<QByteArray, QString>::fetch();
-    QCOMPARE(decodeCompoundText(bytes), text);
-}
-
-// KWin finds the copy by the first word of the desktop file's command, split as a shell would
-// but with no escapes undone: the path is quoted whole, and one it would read otherwise is
-// refused.
-void TestPlatform::namesTheCopyForKWin_data()
-{
-    using R = Rows<QString, QByteArray>; // the path, and its Exec line (empty: refused)
-    R::columns();
-    for (const char* path :
-         {"/opt/kf/keyflare", "/home/a b/it's (1) & #2/keyflare", "/home/Юля/keyflare"})
-        R::row(path, path, "Exec=\"" + QByteArray(path) + "\"\n");
-    for (const char* bad : {"\"", "`", "$", "\\", "%", "\n", "\r", "\t"})
-        R::row(bad, "/home/a" + QString(bad) + "b/keyflare", {});
-}
-
-void TestPlatform::namesTheCopyForKWin()
-{
-    const auto [path, exec] = Rows<QString, QByteArray>::fetch();
-    const std::optional<QByteArray> entry = KWinPermission::desktopEntry(path);
-    QCOMPARE(entry.has_value(), !exec.isEmpty());
-    if (entry) {
-        QVERIFY2(entry->contains("\n" + exec), entry->constData());
-        QCOMPARE(entry->count('\n'), 7); // no line the path could have added
+    // What escaping makes of any text is the fuzzer's part; here the key names and what is refused.
+    void parsesKeystrokeStrings_data()
+    {
+        TwoTexts::columns(); // the keys, and the strokes ("-" when refused)
+        const auto row = TwoTexts::row;
+        row("key names in any case", "a{ENTER}{tab}", "a<E><T>");
+        row("the TAB character is the Tab key", "a\tb", "a<T>b");
+        row("bare plus", "a+b", "-");
+        row("bare brace", "{", "-");
+        row("unterminated", "{ENTER", "-");
+        row("unknown key", "{F5}", "-");
+        row("bare closing", "}", "-");
+        row("lone surrogate", QString(QChar(0xD800)), "-");
     }
-}
 
-void TestPlatform::leavesTheLoopWhenAskedToEnd_data()
-{
-    EndRows::columns();
-    EndRows::row("SIGTERM during the start-up, seen by a yield", SIGTERM, 0);
-    EndRows::row("SIGHUP before the loop, not seen yet", SIGHUP, 1);
-    EndRows::row("SIGINT while the loop runs", SIGINT, 2);
-    EndRows::row("an X session manager's Quit event at logout", 0, 2);
-}
+    void parsesKeystrokeStrings()
+    {
+        const auto [keys, strokes] = TwoTexts::fetch();
+        QString error;
+        const auto got = parseKeystrokeString(keys, &error);
+        QCOMPARE(got ? describe(*got) : "-", strokes);
+        QCOMPARE(error.isEmpty(), got.has_value());
+    }
 
-// Asked to end by the session, a closed terminal or Ctrl+C, the program leaves its event loop,
-// whenever the request came.
-void TestPlatform::leavesTheLoopWhenAskedToEnd()
-{
-    const auto [signal, when] = EndRows::fetch();
-    TerminationSignals terminations;
-    if (when < 2)
-        std::raise(signal);
-    if (when == 0) // as the panel's start-up lets events through
-        QVERIFY(QTest::qWaitFor([&] { return terminations.requested(); }, 5000));
-    else if (when == 2 && signal != 0)
-        QTimer::singleShot(0, [sig = signal] { std::raise(sig); });
-    else if (when == 2) // as Qt hands on the session manager's "die"
-        QTimer::singleShot(0, [] {
-            QEvent quit(QEvent::Quit);
-            QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
-        });
-    // A signal lost would leave the loop running: this ends it, as a failure.
-    QTimer lost;
-    connect(&lost, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    lost.start(10000);
-    QCOMPARE(terminations.exec(), 0);
-    QVERIFY(terminations.requested());
-}
+    void choosesTargetWindow_data()
+    {
+        MatchRows::columns();
+        const auto row = MatchRows::row;
+        const QStringList editors = {"notes - Editor", "Notes", "NOTES"};
+        row("exact beats case", editors, "Notes", 2);
+        row("case beats prefix", editors, "notes", 3);
+        row("prefix", editors, "notes - ed", 1);
+        row("topmost of equals", {"xterm", "xterm"}, "xterm", 2);
+        row("pattern characters are literal", {"Report (1) [draft].txt", "Report 1 d.txt"},
+            "Report (1) [draft]", 1);
+        row("dot is no wildcard", {"aXb"}, "a.b", 0);
+        row("no match", editors, "Mail", 0);
+        row("empty target", editors, "", 0);
+        row("non-ASCII case", {"ÉTÉ Übersicht"}, "été über", 1);
+    }
+
+    void choosesTargetWindow()
+    {
+        const auto [titles, target, expected] = MatchRows::fetch();
+        std::vector<CandidateWindow> windows;
+        for (int i = 0; i < titles.size(); ++i)
+            windows.push_back({static_cast<quint32>(i + 1), titles[i], false});
+        QCOMPARE(static_cast<int>(chooseTargetWindow(windows, target)), expected);
+
+        // Keyflare's own windows never receive its keys, however well they match.
+        for (CandidateWindow& w : windows)
+            w.ownWindow = true;
+        QCOMPARE(chooseTargetWindow(windows, target), 0u);
+    }
+
+    // A grabbed title keeps 99 characters; one outside the Basic Multilingual Plane counts once and
+    // is never cut in half.
+    void cutsAGrabbedTitle_data()
+    {
+        TwoTexts::columns(); // the title, and what is kept
+        const auto row = TwoTexts::row;
+        const QString a98 = QString(98, QLatin1Char('a'));
+        const QString smile = QString::fromUcs4(U"\U0001F600");
+        row("short", "xterm", "xterm");
+        row("99 kept whole", a98 + "b", a98 + "b");
+        row("the 100th goes", a98 + "bc", a98 + "b");
+        row("a pair as the 99th", a98 + smile + "c", a98 + smile);
+        row("pairs before", smile.repeated(100), smile.repeated(99));
+    }
+
+    void cutsAGrabbedTitle()
+    {
+        const auto [title, kept] = TwoTexts::fetch();
+        QCOMPARE(grabbedTitle(title), kept);
+    }
+
+    void decodesCompoundText_data()
+    {
+        using R = Rows<QByteArray, QString>;
+        R::columns();
+        R::row("Latin-1 by default", "caf\xe9", "café");
+        // What Xlib writes for "kf Жёлтый éclair 日本".
+        R::row("as Xlib writes it",
+               "kf \x1b-L\xb6\xf1\xdb\xe2\xeb\xd9 \x1b-A\xe9"
+               "clair \x1b$(BF|K\\",
+               "kf Жёлтый éclair 日本");
+        R::row("UTF-8 segment", "a\x1b%G\xe2\x82\xac\x1b%@b", "a€b");
+        R::row("unknown set", "\x1b-Z\xe9", QString(QChar(0xfffd)));
+        R::row("cut pair", "\x1b$(BF", QString(QChar(0xfffd)));
+    }
+
+    void decodesCompoundText()
+    {
+        const auto [bytes, text] = Rows<QByteArray, QString>::fetch();
+        QCOMPARE(decodeCompoundText(bytes), text);
+    }
+
+    void choosesProgramFolder_data()
+    {
+        FolderRows::columns();
+        const auto row = FolderRows::row;
+        const QString tmp = QDir::tempPath();
+        row("portable copy", tmp, "/usr/local/bin", tmp + "/");
+        row("installed copy", tmp, tmp, "/home/u/.local/share/Keyflare/");
+        row("system folder", "/usr/bin", "/opt/kf/bin", "/home/u/.local/share/Keyflare/");
+        row("root folder keeps one slash", "/", "/usr/bin", "/");
+    }
+
+    void choosesProgramFolder()
+    {
+        const auto [exeDir, installedBinDir, expected] = FolderRows::fetch();
+        QCOMPARE(ExecutableFolder::choose(exeDir, installedBinDir, "/home/u/.local/share/Keyflare"),
+                 expected);
+    }
+
+    // KWin finds the copy by the first word of the desktop file's command, split as a shell would
+    // but with no escapes undone: the path is quoted whole, and one it would read otherwise is
+    // refused.
+    void namesTheCopyForKWin_data()
+    {
+        using R = Rows<QString, QByteArray>; // the path, and its Exec line (empty: refused)
+        R::columns();
+        for (const char* path :
+             {"/opt/kf/keyflare", "/home/a b/it's (1) & #2/keyflare", "/home/Юля/keyflare"})
+            R::row(path, path, "Exec=\"" + QByteArray(path) + "\"\n");
+        for (const char* bad : {"\"", "`", "$", "\\", "%", "\n", "\r", "\t"})
+            R::row(bad, "/home/a" + QString(bad) + "b/keyflare", {});
+    }
+
+    void namesTheCopyForKWin()
+    {
+        const auto [path, exec] = Rows<QString, QByteArray>::fetch();
+        const std::optional<QByteArray> entry = KWinPermission::desktopEntry(path);
+        QCOMPARE(entry.has_value(), !exec.isEmpty());
+        if (entry) {
+            QVERIFY2(entry->contains("\n" + exec), entry->constData());
+            QCOMPARE(entry->count('\n'), 7); // no line the path could have added
+        }
+    }
+
+    void leavesTheLoopWhenAskedToEnd_data()
+    {
+        EndRows::columns();
+        EndRows::row("SIGTERM during the start-up, seen by a yield", SIGTERM, 0);
+        EndRows::row("SIGHUP before the loop, not seen yet", SIGHUP, 1);
+        EndRows::row("SIGINT while the loop runs", SIGINT, 2);
+        EndRows::row("an X session manager's Quit event at logout", 0, 2);
+    }
+
+    // Asked to end by the session, a closed terminal or Ctrl+C, the program leaves its event loop,
+    // whenever the request came.
+    void leavesTheLoopWhenAskedToEnd()
+    {
+        const auto [signal, when] = EndRows::fetch();
+        TerminationSignals terminations;
+        if (when < 2)
+            std::raise(signal);
+        if (when == 0) // as the panel's start-up lets events through
+            QVERIFY(QTest::qWaitFor([&] { return terminations.requested(); }, 5000));
+        else if (when == 2 && signal != 0)
+            QTimer::singleShot(0, [sig = signal] { std::raise(sig); });
+        else if (when == 2) // as Qt hands on the session manager's "die"
+            QTimer::singleShot(0, [] {
+                QEvent quit(QEvent::Quit);
+                QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+            });
+        // A signal lost would leave the loop running: this ends it, as a failure.
+        QTimer lost;
+        connect(&lost, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        lost.start(10000);
+        QCOMPARE(terminations.exec(), 0);
+        QVERIFY(terminations.requested());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestPlatform)
 #include "tst_platform.moc"
