@@ -8,6 +8,16 @@
 namespace {
 // How often the shell is asked whether a modifier is still held.
 constexpr int kPollMs = 20;
+
+// Why the shell stopped typing, in words.
+QString stopReason(const QString& outcome)
+{
+    if (outcome == QLatin1String("keymap-changed"))
+        return QStringLiteral("the keyboard layout was changed during the send");
+    if (outcome == QLatin1String("timed-out"))
+        return QStringLiteral("the desktop took the keys in too slowly");
+    return outcome;
+}
 } // namespace
 
 GnomeDesktop::~GnomeDesktop()
@@ -98,7 +108,7 @@ Typing GnomeDesktop::inject(WindowId target, const QString& keys)
     m_lastError = QStringLiteral("GNOME Shell typed %1 of %2 keys: %3")
                       .arg(typed->count)
                       .arg(chars.size())
-                      .arg(typed->outcome);
+                      .arg(stopReason(typed->outcome));
     if (typed->outcome == QLatin1String("focus-lost"))
         return Typing::FocusLost;
     if (typed->outcome == QLatin1String("busy"))

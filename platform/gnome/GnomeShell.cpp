@@ -9,6 +9,9 @@
 #include <QDBusVariant>
 #include <QEventLoop>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 const QString kService = QStringLiteral("org.keyflare.Shell");
 const QString kPath = QStringLiteral("/org/keyflare/Shell");
@@ -16,11 +19,17 @@ const QString kInterface = QStringLiteral("org.keyflare.Shell1");
 const QString kRefused = QStringLiteral("org.keyflare.Shell1.Error.NotAllowed");
 const QString kShell = QStringLiteral("org.gnome.Shell");
 // The extension's interface as this Keyflare knows it (its Version property).
-constexpr uint kVersion = 2;
-// Answers come in milliseconds; an activation waits up to a second for the focus, and typing up
-// to five seconds for the shell to pass the keys on.
+constexpr uint kVersion = 3;
+// Answers come in milliseconds; an activation waits up to a second for the focus.
 constexpr int kAnswerMs = 3000;
-constexpr int kTypeMs = 30000;
+// A text may take this long to type, and a tenth of a second more for each key and five seconds
+// more for each of its layouts on a busy desktop; the shell stops typing once the time agreed has
+// passed, and Keyflare waits for the key under way (up to five seconds) and the user's keymap
+// to come back (as long again) besides, so that nothing is typed after it has given up.
+constexpr int kTypeBaseMs = 10000;
+constexpr int kTypePerKeyMs = 100;
+constexpr int kTypePerPartMs = 5000;
+constexpr int kTypeAfterMs = 12000;
 
 GnomeShell::Window readWindow(const QDBusArgument& arg)
 {
@@ -139,6 +148,14 @@ std::optional<uint32_t> GnomeShell::heldModifiers()
     return reply->arguments().at(0).toUInt();
 }
 
+uint GnomeShell::typeLimitMs(const std::vector<std::vector<uint32_t>>& parts)
+{
+    qint64 ms = kTypeBaseMs;
+    for (const auto& part : parts)
+        ms += kTypePerPartMs + qint64(kTypePerKeyMs) * qint64(part.size());
+    return uint(std::min<qint64>(ms, std::numeric_limits<int>::max() - kTypeAfterMs));
+}
+
 std::optional<GnomeShell::Typed> GnomeShell::type(quint64 id, const QByteArray& symbols,
                                                   const std::vector<std::vector<uint32_t>>& parts)
 {
@@ -147,9 +164,11 @@ std::optional<GnomeShell::Typed> GnomeShell::type(quint64 id, const QByteArray& 
     for (const auto& part : parts)
         keys << QList<uint>(part.begin(), part.end());
     keys.endArray();
-    const auto reply = call(
-        QStringLiteral("Type"),
-        {QVariant::fromValue(id), QString::fromUtf8(symbols), QVariant::fromValue(keys)}, kTypeMs);
+    const uint limitMs = typeLimitMs(parts);
+    const auto reply = call(QStringLiteral("Type"),
+                            {QVariant::fromValue(id), QString::fromUtf8(symbols),
+                             QVariant::fromValue(keys), QVariant::fromValue(limitMs)},
+                            int(limitMs) + kTypeAfterMs);
     if (!reply || reply->arguments().size() != 3)
         return std::nullopt;
     return Typed{reply->arguments().at(0).toUInt(), reply->arguments().at(1).toString(),

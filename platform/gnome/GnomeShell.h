@@ -48,9 +48,12 @@ public:
     // Puts the layouts of symbols in force (one a part, sections "p1", "p2", ...), types each
     // part's keysyms into window id with its layout while the window keeps the focus, and gives
     // the user's layouts back once the shell has passed every key on; for an X11 window, which
-    // may read the keys later, the layouts made for the text stay beside the user's a while.
+    // may read the keys later, the layouts made for the text stay beside the user's a while. The
+    // shell types for at most typeLimitMs(parts); Keyflare waits that long and a little more.
     std::optional<Typed> type(quint64 id, const QByteArray& symbols,
                               const std::vector<std::vector<uint32_t>>& parts);
+    // How long the shell may take to type parts.
+    static uint typeLimitMs(const std::vector<std::vector<uint32_t>>& parts);
     // Gives the user's keymap back now, where the layouts of a text still stand beside it.
     void restoreKeymap();
 
