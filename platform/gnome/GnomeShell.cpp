@@ -8,7 +8,6 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 #include <QEventLoop>
-
 #include <algorithm>
 #include <limits>
 

@@ -37,6 +37,15 @@ int main(int argc, char* argv[])
     const Atom protocols = XInternAtom(d, "WM_PROTOCOLS", False);
     Atom ping = XInternAtom(d, "_NET_WM_PING", False);
     XSetWMProtocols(d, w, &ping, 1);
+    // Xlib reads the map, and asks to hear of its changes, at the first key it looks up: done
+    // here, as by a program that has been typed into before, so that a change between the map
+    // and the request, which would go unheard, cannot come with the first text.
+    XKeyEvent first{};
+    first.type = KeyPress;
+    first.display = d;
+    first.keycode = XKeysymToKeycode(d, XK_space);
+    char ignored[8];
+    XLookupString(&first, ignored, sizeof ignored, nullptr, nullptr);
     XMapWindow(d, w);
     XFlush(d);
 
