@@ -9,16 +9,19 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QGuiApplication>
 #include <algorithm>
 #include <unistd.h>
 #include <wayland-client.h>
 
 namespace {
-// How long KWin may take to make a window active.
+// How long KWin may take to make a window active, and Qt to take in that its own window is.
 constexpr int kActivationWaitMs = 1000;
-// How long an activation must hold before the first key, and how often it is asked for.
-constexpr int kActivationSettleMs = 40;
+// How often an activation lost to one of Keyflare's own windows is asked for again.
 constexpr int kActivationAttempts = 3;
+// How many times Qt's events and KWin's run before an activation is trusted to hold: a request
+// of Qt's already on its way (a token asked for, then used) is answered and acted on in them.
+constexpr int kSettleRounds = 3;
 } // namespace
 
 KWinDesktop::KWinDesktop(QString ownAppId)
@@ -95,11 +98,12 @@ WindowId KWinDesktop::activate(const QString& title)
             m_lastError = QStringLiteral("no window is titled \"%1\"").arg(title);
         return 0;
     }
-    // The first key goes out only once KWin says the window is active. Keyflare's own window
-    // may still be asking to be made active (Qt does so, through a token it fetches first, when
-    // the panel's focus changes); granted after ours, it would take the keys. So a moment's
-    // events, Qt's too, run after the activation, and an activation lost to one of Keyflare's
-    // own windows is asked for again.
+    // The first key goes out only once KWin says the window is active, and the activation
+    // holds. Keyflare's own window asks to be made active whenever Qt takes in that it is
+    // (Qt 6.4 does, through tokens it fetches first), which Qt learns a round trip after KWin
+    // has made it so: granted after the target's, that request would take the keys. So the
+    // target is asked for once Qt knows its own window active, and its requests have run.
+    awaitOwnActivationTakenIn();
     for (int attempt = 0; attempt < kActivationAttempts; ++attempt) {
         org_kde_plasma_window_set_state(target->handle,
                                         ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE,
@@ -111,22 +115,46 @@ WindowId KWinDesktop::activate(const QString& title)
         }
         if (!target->active)
             break;
-        const QDeadlineTimer settle(kActivationSettleMs);
-        while (target->active && !settle.hasExpired()) {
-            if (QCoreApplication::instance())
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            m_connection->dispatch(5);
-        }
+        settle();
         if (target->active)
             return id;
-        bool ownActive = false;
-        for (const auto& w : m_connection->windows())
-            ownActive = ownActive || (w->active && !w->gone && isOwn(w->id));
-        if (!ownActive)
+        if (!ownWindowActive())
             break; // the user chose another window
+        awaitOwnActivationTakenIn();
     }
     m_lastError = QStringLiteral("KWin did not make the window active");
     return 0;
+}
+
+bool KWinDesktop::ownWindowActive()
+{
+    for (const auto& w : m_connection->windows()) {
+        if (w->active && !w->gone && isOwn(w->id))
+            return true;
+    }
+    return false;
+}
+
+void KWinDesktop::awaitOwnActivationTakenIn()
+{
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) || !ownWindowActive())
+        return;
+    const QDeadlineTimer deadline(kActivationWaitMs);
+    while (!QGuiApplication::focusWindow() && ownWindowActive() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        m_connection->dispatch(1);
+    }
+    settle();
+}
+
+void KWinDesktop::settle()
+{
+    for (int round = 0; round < kSettleRounds; ++round) {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (!m_connection->roundtrip())
+            return;
+    }
 }
 
 bool KWinDesktop::followsActivation() const

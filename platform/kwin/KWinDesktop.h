@@ -43,6 +43,12 @@ public:
 private:
     bool ensureConnection();
     bool isOwn(WindowId id);
+    bool ownWindowActive();
+    // Waits until Qt has taken in that Keyflare's own window, which KWin says is active, is, and
+    // has made the requests that follow.
+    void awaitOwnActivationTakenIn();
+    // Runs Qt's events and KWin's a few times over, so that requests under way are acted on.
+    void settle();
 
     QString m_ownAppId;
     std::unique_ptr<KWinConnection> m_connection;
