@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-# A GTK 3 text entry that records what arrives in it: the whole text, into a file, after every
-# change. Usage: gtkreceiver.py TITLE OUTPUT
+# A GTK 3 text entry that records what arrives in it: the whole text, into a file, once the keys
+# that came have been taken in. Usage: gtkreceiver.py TITLE OUTPUT
+import os
 import sys
 
 import gi
 
 gi.require_version("Gtk", "3.0")
-from gi.repository import Gtk  # noqa: E402
+from gi.repository import GLib, Gtk  # noqa: E402
 
 
 def main():
@@ -18,9 +19,21 @@ def main():
     entry = Gtk.Entry()
     entry.set_max_length(0)
 
+    pending = []
+
+    # Replaced whole, so that a reader never sees it half written.
+    def write():
+        pending.clear()
+        with open(out + ".new", "wb") as f:
+            f.write(entry.get_text().encode("utf-8"))
+        os.replace(out + ".new", out)
+        return GLib.SOURCE_REMOVE
+
+    # Written when the entry is idle: a file written per character made this entry slower than
+    # the programs it stands for.
     def changed(widget):
-        with open(out, "wb") as f:
-            f.write(widget.get_text().encode("utf-8"))
+        if not pending:
+            pending.append(GLib.idle_add(write, priority=GLib.PRIORITY_LOW))
 
     entry.connect("changed", changed)
     window.add(entry)

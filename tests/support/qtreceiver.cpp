@@ -1,9 +1,12 @@
-// A Qt 6 text edit that records what arrives in it: the whole text, into a file, after every
-// change; with --no-paste it ignores the paste keys. Usage: qtreceiver TITLE OUTPUT [--no-paste]
+// A Qt 6 text edit that records what arrives in it: the whole text, into a file, once the keys
+// that came have been taken in; with --no-paste it ignores the paste keys. Usage: qtreceiver TITLE
+// OUTPUT [--no-paste]
 #include <QApplication>
-#include <QFile>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QTimer>
+#include <utility>
 
 namespace {
 class NoPaste : public QObject
@@ -28,10 +31,19 @@ int main(int argc, char* argv[])
     if (argc > 3 && QByteArray(argv[3]) == "--no-paste")
         edit.installEventFilter(&noPaste);
     const QString out = QString::fromLocal8Bit(argv[2]);
+    // Written once the keys that came have been taken in, and replaced whole, so that a reader
+    // never sees it half written.
+    bool pending = false;
     QObject::connect(&edit, &QPlainTextEdit::textChanged, [&] {
-        QFile f(out);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(edit.toPlainText().toUtf8());
+        if (std::exchange(pending, true))
+            return;
+        QTimer::singleShot(0, &edit, [&] {
+            pending = false;
+            QSaveFile f(out);
+            if (f.open(QIODevice::WriteOnly))
+                f.write(edit.toPlainText().toUtf8());
+            f.commit();
+        });
     });
     edit.resize(600, 200);
     edit.show();
