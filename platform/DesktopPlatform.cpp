@@ -1,5 +1,6 @@
 #include "DesktopPlatform.h"
 
+#include "UnavailableDesktop.h"
 #include "gnome/GnomeDesktop.h"
 #include "gnome/GnomeExtension.h"
 #include "kwin/KWinDesktop.h"
@@ -51,12 +52,12 @@ DesktopPlatform::DesktopPlatform(const QString& installedBinDir, Dialogs* ask)
         auto wlroots = std::make_unique<WlrootsDesktop>(ownAppId());
         if (wlroots->isSupported()) {
             wlroots->prepareKeyboard();
-            m_wlroots = std::move(wlroots);
+            m_backend = std::move(wlroots);
         } else {
-            m_unavailable = std::make_unique<UnavailableDesktop>(unavailableHere());
+            m_backend = std::make_unique<UnavailableDesktop>(unavailableHere());
         }
     } else {
-        m_x11 = std::make_unique<X11Desktop>();
+        m_backend = std::make_unique<X11Desktop>();
     }
 }
 
@@ -83,7 +84,7 @@ void DesktopPlatform::useKWin()
         }
     }
     if (kwin->isAllowed()) {
-        m_kwin = std::move(kwin);
+        m_backend = std::move(kwin);
         if (!written.isEmpty())
             m_ask.message(QStringLiteral("Keyflare has registered this copy with KDE Plasma, "
                                          "so that it may type into other windows:\r\n\r\n"
@@ -93,7 +94,7 @@ void DesktopPlatform::useKWin()
                           Dialogs::OkOnly);
         return;
     }
-    m_unavailable = std::make_unique<UnavailableDesktop>(
+    m_backend = std::make_unique<UnavailableDesktop>(
         error.isEmpty()
             ? QStringLiteral("KDE Plasma does not let Keyflare type into other windows yet. "
                              "Plasma allows it only to programs that a desktop file names, and "
@@ -115,7 +116,7 @@ void DesktopPlatform::useGnome()
     const int major = GnomeExtension::runningShellMajor();
     const QString unsupported = GnomeExtension::unsupportedRelease(major);
     if (!unsupported.isEmpty()) {
-        m_unavailable = std::make_unique<UnavailableDesktop>(unsupported);
+        m_backend = std::make_unique<UnavailableDesktop>(unsupported);
         return;
     }
     const bool ownCopy =
@@ -139,7 +140,7 @@ void DesktopPlatform::useGnome()
                       Dialogs::YesNo | Dialogs::Question) == Dialogs::Yes)
         (void)GnomeExtension::approve(executable);
     if (gnome->isAvailable()) {
-        m_gnome = std::move(gnome);
+        m_backend = std::move(gnome);
         return;
     }
     const QString logout =
@@ -197,7 +198,7 @@ void DesktopPlatform::useGnome()
                                .arg(error);
         }
     }
-    m_unavailable = std::make_unique<UnavailableDesktop>(reason);
+    m_backend = std::make_unique<UnavailableDesktop>(reason);
 }
 
 QString DesktopPlatform::unavailableHere()
@@ -216,15 +217,6 @@ DesktopPlatform::~DesktopPlatform() = default;
 
 Platform DesktopPlatform::platform()
 {
-    if (m_x11)
-        return {m_settings, m_folder, m_events, *m_x11, *m_x11, m_topmost, *m_x11, m_ask};
-    if (m_wlroots)
-        return {m_settings, m_folder,  m_events,   *m_wlroots,
-                *m_wlroots, m_topmost, *m_wlroots, m_ask};
-    if (m_kwin)
-        return {m_settings, m_folder, m_events, *m_kwin, *m_kwin, m_topmost, *m_kwin, m_ask};
-    if (m_gnome)
-        return {m_settings, m_folder, m_events, *m_gnome, *m_gnome, m_topmost, *m_gnome, m_ask};
-    return {m_settings,     m_folder,  m_events,       *m_unavailable,
-            *m_unavailable, m_topmost, *m_unavailable, m_ask};
+    return {m_settings, m_folder,  m_events,   *m_backend,
+            *m_backend, m_topmost, *m_backend, m_ask};
 }

@@ -5,27 +5,6 @@
 #include <QString>
 #include <memory>
 
-class X11Desktop;
-class WlrootsDesktop;
-class KWinDesktop;
-class GnomeDesktop;
-
-// Window services for a desktop that does not let programs reach other programs' windows (a
-// Wayland compositor that offers neither the wlroots protocols nor KWin's own, such as weston):
-// nothing is activated or typed, and the reason names the desktop.
-class UnavailableDesktop : public WindowActivation, public KeyInjection, public PointerWindows
-{
-public:
-    explicit UnavailableDesktop(QString reason) : m_reason(std::move(reason)) {}
-    WindowId activate(const QString&) override { return 0; }
-    QString unavailableReason() const override { return m_reason; }
-    Typing inject(WindowId, const QString&) override { return Typing::Unavailable; }
-    PointedWindow windowUnderPointer() override { return {}; }
-
-private:
-    QString m_reason;
-};
-
 // The real services of the desktop Keyflare runs on, chosen by the kind of session.
 class DesktopPlatform
 {
@@ -38,6 +17,8 @@ public:
     DesktopPlatform& operator=(const DesktopPlatform&) = delete;
 
     Platform platform();
+    // Why the backend's last activation or typing request failed, for diagnostics.
+    QString lastError() const { return m_backend->lastError(); }
     // What a user is told where no window of another program can be reached.
     static QString unavailableHere();
 
@@ -54,9 +35,5 @@ private:
     QtDialogs m_dialogs;
     Dialogs& m_ask;
     QtTopmostBand m_topmost;
-    std::unique_ptr<X11Desktop> m_x11;
-    std::unique_ptr<WlrootsDesktop> m_wlroots;
-    std::unique_ptr<KWinDesktop> m_kwin;
-    std::unique_ptr<GnomeDesktop> m_gnome;
-    std::unique_ptr<UnavailableDesktop> m_unavailable;
+    std::unique_ptr<DesktopBackend> m_backend;
 };

@@ -108,3 +108,15 @@ std::optional<std::vector<KeyStroke>> parseKeystrokeString(const QString& keys, 
     }
     return out;
 }
+
+std::optional<std::vector<char32_t>> keystrokeCharacters(const QString& keys, QString* error)
+{
+    const auto strokes = parseKeystrokeString(keys, error);
+    if (!strokes)
+        return std::nullopt;
+    std::vector<char32_t> chars;
+    chars.reserve(strokes->size());
+    for (const KeyStroke& s : *strokes)
+        chars.push_back(s.character());
+    return chars;
+}

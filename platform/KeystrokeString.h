@@ -32,6 +32,11 @@ struct KeyStroke
 std::optional<std::vector<KeyStroke>> parseKeystrokeString(const QString& keys,
                                                            QString* error = nullptr);
 
+// The characters keys types, Enter as U+000D and the Tab key as U+0009, as every backend takes
+// them; nothing when keys is malformed, as parseKeystrokeString() tells.
+std::optional<std::vector<char32_t>> keystrokeCharacters(const QString& keys,
+                                                         QString* error = nullptr);
+
 // True for the ten characters that stand for modifiers, groups and key names when bare.
 bool isReservedKeystrokeCharacter(char32_t c);
 

@@ -118,6 +118,15 @@ public:
     virtual bool followsActivation() const { return false; }
 };
 
+// One desktop's backend: its windows, the keys typed into them and the window under the pointer,
+// which always go together. DesktopPlatform holds the one the session calls for.
+class DesktopBackend : public WindowActivation, public KeyInjection, public PointerWindows
+{
+public:
+    // Why the last activation or typing request failed, for diagnostics; empty when it did not.
+    virtual QString lastError() const { return QString(); }
+};
+
 // Message boxes and the one-line input box; tests answer them without showing anything.
 class Dialogs : public NonCopyable
 {

@@ -13,10 +13,8 @@
 class FakeDesktop : public SettingsStore,
                     public ProgramFolder,
                     public EventLoop,
-                    public WindowActivation,
-                    public KeyInjection,
+                    public DesktopBackend,
                     public TopmostBand,
-                    public PointerWindows,
                     public Dialogs
 {
 public:

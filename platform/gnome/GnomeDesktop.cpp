@@ -1,7 +1,6 @@
 #include "GnomeDesktop.h"
 
 #include "../HeldModifiers.h"
-#include "../KeystrokeString.h"
 #include "../WindowMatch.h"
 #include "../xkb/TextLayout.h"
 
@@ -36,7 +35,7 @@ bool GnomeDesktop::isAvailable()
     return available;
 }
 
-WindowId GnomeDesktop::activate(const QString& title)
+WindowId GnomeDesktop::activateMatch(const QString& title)
 {
     const auto windows = m_shell.windows();
     if (!windows) {
@@ -58,16 +57,8 @@ WindowId GnomeDesktop::activate(const QString& title)
     return id;
 }
 
-Typing GnomeDesktop::awaitReleasedModifiers()
+Typing GnomeDesktop::type(WindowId target, const std::vector<char32_t>& chars)
 {
-    return waitForReleasedModifiers();
-}
-
-Typing GnomeDesktop::inject(WindowId target, const QString& keys)
-{
-    const auto strokes = parseKeystrokeString(keys, &m_lastError);
-    if (!strokes)
-        return Typing::Untypable;
     // The shell sees every keyboard, Keyflare's windows only their own focus.
     const Typing released = waitUntilReleased(
         [&]() -> std::optional<bool> {
@@ -81,10 +72,6 @@ Typing GnomeDesktop::inject(WindowId target, const QString& keys)
         kPollMs, &m_lastError);
     if (released != Typing::Done)
         return released;
-    std::vector<char32_t> chars;
-    chars.reserve(strokes->size());
-    for (const KeyStroke& s : *strokes)
-        chars.push_back(s.character());
     // Every part is laid out before the first key: a text is typed whole, or not at all.
     const auto parts = TextLayout::parts(chars);
     TextLayout layout;

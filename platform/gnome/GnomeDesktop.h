@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../Services.h"
+#include "../TypingBackend.h"
 #include "GnomeShell.h"
 
 #include <QString>
@@ -9,7 +9,7 @@
 // offers programs no protocol for them. Each text is typed with layouts made for it, which the
 // extension puts in force beside the user's while it types (and, after a text into an X11
 // window, which may read its keys later, for a while after).
-class GnomeDesktop : public WindowActivation, public KeyInjection, public PointerWindows
+class GnomeDesktop : public TypingBackend
 {
 public:
     GnomeDesktop() = default;
@@ -20,19 +20,18 @@ public:
     bool refusedUs() const { return m_shell.refusedUs(); }
     bool isStale() const { return m_shell.isStale(); }
 
-    WindowId activate(const QString& title) override;
-    Typing inject(WindowId target, const QString& keys) override;
-    Typing awaitReleasedModifiers() override;
     PointedWindow windowUnderPointer() override;
 
-    // Why the last call failed, for diagnostics.
-    QString lastError() const { return m_lastError; }
     // How long the last text kept the user's own keys remapped, in microseconds.
     uint32_t lastRemappedUs() const { return m_remappedUs; }
 
 private:
+    WindowId activateMatch(const QString& title) override;
+    // Waits until no modifier is held on any keyboard, as the shell sees them, then has the
+    // shell type chars with layouts made for them.
+    Typing type(WindowId target, const std::vector<char32_t>& chars) override;
+
     GnomeShell m_shell;
-    QString m_lastError;
     uint32_t m_remappedUs = 0;
     bool m_typed = false;
 };

@@ -1,7 +1,5 @@
 #include "KWinDesktop.h"
 
-#include "../HeldModifiers.h"
-#include "../KeystrokeString.h"
 #include "KWinConnection.h"
 #include "KWinPointer.h"
 #include "KWinTypist.h"
@@ -25,32 +23,20 @@ constexpr int kSettleRounds = 3;
 } // namespace
 
 KWinDesktop::KWinDesktop(QString ownAppId)
-    : m_ownAppId(std::move(ownAppId)), m_pointer(std::make_unique<KWinPointer>())
+    : m_ownAppId(std::move(ownAppId)),
+      m_link([](KWinConnection& c, QString* error) { return c.open(error); },
+             [](KWinConnection& c) { return std::make_unique<KWinTypist>(c); }),
+      m_pointer(std::make_unique<KWinPointer>())
 {
 }
 
 KWinDesktop::~KWinDesktop() = default;
 
-bool KWinDesktop::ensureConnection()
-{
-    if (m_connection && !m_connection->isBroken())
-        return true;
-    // A broken connection (KWin restarted, say) is replaced on the next use.
-    m_typist.reset();
-    m_connection = std::make_unique<KWinConnection>();
-    if (!m_connection->open(&m_lastError)) {
-        m_connection.reset();
-        return false;
-    }
-    m_typist = std::make_unique<KWinTypist>(*m_connection);
-    return true;
-}
-
 bool KWinDesktop::isAllowed()
 {
-    if (!ensureConnection())
+    if (!m_link.ensure(&m_lastError))
         return false;
-    if (!m_connection->canServe()) {
+    if (!m_link.connection()->canServe()) {
         m_lastError = QStringLiteral("KWin does not let this program manage windows or type");
         return false;
     }
@@ -59,28 +45,27 @@ bool KWinDesktop::isAllowed()
 
 bool KWinDesktop::isOwn(WindowId id)
 {
-    const PlasmaWindow* w = m_connection->find(id);
+    const PlasmaWindow* w = connection().find(id);
     return w && (w->appId == m_ownAppId || w->pid == static_cast<uint32_t>(getpid()));
 }
 
 std::vector<CandidateWindow> KWinDesktop::listWindows()
 {
     std::vector<CandidateWindow> out;
-    if (!isAllowed() || !m_connection->roundtrip())
+    if (!isAllowed() || !connection().roundtrip())
         return out;
     // A window announced in that round trip sends its title only in answer to our request for
     // it, which one more round trip brings: a program started just before a send is found too.
-    const bool announced =
-        std::any_of(m_connection->windows().begin(), m_connection->windows().end(),
-                    [](const auto& w) { return !w->ready && !w->gone; });
-    if (announced && !m_connection->roundtrip())
+    const bool announced = std::any_of(connection().windows().begin(), connection().windows().end(),
+                                       [](const auto& w) { return !w->ready && !w->gone; });
+    if (announced && !connection().roundtrip())
         return out;
     std::vector<const PlasmaWindow*> open;
-    for (const auto& w : m_connection->windows()) {
+    for (const auto& w : connection().windows()) {
         if (!w->gone && w->ready)
             open.push_back(w.get());
     }
-    const QStringList& order = m_connection->stacking();
+    const QStringList& order = connection().stacking();
     std::stable_sort(open.begin(), open.end(), [&](const PlasmaWindow* a, const PlasmaWindow* b) {
         return order.indexOf(a->uuid) < order.indexOf(b->uuid);
     });
@@ -89,10 +74,10 @@ std::vector<CandidateWindow> KWinDesktop::listWindows()
     return out;
 }
 
-WindowId KWinDesktop::activate(const QString& title)
+WindowId KWinDesktop::activateMatch(const QString& title)
 {
     const WindowId id = chooseTargetWindow(listWindows(), title);
-    PlasmaWindow* target = id ? m_connection->find(id) : nullptr;
+    PlasmaWindow* target = id ? connection().find(id) : nullptr;
     if (!target) {
         if (m_lastError.isEmpty())
             m_lastError = QStringLiteral("no window is titled \"%1\"").arg(title);
@@ -110,7 +95,7 @@ WindowId KWinDesktop::activate(const QString& title)
                                         ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE);
         const QDeadlineTimer deadline(kActivationWaitMs);
         while (!target->active && !target->gone && !deadline.hasExpired()) {
-            if (!m_connection->dispatch(static_cast<int>(deadline.remainingTime())))
+            if (!connection().dispatch(static_cast<int>(deadline.remainingTime())))
                 break;
         }
         if (!target->active)
@@ -128,7 +113,7 @@ WindowId KWinDesktop::activate(const QString& title)
 
 bool KWinDesktop::ownWindowActive()
 {
-    for (const auto& w : m_connection->windows()) {
+    for (const auto& w : connection().windows()) {
         if (w->active && !w->gone && isOwn(w->id))
             return true;
     }
@@ -142,7 +127,7 @@ void KWinDesktop::awaitOwnActivationTakenIn()
     const QDeadlineTimer deadline(kActivationWaitMs);
     while (!QGuiApplication::focusWindow() && ownWindowActive() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        m_connection->dispatch(1);
+        connection().dispatch(1);
     }
     settle();
 }
@@ -152,7 +137,7 @@ void KWinDesktop::settle()
     for (int round = 0; round < kSettleRounds; ++round) {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        if (!m_connection->roundtrip())
+        if (!connection().roundtrip())
             return;
     }
 }
@@ -172,7 +157,7 @@ PointedWindow KWinDesktop::windowUnderPointer()
         if (!m_pointer->windowUnderPointer(&uuid, &caption))
             return m_lastPointed;
         m_lastPointed = {};
-        for (const auto& w : m_connection->windows()) {
+        for (const auto& w : connection().windows()) {
             if (w->uuid == uuid && !w->gone)
                 m_lastPointed = {w->id, grabbedTitle(caption), isOwn(w->id)};
         }
@@ -188,24 +173,11 @@ PointedWindow KWinDesktop::windowUnderPointer()
 QRect KWinDesktop::frame(WindowId id)
 {
     listWindows();
-    const PlasmaWindow* w = m_connection ? m_connection->find(id) : nullptr;
+    const PlasmaWindow* w = m_link.connection() ? m_link.connection()->find(id) : nullptr;
     return w ? w->geometry : QRect();
 }
 
-Typing KWinDesktop::inject(WindowId target, const QString& keys)
+Typing KWinDesktop::type(WindowId target, const std::vector<char32_t>& chars)
 {
-    const auto strokes = parseKeystrokeString(keys, &m_lastError);
-    if (!strokes)
-        return Typing::Untypable;
-    if (!isAllowed())
-        return Typing::Unavailable;
-    const Typing result = m_typist->type(target, *strokes);
-    if (result != Typing::Done)
-        m_lastError = m_typist->lastError();
-    return result;
-}
-
-Typing KWinDesktop::awaitReleasedModifiers()
-{
-    return waitForReleasedModifiers();
+    return m_link.type(target, chars, &m_lastError);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "../Services.h"
+#include "../DesktopLink.h"
+#include "../TypingBackend.h"
 #include "../WindowMatch.h"
 
 #include <QRect>
@@ -15,7 +16,7 @@ class KWinConnection;
 // The window services of KDE Plasma's compositor, KWin: windows through its window management,
 // keys through its fake input, typed by the keys of the layout in force. KWin offers both only
 // to programs that a desktop file names (see KWinPermission).
-class KWinDesktop : public WindowActivation, public KeyInjection, public PointerWindows
+class KWinDesktop : public TypingBackend
 {
 public:
     // ownAppId: the application id of Keyflare's own windows, which never receive its keys.
@@ -24,11 +25,6 @@ public:
 
     // True when KWin lets this program manage windows and type.
     bool isAllowed();
-    WindowId activate(const QString& title) override;
-    Typing inject(WindowId target, const QString& keys) override;
-    // Watches the keyboard through Keyflare's own focused window: KWin tells the held modifiers to
-    // no other program, and its fake keys take them on (a held Ctrl makes letters shortcuts).
-    Typing awaitReleasedModifiers() override;
     // The window under the pointer, as KWin's scripting finds it; where that does not answer,
     // the topmost window other than Keyflare's own (the one last made active).
     PointedWindow windowUnderPointer() override;
@@ -38,10 +34,13 @@ public:
     std::vector<CandidateWindow> listWindows();
     // Where the window stands on the desktop (its frame); empty when unknown.
     QRect frame(WindowId id);
-    QString lastError() const { return m_lastError; }
 
 private:
-    bool ensureConnection();
+    WindowId activateMatch(const QString& title) override;
+    bool canType() override { return isAllowed(); }
+    Typing type(WindowId target, const std::vector<char32_t>& chars) override;
+    // The open connection; only where isAllowed() or listWindows() found one.
+    KWinConnection& connection() { return *m_link.connection(); }
     bool isOwn(WindowId id);
     bool ownWindowActive();
     // Waits until Qt has taken in that Keyflare's own window, which KWin says is active, is, and
@@ -51,9 +50,7 @@ private:
     void settle();
 
     QString m_ownAppId;
-    std::unique_ptr<KWinConnection> m_connection;
-    std::unique_ptr<KWinTypist> m_typist; // after m_connection: it goes first
+    DesktopLink<KWinConnection, KWinTypist> m_link;
     std::unique_ptr<KWinPointer> m_pointer;
     PointedWindow m_lastPointed;
-    QString m_lastError;
 };

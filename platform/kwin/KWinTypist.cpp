@@ -39,7 +39,7 @@ KWinTypist::KWinTypist(KWinConnection& connection) : m_connection(&connection)
 
 KWinTypist::~KWinTypist() = default;
 
-Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes)
+Typing KWinTypist::type(WindowId targetId, const std::vector<char32_t>& chars)
 {
     // A round trip, so that a change of the active window made just before is known.
     PlasmaWindow* target = m_connection->roundtrip() ? m_connection->find(targetId) : nullptr;
@@ -81,8 +81,7 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<KeyStroke>& strokes
         QString paste;
     };
     std::vector<Step> plan;
-    for (const KeyStroke& s : strokes) {
-        const char32_t c = s.character();
+    for (const char32_t c : chars) {
         if (const std::optional<PlannedKey> key = layout.keyFor(c)) {
             plan.push_back({*key, XKB_KEY_NoSymbol, QString()});
         } else if (keysyms) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "../KeystrokeString.h"
 #include "../Services.h"
 
 #include <QString>
@@ -22,9 +21,9 @@ public:
     KWinTypist(const KWinTypist&) = delete;
     KWinTypist& operator=(const KWinTypist&) = delete;
 
-    // Types strokes into the window target while it stays active: planned whole before the
-    // first key, typed exactly or not at all.
-    Typing type(WindowId target, const std::vector<KeyStroke>& strokes);
+    // Types chars (U+000D is Return, U+0009 Tab) into the window target while it stays active:
+    // planned whole before the first key, typed exactly or not at all.
+    Typing type(WindowId target, const std::vector<char32_t>& chars);
     QString lastError() const { return m_lastError; }
 
 private:

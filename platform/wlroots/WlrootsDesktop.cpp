@@ -1,7 +1,5 @@
 #include "WlrootsDesktop.h"
 
-#include "../HeldModifiers.h"
-#include "../KeystrokeString.h"
 #include "WlrootsConnection.h"
 #include "WlrootsTypist.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
@@ -15,33 +13,20 @@ namespace {
 constexpr int kActivationWaitMs = 1000;
 } // namespace
 
-WlrootsDesktop::WlrootsDesktop(QString ownAppId) : m_ownAppId(std::move(ownAppId))
+WlrootsDesktop::WlrootsDesktop(QString ownAppId)
+    : m_ownAppId(std::move(ownAppId)),
+      m_link([](WlrootsConnection& c, QString* error) { return c.open(error); },
+             [](WlrootsConnection& c) { return std::make_unique<WlrootsTypist>(c); })
 {
 }
 
 WlrootsDesktop::~WlrootsDesktop() = default;
 
-bool WlrootsDesktop::ensureConnection()
-{
-    if (m_connection && !m_connection->isBroken())
-        return true;
-    // A broken connection (the compositor restarted, say) is replaced on the next use, with a
-    // keyboard of its own.
-    m_typist.reset();
-    m_connection = std::make_unique<WlrootsConnection>();
-    if (!m_connection->open(&m_lastError)) {
-        m_connection.reset();
-        return false;
-    }
-    m_typist = std::make_unique<WlrootsTypist>(*m_connection);
-    return true;
-}
-
 bool WlrootsDesktop::isSupported()
 {
-    if (!ensureConnection())
+    if (!m_link.ensure(&m_lastError))
         return false;
-    if (!m_connection->canServe()) {
+    if (!m_link.connection()->canServe()) {
         m_lastError = QStringLiteral("the compositor offers no window management or virtual "
                                      "keyboard to programs");
         return false;
@@ -52,10 +37,10 @@ bool WlrootsDesktop::isSupported()
 std::vector<CandidateWindow> WlrootsDesktop::listWindows()
 {
     std::vector<CandidateWindow> out;
-    if (!isSupported() || !m_connection->dispatch(0))
+    if (!isSupported() || !connection().dispatch(0))
         return out;
     std::vector<const Toplevel*> open;
-    for (const auto& t : m_connection->windows()) {
+    for (const auto& t : connection().windows()) {
         if (!t->closed)
             open.push_back(t.get());
     }
@@ -67,10 +52,10 @@ std::vector<CandidateWindow> WlrootsDesktop::listWindows()
     return out;
 }
 
-WindowId WlrootsDesktop::activate(const QString& title)
+WindowId WlrootsDesktop::activateMatch(const QString& title)
 {
     const WindowId id = chooseTargetWindow(listWindows(), title);
-    Toplevel* target = id ? m_connection->find(id) : nullptr;
+    Toplevel* target = id ? connection().find(id) : nullptr;
     if (!target) {
         if (m_lastError.isEmpty())
             m_lastError = QStringLiteral("no window is titled \"%1\"").arg(title);
@@ -79,10 +64,10 @@ WindowId WlrootsDesktop::activate(const QString& title)
     // The first key goes out only once the compositor says the window is active. The request
     // leaves at once: kept in the buffer while the window is active already, it would go out with
     // the next round trip and take the focus back from a window the user has chosen since.
-    m_connection->activate(*target);
+    connection().activate(*target);
     const QDeadlineTimer deadline(kActivationWaitMs);
     while (!target->activated && !target->closed && !deadline.hasExpired()) {
-        if (!m_connection->dispatch(static_cast<int>(deadline.remainingTime())))
+        if (!connection().dispatch(static_cast<int>(deadline.remainingTime())))
             break;
     }
     if (!target->activated) {
@@ -96,7 +81,7 @@ PointedWindow WlrootsDesktop::windowUnderPointer()
 {
     const std::vector<CandidateWindow> windows = listWindows();
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-        if (!it->ownWindow && m_connection->find(it->id)->activeSince > 0)
+        if (!it->ownWindow && connection().find(it->id)->activeSince > 0)
             return {it->id, grabbedTitle(it->title)};
     }
     return {};
@@ -104,26 +89,10 @@ PointedWindow WlrootsDesktop::windowUnderPointer()
 
 bool WlrootsDesktop::prepareKeyboard()
 {
-    return isSupported() && m_typist->prepareKeyboard();
+    return isSupported() && m_link.typist()->prepareKeyboard();
 }
 
-Typing WlrootsDesktop::inject(WindowId target, const QString& keys)
+Typing WlrootsDesktop::type(WindowId target, const std::vector<char32_t>& chars)
 {
-    const auto strokes = parseKeystrokeString(keys, &m_lastError);
-    if (!strokes)
-        return Typing::Untypable;
-    if (!isSupported())
-        return Typing::Unavailable;
-    std::vector<char32_t> chars;
-    for (const KeyStroke& s : *strokes)
-        chars.push_back(s.character());
-    const Typing result = m_typist->type(target, chars);
-    if (result != Typing::Done)
-        m_lastError = m_typist->lastError();
-    return result;
-}
-
-Typing WlrootsDesktop::awaitReleasedModifiers()
-{
-    return waitForReleasedModifiers();
+    return m_link.type(target, chars, &m_lastError);
 }

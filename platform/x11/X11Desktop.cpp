@@ -1,6 +1,5 @@
 #include "X11Desktop.h"
 
-#include "../KeystrokeString.h"
 #include "X11Session.h"
 #include "X11Typist.h"
 
@@ -20,14 +19,20 @@ constexpr int kRestoreAfterMs = 30000;
 
 } // namespace
 
-X11Desktop::X11Desktop(const QString& display) : m_display(display)
+X11Desktop::X11Desktop(const QString& display)
+    : m_display(display),
+      m_link(
+          [this](X11Session& s, QString* error) { return s.open(m_display.toLocal8Bit(), error); },
+          [this](X11Session& s) {
+              return std::make_unique<X11Typist>(s, [this] { scheduleRestore(); });
+          })
 {
 }
 
 X11Desktop::~X11Desktop()
 {
-    if (m_session && !m_session->connection().isBroken())
-        m_session->keys().giveBack();
+    if (X11Session* s = m_link.connection(); s && !s->isBroken())
+        s->keys().giveBack();
 }
 
 void X11Desktop::scheduleRestore()
@@ -40,73 +45,57 @@ void X11Desktop::scheduleRestore()
         m_restoreTimer = std::make_unique<QTimer>();
         m_restoreTimer->setSingleShot(true);
         QObject::connect(m_restoreTimer.get(), &QTimer::timeout, [this] {
-            if (m_session && !m_session->connection().isBroken())
-                m_session->keys().giveBack();
+            if (X11Session* s = m_link.connection(); s && !s->isBroken())
+                s->keys().giveBack();
         });
     }
     m_restoreTimer->start(kRestoreAfterMs);
 }
 
-bool X11Desktop::ensureConnection()
+X11Session* X11Desktop::session()
 {
-    if (m_session && !m_session->connection().isBroken())
-        return true;
-    // A broken connection (the server restarted, say) is replaced on the next use.
-    m_typist.reset();
-    m_session = std::make_unique<X11Session>();
-    if (!m_session->open(m_display.toLocal8Bit(), &m_lastError)) {
-        m_session.reset();
-        return false;
-    }
-    m_typist = std::make_unique<X11Typist>(*m_session, [this] { scheduleRestore(); });
-    return true;
+    return m_link.ensure(&m_lastError) ? m_link.connection() : nullptr;
 }
 
-Typing X11Desktop::inject(WindowId target, const QString& keys)
+bool X11Desktop::canType()
 {
-    const auto strokes = parseKeystrokeString(keys, &m_lastError);
-    if (!strokes)
-        return Typing::Untypable;
-    if (!ensureConnection())
-        return Typing::Unavailable;
-    const Typing result = m_typist->type(static_cast<xcb_window_t>(target), *strokes);
-    if (result != Typing::Done)
-        m_lastError = m_typist->lastError();
-    return result;
+    return session() != nullptr;
+}
+
+Typing X11Desktop::type(WindowId target, const std::vector<char32_t>& chars)
+{
+    return m_link.type(target, chars, &m_lastError);
 }
 
 bool X11Desktop::isConnected()
 {
-    return ensureConnection();
-}
-
-QString X11Desktop::lastError() const
-{
-    return m_lastError;
+    return session() != nullptr;
 }
 
 std::vector<CandidateWindow> X11Desktop::listWindows()
 {
     std::vector<CandidateWindow> out;
-    if (!ensureConnection())
+    X11Session* s = session();
+    if (!s)
         return out;
-    X11Windows& windows = m_session->windows();
+    X11Windows& windows = s->windows();
     for (xcb_window_t w : windows.clientWindows())
-        out.push_back({w, m_session->connection().title(w), windows.isOwnWindow(w)});
+        out.push_back({w, s->connection().title(w), windows.isOwnWindow(w)});
     return out;
 }
 
-WindowId X11Desktop::activate(const QString& title)
+WindowId X11Desktop::activateMatch(const QString& title)
 {
-    if (!ensureConnection())
+    X11Session* s = session();
+    if (!s)
         return 0;
     const xcb_window_t w = chooseTargetWindow(listWindows(), title);
     if (w == XCB_NONE) {
         m_lastError = QStringLiteral("no window has the title \"%1\"").arg(title);
         return 0;
     }
-    X11Connection& x = m_session->connection();
-    X11Windows& windows = m_session->windows();
+    X11Connection& x = s->connection();
+    X11Windows& windows = s->windows();
     const bool managed = windows.windowManagerRunning();
     const xcb_timestamp_t now = x.serverTime();
     if (managed) {
@@ -140,9 +129,10 @@ WindowId X11Desktop::activate(const QString& title)
 
 PointedWindow X11Desktop::windowUnderPointer()
 {
-    if (!ensureConnection())
+    X11Session* s = session();
+    if (!s)
         return {};
-    X11Connection& x = m_session->connection();
+    X11Connection& x = s->connection();
     Reply<xcb_query_pointer_reply_t> p(
         xcb_query_pointer_reply(x.raw(), xcb_query_pointer(x.raw(), x.root()), nullptr));
     if (!p || p->child == XCB_NONE)

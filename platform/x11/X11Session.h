@@ -20,6 +20,8 @@ public:
     // Connects to display (empty: $DISPLAY); false, with the reason, when the server cannot serve.
     bool open(const QByteArray& display, QString* error);
 
+    // True once the server has gone or the connection failed; everything on it then fails.
+    bool isBroken() const { return m_connection.isBroken(); }
     X11Connection& connection() { return m_connection; }
     X11Windows& windows() { return m_windows; }
     X11Keyboard& keyboard() { return m_keyboard; }

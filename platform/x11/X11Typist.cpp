@@ -19,8 +19,9 @@ X11Typist::X11Typist(X11Session& session, std::function<void()> borrowed)
 {
 }
 
-Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& strokes)
+Typing X11Typist::type(WindowId targetId, const std::vector<char32_t>& chars)
 {
+    const auto target = static_cast<xcb_window_t>(targetId);
     X11Windows& windows = m_session.windows();
     X11Keyboard& keyboard = m_session.keyboard();
     X11BorrowedKeys& keys = m_session.keys();
@@ -44,11 +45,6 @@ Typing X11Typist::type(xcb_window_t target, const std::vector<KeyStroke>& stroke
         kPollMs, &m_lastError);
     if (released != Typing::Done)
         return released;
-
-    std::vector<char32_t> chars;
-    chars.reserve(strokes.size());
-    for (const KeyStroke& s : strokes)
-        chars.push_back(s.character());
 
     // The map is the server's current one for every send, so a layout switched meanwhile is
     // honoured.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "../KeystrokeString.h"
 #include "../Services.h"
 #include "../xkb/KeyPlanner.h"
 
@@ -24,8 +23,9 @@ public:
     X11Typist(const X11Typist&) = delete;
     X11Typist& operator=(const X11Typist&) = delete;
 
-    // Types strokes into target while it holds the focus: exactly, or (refused) not at all.
-    Typing type(xcb_window_t target, const std::vector<KeyStroke>& strokes);
+    // Types chars (U+000D is Return, U+0009 Tab) into target while it holds the focus: exactly,
+    // or (refused) not at all.
+    Typing type(WindowId target, const std::vector<char32_t>& chars);
     QString lastError() const { return m_lastError; }
 
 private:
