@@ -3,6 +3,7 @@
 #include "../HeldModifiers.h"
 #include "../WindowMatch.h"
 #include "../xkb/TextLayout.h"
+#include "ShellNames.h"
 
 namespace {
 // How often the shell is asked whether a modifier is still held.
@@ -11,9 +12,9 @@ constexpr int kPollMs = 20;
 // Why the shell stopped typing, in words.
 QString stopReason(const QString& outcome)
 {
-    if (outcome == QLatin1String("keymap-changed"))
+    if (outcome == QLatin1String(ShellOutcome::keymapChanged))
         return QStringLiteral("the keyboard layout was changed during the send");
-    if (outcome == QLatin1String("timed-out"))
+    if (outcome == QLatin1String(ShellOutcome::timedOut))
         return QStringLiteral("the desktop took the keys in too slowly");
     return outcome;
 }
@@ -90,15 +91,15 @@ Typing GnomeDesktop::type(WindowId target, const std::vector<char32_t>& chars)
         return Typing::Unavailable;
     }
     m_remappedUs = typed->remappedUs;
-    if (typed->outcome == QLatin1String("done") && typed->count == chars.size())
+    if (typed->outcome == QLatin1String(ShellOutcome::done) && typed->count == chars.size())
         return Typing::Done;
     m_lastError = QStringLiteral("GNOME Shell typed %1 of %2 keys: %3")
                       .arg(typed->count)
                       .arg(chars.size())
                       .arg(stopReason(typed->outcome));
-    if (typed->outcome == QLatin1String("focus-lost"))
+    if (typed->outcome == QLatin1String(ShellOutcome::focusLost))
         return Typing::FocusLost;
-    if (typed->outcome == QLatin1String("busy"))
+    if (typed->outcome == QLatin1String(ShellOutcome::busy))
         return typed->count == 0 ? Typing::Busy : Typing::Unavailable;
     return Typing::Unavailable;
 }

@@ -1,5 +1,7 @@
 #include "GnomeShell.h"
 
+#include "ShellNames.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -12,13 +14,13 @@
 #include <limits>
 
 namespace {
-const QString kService = QStringLiteral("org.keyflare.Shell");
-const QString kPath = QStringLiteral("/org/keyflare/Shell");
-const QString kInterface = QStringLiteral("org.keyflare.Shell1");
-const QString kRefused = QStringLiteral("org.keyflare.Shell1.Error.NotAllowed");
+const QString kService = QLatin1String(ShellBus::name);
+const QString kPath = QLatin1String(ShellBus::path);
+const QString kInterface = QLatin1String(ShellBus::interface);
+const QString kRefused = QLatin1String(ShellBus::notAllowed);
 const QString kShell = QStringLiteral("org.gnome.Shell");
 // The extension's interface as this Keyflare knows it (its Version property).
-constexpr uint kVersion = 3;
+constexpr uint kVersion = ShellBus::version;
 // Answers come in milliseconds; an activation waits up to a second for the focus.
 constexpr int kAnswerMs = 3000;
 // A text may take this long to type, and a tenth of a second more for each key and five seconds
@@ -94,8 +96,9 @@ std::optional<QDBusMessage> GnomeShell::call(const QString& method, const QList<
 bool GnomeShell::isAvailable()
 {
     m_stale = false;
-    const auto version = call(QStringLiteral("Get"), {kInterface, QStringLiteral("Version")},
-                              kAnswerMs, QStringLiteral("org.freedesktop.DBus.Properties"));
+    const auto version =
+        call(QStringLiteral("Get"), {kInterface, QLatin1String(ShellBus::versionProperty)},
+             kAnswerMs, QStringLiteral("org.freedesktop.DBus.Properties"));
     if (!version)
         return false;
     if (version->arguments().value(0).value<QDBusVariant>().variant().toUInt() != kVersion) {
@@ -104,12 +107,12 @@ bool GnomeShell::isAvailable()
                                      "Keyflare brings");
         return false;
     }
-    return call(QStringLiteral("FocusedWindow"), {}, kAnswerMs).has_value();
+    return call(QLatin1String(ShellMethod::FocusedWindow), {}, kAnswerMs).has_value();
 }
 
 std::optional<std::vector<GnomeShell::Window>> GnomeShell::windows()
 {
-    const auto reply = call(QStringLiteral("Windows"), {}, kAnswerMs);
+    const auto reply = call(QLatin1String(ShellMethod::Windows), {}, kAnswerMs);
     if (!reply || reply->arguments().isEmpty())
         return std::nullopt;
     const QDBusArgument arg = reply->arguments().first().value<QDBusArgument>();
@@ -123,13 +126,14 @@ std::optional<std::vector<GnomeShell::Window>> GnomeShell::windows()
 
 bool GnomeShell::activate(quint64 id)
 {
-    const auto reply = call(QStringLiteral("Activate"), {QVariant::fromValue(id)}, kAnswerMs);
+    const auto reply =
+        call(QLatin1String(ShellMethod::Activate), {QVariant::fromValue(id)}, kAnswerMs);
     return reply && !reply->arguments().isEmpty() && reply->arguments().first().toBool();
 }
 
 std::optional<GnomeShell::Window> GnomeShell::windowUnderPointer()
 {
-    const auto reply = call(QStringLiteral("WindowUnderPointer"), {}, kAnswerMs);
+    const auto reply = call(QLatin1String(ShellMethod::WindowUnderPointer), {}, kAnswerMs);
     if (!reply || reply->arguments().size() != 3)
         return std::nullopt;
     Window w;
@@ -141,7 +145,7 @@ std::optional<GnomeShell::Window> GnomeShell::windowUnderPointer()
 
 std::optional<uint32_t> GnomeShell::heldModifiers()
 {
-    const auto reply = call(QStringLiteral("KeyboardState"), {}, kAnswerMs);
+    const auto reply = call(QLatin1String(ShellMethod::KeyboardState), {}, kAnswerMs);
     if (!reply || reply->arguments().size() != 1)
         return std::nullopt;
     return reply->arguments().at(0).toUInt();
@@ -164,7 +168,7 @@ std::optional<GnomeShell::Typed> GnomeShell::type(quint64 id, const QByteArray& 
         keys << QList<uint>(part.begin(), part.end());
     keys.endArray();
     const uint limitMs = typeLimitMs(parts);
-    const auto reply = call(QStringLiteral("Type"),
+    const auto reply = call(QLatin1String(ShellMethod::Type),
                             {QVariant::fromValue(id), QString::fromUtf8(symbols),
                              QVariant::fromValue(keys), QVariant::fromValue(limitMs)},
                             int(limitMs) + kTypeAfterMs);
@@ -176,5 +180,5 @@ std::optional<GnomeShell::Typed> GnomeShell::type(quint64 id, const QByteArray& 
 
 void GnomeShell::restoreKeymap()
 {
-    (void)call(QStringLiteral("RestoreKeymap"), {}, kAnswerMs);
+    (void)call(QLatin1String(ShellMethod::RestoreKeymap), {}, kAnswerMs);
 }

@@ -20,8 +20,8 @@ public:
         QString title;
         bool own = false; // one of Keyflare's own windows
     };
-    // What a typing request came to: the keys typed, and "done", "focus-lost", "busy",
-    // "keymap-unknown" or "failed".
+    // What a typing request came to: the keys typed, and how the send ended (one of ShellOutcome,
+    // in ShellNames.h).
     struct Typed
     {
         uint32_t count = 0;

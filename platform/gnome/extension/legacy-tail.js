@@ -1,5 +1,5 @@
 
 /* exported init */
 function init() {
-    return new KeyflareService(imports.misc.extensionUtils.getCurrentExtension().path);
+    return keyflareService(shellServices, imports.misc.extensionUtils.getCurrentExtension().path);
 }

@@ -1,7 +1,7 @@
 
 export default class KeyflareExtension extends Extension {
     enable() {
-        this._service = new KeyflareService(this.path);
+        this._service = keyflareService(shellServices, this.path);
         this._service.enable();
     }
 
