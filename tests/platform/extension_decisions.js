@@ -41,6 +41,9 @@ const US_RU = {layouts: 'us,ru', variants: ',phonetic'};
 const THREE = {layouts: 'us,ru,de', variants: ',phonetic,'};
 const back = user => [`keymap ${user.layouts}/${user.variants}`, 'layout 0'];
 const typedA = ['keymap us,keyflare/,k1 A1', 'layout 1', ...back(US)];
+// The same, kept for an X11 program.
+const keptA = ['keymap us,keyflare/,k1 A1', 'layout 1', 'layout 0'];
+const keptB = ['keymap us,keyflare/,k1 B1', 'layout 1', 'layout 0'];
 
 // What happens before a send or once a key of it has gone.
 const EVENTS = {
@@ -74,21 +77,21 @@ const SENDS = [
             ...back(THREE)]}]],
     ['an X11 program keeps the layouts: a Return is typed with them, a new text goes after them',
         US, [
-            {send: 'A', x11: true, effects: ['keymap us,keyflare/,k1 A1', 'layout 1', 'layout 0']},
+            {send: 'A', x11: true, effects: keptA},
             {send: 'B', x11: true, effects: ['layout 1', 'layout 0']},
             {send: 'C', x11: true, effects: ['keymap us,keyflare,keyflare/,k1,k2 A1 C1', 'layout 2',
                 'layout 0']},
             {restore: true, effects: back(US)},
-            {send: 'B', x11: true, effects: ['keymap us,keyflare/,k1 B1', 'layout 1', 'layout 0']}]],
+            {send: 'B', x11: true, effects: keptB}]],
     ['kept layouts with no room for the next text go', US_RU, [
         {send: 'A', x11: true, effects: ['keymap us,ru,keyflare/,phonetic,k1 A1', 'layout 2',
             'layout 0']},
         {send: 'D', x11: true, effects: ['keymap us,ru,keyflare,keyflare/,phonetic,k1,k2 D1 D2',
             'layout 2', 'layout 3', 'layout 0']}]],
     ["a send to a Wayland window gives the user's keymap back", US, [
-        {send: 'A', x11: true, effects: ['keymap us,keyflare/,k1 A1', 'layout 1', 'layout 0']},
+        {send: 'A', x11: true, effects: keptA},
         {send: 'B', effects: ['layout 1', ...back(US)]},
-        {send: 'B', x11: true, effects: ['keymap us,keyflare/,k1 B1', 'layout 1', 'layout 0']}]],
+        {send: 'B', x11: true, effects: keptB}]],
     ['input sources the user chooses during a send stop it and stay', US, [
         {send: 'A', x11: true, at: 1, event: 'choose', result: [1, O.keymapChanged],
             effects: ['keymap us,keyflare/,k1 A1', 'layout 1']},
@@ -115,6 +118,9 @@ const SENDS = [
         {send: 'A', before: 'noGrab', result: [0, O.failed], effects: typedA}]],
     ['Caps Lock is let go for the text and taken up again', US, [
         {send: 'A', before: 'capsLock', keys: [CAPS, a, b, CAPS], effects: typedA}]],
+    ['and left as it is when a send fails before it', US, [
+        {send: 'A', before: ['capsLock', 'noGrab'], result: [0, O.failed], keys: [],
+            effects: typedA}]],
 ];
 
 // Runs the steps of a row on a stand-in of shape; returns the stand-in.
@@ -133,7 +139,8 @@ async function runSends(shape, [title, user, steps]) {
             world.atKey = key => key === step.at && EVENTS[step.event](world, typist, target);
             const deadline = step.late ? 0 : GLib.get_monotonic_time() + 60e6;
             const text = TEXTS[step.send];
-            const [typed, outcome] = await typist.type(target, symbolsOf(step.send), text, deadline);
+            const [typed, outcome] = await typist.type(target, symbolsOf(step.send), text,
+                deadline);
             check(`${name}: typed`, [typed, outcome], step.result ?? [text.flat().length, O.done]);
             check(`${name}: keys`, world.keys, step.keys ?? text.flat().slice(0, typed));
         }
@@ -163,8 +170,7 @@ async function testTyping() {
         for (const row of SENDS)
             await runSends(shape, row);
         const world = await runSends(shape, ['calls', US, [
-            {send: 'A', x11: true, effects: ['keymap us,keyflare/,k1 A1', 'layout 1', 'layout 0']},
-            {restore: true, effects: back(US)}]]);
+            {send: 'A', x11: true, effects: keptA}, {restore: true, effects: back(US)}]]);
         check(`${shape}: calls`, world.calls, CALLS[shape]);
     }
 }
@@ -217,7 +223,8 @@ async function testService() {
     process.force_exit();
     await new Promise(resolve => process.wait_async(null, resolve));
     check('and refused once the process that connected has ended',
-        refused(await ask(ShellMethod.FocusedWindow, [], ':1.2')), 'the process that connected is gone');
+        refused(await ask(ShellMethod.FocusedWindow, [], ':1.2')),
+        'the process that connected is gone');
 
     // A send under way to an X11 program that keeps an earlier text's layouts: another is busy,
     // RestoreKeymap leaves the keymap, the caller leaving stops it.

@@ -174,7 +174,8 @@ export class StandIn {
         const clutterBackend = {get_default_seat: () => seat};
         this.Meta = {
             get_backend: shape === '43' ? () => backend : undefined,
-            KeymapDescription: modern ? {new_from_rules: (...a) => new Description(...a)} : undefined,
+            KeymapDescription: modern ? {new_from_rules: (...a) => new Description(...a)}
+                : undefined,
             WindowClientType: {WAYLAND: 0, X11: 1},
             KeyBindingAction: {NONE: 0},
             KeyBindingFlags: {NONE: 0},
@@ -190,7 +191,8 @@ export class StandIn {
         });
         this.global = {
             backend: shape === '43' ? undefined : backend,
-            stage: {key_focus: null, context: modern ? {get_backend: () => clutterBackend} : undefined},
+            stage: {key_focus: null,
+                context: modern ? {get_backend: () => clutterBackend} : undefined},
             display: this.display,
             get_window_actors: () => this.windows.map(w => ({meta_window: w})),
         };
@@ -228,15 +230,15 @@ export class StandIn {
         this.manager._currentKeymap = own;
     }
 
-    // A window of pid's, with the focus.
-    window(x11, pid = 0) {
+    // A window, with the focus.
+    window(x11) {
         const actor = {get_parent: () => null};
         const w = {
             get_compositor_private: () => actor,
             get_client_type: () => x11 ? 1 : 0,
             get_id: () => this.windows.indexOf(w) + 1,
             get_title: () => `window ${this.windows.indexOf(w) + 1}`,
-            get_pid: () => pid,
+            get_pid: () => 0,
             get_window_type: () => 0,
             is_override_redirect: () => false,
         };

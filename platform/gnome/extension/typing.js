@@ -144,6 +144,9 @@ function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
             }
             const x11 = target.get_client_type() === Meta.WindowClientType.X11;
             const capsLock = seat().get_keymap().get_caps_lock_state();
+            // Caps Lock, where on, is let go for the text's keys and taken up again after them; a
+            // send that ends before it was let go leaves it alone.
+            let capsLetGo = false;
             const since = GLib.get_monotonic_time();
             let remapped = 0;
             let action = Meta.KeyBindingAction.NONE;
@@ -166,7 +169,7 @@ function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
                 if (!chosen)
                     await applyKeymap(keep ? null : user.keymap, userLayout(user.layout));
                 remapped = GLib.get_monotonic_time() - since;
-                if (capsLock)
+                if (capsLetGo)
                     this._press(CAPS_LOCK_KEYSYM);
             };
             let typed = 0;
@@ -185,8 +188,10 @@ function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
                     if (a === action)
                         this._passed?.();
                 });
-                if (capsLock)
+                if (capsLock) {
                     this._press(CAPS_LOCK_KEYSYM);
+                    capsLetGo = true;
+                }
                 for (let i = 0; i < parts.length && outcome === ShellOutcome.done; ++i) {
                     outcome = this._stopReason(target, deadline, manager, user, source);
                     if (i > 0 && outcome === ShellOutcome.done)
