@@ -5,7 +5,8 @@
 #include <QString>
 #include <memory>
 
-// The real services of the desktop Keyflare runs on, chosen by the kind of session.
+// The real services of the desktop Keyflare runs on: the backend is chosen by the kind of
+// session, after the onboarding KDE Plasma and GNOME need.
 class DesktopPlatform
 {
 public:
@@ -23,14 +24,8 @@ public:
     static QString unavailableHere();
 
 private:
-    // KDE Plasma: KWin's services, once KWin allows them to this program.
-    void useKWin();
-    // GNOME Shell: Keyflare's own extension, once the user has it and it answers this program.
-    void useGnome();
-
     QtSettingsStore m_settings;
     ExecutableFolder m_folder;
-    QString m_installedData; // where an installed copy's data lives
     QtEventLoop m_events;
     QtDialogs m_dialogs;
     Dialogs& m_ask;
