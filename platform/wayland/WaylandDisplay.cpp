@@ -43,9 +43,14 @@ bool WaylandDisplay::roundtrip()
     return wl_display_roundtrip(m_display) >= 0;
 }
 
-void WaylandDisplay::flush()
+bool WaylandDisplay::flush()
 {
-    wl_display_flush(m_display);
+    return wl_display_flush(m_display) >= 0 || errno == EAGAIN;
+}
+
+int WaylandDisplay::fd() const
+{
+    return wl_display_get_fd(m_display);
 }
 
 bool WaylandDisplay::dispatch(int ms)

@@ -25,7 +25,10 @@ public:
     // when the connection broke.
     bool dispatch(int ms);
     bool roundtrip();
-    void flush();
+    // Sends what is queued; false when the connection broke.
+    bool flush();
+    // The connection's socket, to wait on beside other files.
+    int fd() const;
 
 private:
     wl_display* m_display = nullptr;

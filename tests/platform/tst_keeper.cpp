@@ -1,8 +1,8 @@
 // Only the window that should paste ends a paste: a clipboard manager, or the compositor carrying
 // the selection over for another program, does not, and a target that cannot be looked at (not
 // dumpable) still can.
+#include "Readers.h"
 #include "Rows.h"
-#include "kwin/keeper/Readers.h"
 
 #include <QTemporaryDir>
 #include <QTest>

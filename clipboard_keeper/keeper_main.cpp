@@ -41,25 +41,31 @@ int main()
     }
     commands.answer(0, "READY");
     bool keyflareRuns = true;
-    while (keyflareRuns || keeper.holdsAnything()) {
+    for (;;) {
+        // Before each wait, what the compositor has sent is handled (a program may have asked
+        // for a selection: its pipe is waited on too), what is queued goes out, and Keyflare
+        // hears of a paste.
+        if (!keeper.dispatch())
+            return 0; // the desktop has gone, and its clipboard with it
+        keeper.serve();
+        commands.tellPaste();
+        if (!keyflareRuns && !keeper.holdsAnything())
+            return 0;
         std::vector<pollfd> fds = {{keeper.fd(), POLLIN, 0}};
         if (keyflareRuns)
             fds.push_back({STDIN_FILENO, POLLIN, 0});
         for (int fd : keeper.deliveries().fds())
             fds.push_back({fd, POLLOUT, 0});
-        if (!keeper.prepareToWait())
-            return 0;
         if (poll(fds.data(), fds.size(), keeper.nextWakeMs()) < 0 && errno != EINTR)
             return 1;
+        // The compositor's news before Keyflare's commands: a selection the user has taken
+        // meanwhile is not lent.
         if ((fds[0].revents & POLLIN) && !keeper.dispatch())
-            return 0; // the desktop has gone, and its clipboard with it
+            return 0;
         if (keyflareRuns && (fds[1].revents & (POLLIN | POLLHUP))) {
             keyflareRuns = commands.readAndRun();
             if (!keyflareRuns)
                 commands.closed();
         }
-        keeper.serve();
-        commands.tellPaste();
     }
-    return 0;
 }

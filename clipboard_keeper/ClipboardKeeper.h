@@ -2,6 +2,7 @@
 
 #include "Deliveries.h"
 #include "Readers.h"
+#include "wayland/WaylandDisplay.h"
 
 #include <chrono>
 #include <cstdint>
@@ -11,8 +12,6 @@
 #include <utility>
 #include <vector>
 
-struct wl_display;
-struct wl_registry;
 struct wl_seat;
 struct wl_interface;
 struct zwlr_data_control_manager_v1;
@@ -52,12 +51,11 @@ public:
 
     // Connects to $WAYLAND_DISPLAY; false when it offers no data control.
     bool open();
-    int fd() const;
-    // Reads and handles what the compositor sent; false when the connection broke.
-    bool dispatch();
-    bool roundtrip();
-    // Handles what has been read already and sends what is queued, before a wait.
-    bool prepareToWait();
+    int fd() const { return m_display.fd(); }
+    // Handles what the compositor has sent and sends what is queued, without waiting; false
+    // when the connection broke.
+    bool dispatch() { return m_display.dispatch(0); }
+    bool roundtrip() { return m_display.roundtrip(); }
 
     // Keyflare's own selection, which this process must not read from Keyflare (it would wait
     // for Keyflare, which waits for this), given directly.
@@ -118,8 +116,7 @@ private:
     void withdraw(Source*& source);
     bool lending() const { return m_slots[0].lent || m_slots[1].lent; }
 
-    wl_display* m_display = nullptr;
-    wl_registry* m_registry = nullptr;
+    WaylandDisplay m_display; // first: it goes last
     wl_seat* m_seat = nullptr;
     zwlr_data_control_manager_v1* m_manager = nullptr;
     const Protocol* m_protocol = nullptr;

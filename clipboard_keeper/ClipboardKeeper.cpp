@@ -4,7 +4,6 @@
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -143,22 +142,14 @@ ClipboardKeeper::~ClipboardKeeper()
         zwlr_data_control_manager_v1_destroy(m_manager);
     if (m_seat)
         wl_seat_destroy(m_seat);
-    if (m_registry)
-        wl_registry_destroy(m_registry);
-    if (m_display)
-        wl_display_disconnect(m_display);
 }
 
 bool ClipboardKeeper::open()
 {
-    m_display = wl_display_connect(nullptr);
-    if (!m_display)
+    QString error; // whatever the reason, Keyflare is told the keeper is unavailable
+    if (!m_display.open(&kRegistryListener, this, 1, &error) || !m_seat || !m_manager)
         return false;
-    m_readers = Readers(wl_display_get_fd(m_display));
-    m_registry = wl_display_get_registry(m_display);
-    wl_registry_add_listener(m_registry, &kRegistryListener, this);
-    if (wl_display_roundtrip(m_display) < 0 || !m_seat || !m_manager)
-        return false;
+    m_readers = Readers(m_display.fd());
     m_device = reinterpret_cast<zwlr_data_control_device_v1*>(wl_proxy_marshal_flags(
         reinterpret_cast<wl_proxy*>(m_manager), ZWLR_DATA_CONTROL_MANAGER_V1_GET_DATA_DEVICE,
         m_protocol->device, m_protocol->version, 0, nullptr, m_seat));
@@ -177,28 +168,6 @@ void ClipboardKeeper::manager(zwlr_data_control_manager_v1* manager, const Proto
         zwlr_data_control_manager_v1_destroy(m_manager);
     m_manager = manager;
     m_protocol = protocol;
-}
-
-int ClipboardKeeper::fd() const
-{
-    return wl_display_get_fd(m_display);
-}
-
-bool ClipboardKeeper::dispatch()
-{
-    return wl_display_dispatch(m_display) >= 0;
-}
-
-bool ClipboardKeeper::prepareToWait()
-{
-    if (wl_display_dispatch_pending(m_display) < 0)
-        return false;
-    return wl_display_flush(m_display) >= 0 || errno == EAGAIN;
-}
-
-bool ClipboardKeeper::roundtrip()
-{
-    return wl_display_roundtrip(m_display) >= 0;
 }
 
 void ClipboardKeeper::offered(zwlr_data_control_offer_v1* offer)
@@ -268,7 +237,7 @@ bool ClipboardKeeper::read(Offer& offer, Contents* into, size_t* total, int ms)
             return false;
         zwlr_data_control_offer_v1_receive(offer.offer, type.c_str(), fds[1]);
         close(fds[1]);
-        wl_display_flush(m_display);
+        m_display.flush();
         std::string bytes;
         bool ended = false;
         while (!ended && Clock::now() < deadline && *total <= kMostKept) {
@@ -279,7 +248,7 @@ bool ClipboardKeeper::read(Offer& offer, Contents* into, size_t* total, int ms)
                 break;
             if ((p[1].revents & POLLIN) && !dispatch())
                 break;
-            wl_display_flush(m_display);
+            m_display.flush();
             char chunk[65536];
             const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
             ended = n == 0;
@@ -349,7 +318,7 @@ bool ClipboardKeeper::lend(const std::string& text, pid_t targetPid)
         withdraw(s.lent);
         s.lent = show(Which(w), contents, true);
     }
-    return wl_display_flush(m_display) >= 0 || errno == EAGAIN;
+    return m_display.flush();
 }
 
 void ClipboardKeeper::restoreAfterPaste()
@@ -381,7 +350,7 @@ void ClipboardKeeper::restore()
         s.saved.clear();
         s.haveSaved = false;
     }
-    wl_display_flush(m_display);
+    m_display.flush();
 }
 
 void ClipboardKeeper::cancelled(zwlr_data_control_source_v1* source)
