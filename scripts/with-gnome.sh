@@ -12,26 +12,12 @@ set -euo pipefail
 extensions=$1
 shift
 in_root=("$(dirname "$0")/in-root.sh" "${KEYFLARE_ROOT:-}")
+source "$(dirname "$0")/session-lib.sh"
 
-# Under /tmp, which a root shares: the shell there finds the same paths.
-work=$(mktemp -d /tmp/keyflare-gnome.XXXXXX)
-chmod 755 "$work"
-pids=()
-cleanup() {
-    # The shell may take seconds to end on SIGTERM.
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    # Killed, the shell leaves its display's lock and socket behind.
-    [ -n "${xlock:-}" ] && rm -f "$xlock" "$xsocket"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-runtime="$work/runtime"
-data="$work/data"
-config="$work/config"
-mkdir -m 700 "$runtime"
-mkdir -p "$data" "$config"
+session_work gnome
+# The shell may take seconds to end on SIGTERM.
+session_stop=KILL
+session_folders
 
 # The form of the extension this shell loads, and the releases that load it, from the list that
 # the build and Keyflare read as well.
@@ -102,18 +88,8 @@ dconf compile "$config/dconf/user" "$work/dconf"
 
 # A UTF-8 locale as in a desktop session: the shell reads the titles of X11 programs that give
 # them in the locale's encoding (xterm) through it.
-session=(PATH=/usr/bin:/bin LANG=C.UTF-8 HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data"
-    XDG_CONFIG_HOME="$config" DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus"
-    DBUS_SYSTEM_BUS_ADDRESS="unix:path=$runtime/sysbus")
-for bus in bus sysbus; do
-    env -i "${session[@]}" dbus-daemon --session --nofork \
-        --address="unix:path=$runtime/$bus" >"$work/$bus.log" 2>&1 &
-    pids+=($!)
-done
-for _ in $(seq 100); do
-    [ -S "$runtime/bus" ] && [ -S "$runtime/sysbus" ] && break
-    sleep 0.05
-done
+session+=(LANG=C.UTF-8 DBUS_SYSTEM_BUS_ADDRESS="unix:path=$runtime/sysbus")
+session_buses bus sysbus
 # Xwayland needs the folder of X11 sockets, which a fresh machine may not have yet.
 [ -d /tmp/.X11-unix ] || install -d -m 1777 /tmp/.X11-unix
 env -i "${session[@]}" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME \
@@ -121,8 +97,7 @@ env -i "${session[@]}" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME \
     >"$work/shell.log" 2>&1 &
 pids+=($!)
 shell=$!
-export HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$config"
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus"
+session_enter
 # Ready once the extensions' own names are on the bus, a second or three after the shell's.
 owned() {
     for name in "${names[@]}"; do
@@ -160,13 +135,9 @@ if [ -z "$xdisplay" ]; then
     exit 1
 fi
 export DISPLAY=":${xdisplay#.X}"
-xlock="/tmp/$xdisplay-lock"
-xsocket="/tmp/.X11-unix/X${xdisplay#.X}"
-if [ -n "${ASAN_OPTIONS:-}" ]; then
-    export ASAN_OPTIONS="$ASAN_OPTIONS:fast_unwind_on_malloc=0"
-fi
-export WAYLAND_DISPLAY=wayland-1 XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME
-export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+# Killed, the shell leaves its display's lock and socket behind.
+session_leftovers+=("/tmp/$xdisplay-lock" "/tmp/.X11-unix/X${xdisplay#.X}")
+session_wayland GNOME
 status=0
 ${KEYFLARE_ROOT:+nsenter --mount=/proc/$shell/ns/mnt --wd="$PWD" --} "$@" || status=$?
 if [ "$status" -ne 0 ]; then

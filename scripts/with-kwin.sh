@@ -10,23 +10,11 @@
 set -euo pipefail
 root=${KEYFLARE_ROOT:-}
 in_root=("$(dirname "$0")/in-root.sh" "$root")
+source "$(dirname "$0")/session-lib.sh"
 
-# Under /tmp, which a root shares: KWin there finds the same paths.
-work=$(mktemp -d /tmp/keyflare-kwin.XXXXXX)
-chmod 755 "$work"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-runtime="$work/runtime"
-data="$work/data"
-config="$work/config"
-mkdir -m 700 "$runtime"
-mkdir -p "$data/applications" "$config" "$work/bin"
+session_work kwin
+session_folders
+mkdir -p "$data/applications" "$work/bin"
 # No window frames, neither KWin's nor Qt's own: a window's place is then its inside, where the
 # tests' pointer clicks.
 printf '[org.kde.kdecoration2]\nNoPlugin=true\n' >"$config/kwinrc"
@@ -40,16 +28,8 @@ cat >"$work/xdg/menus/plasma-applications.menu" <<'MENU'
 <Menu><Name>Applications</Name><DefaultAppDirs/><DefaultDirectoryDirs/>
 <Include><All/></Include></Menu>
 MENU
-session=(PATH=/usr/bin:/bin HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data"
-    XDG_CONFIG_HOME="$config" XDG_CONFIG_DIRS="$work/xdg:/etc/xdg" XDG_MENU_PREFIX=plasma-
-    DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus")
-env -i "${session[@]}" dbus-daemon --session --nofork \
-    --address="unix:path=$runtime/bus" >"$work/bus.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-    [ -S "$runtime/bus" ] && break
-    sleep 0.05
-done
+session+=(XDG_CONFIG_DIRS="$work/xdg:/etc/xdg" XDG_MENU_PREFIX=plasma-)
+session_buses bus
 # The test's own desktop file and the service cache, before KWin starts: KWin refuses a program
 # that its cache does not name yet. KWin 6 reads KF6's cache (kbuildsycoca6, from its root), 5
 # KF5's.
@@ -85,24 +65,10 @@ env -i "${session[@]}" KWIN_COMPOSE=Q "${in_root[@]}" "$work/bin/kwin_wayland" -
     --no-lockscreen --no-global-shortcuts --socket wayland-1 --width 1280 --height 800 \
     >"$work/kwin.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 200); do
-    [ -S "$runtime/wayland-1" ] && break
-    sleep 0.05
-done
-if [ ! -S "$runtime/wayland-1" ]; then
-    cat "$work/bus.log" "$work/kwin.log" >&2
-    echo "KWin did not start" >&2
-    exit 1
-fi
-
+session_await_wayland "$!" KWin "$work/bus.log" "$work/kwin.log"
 
 unset DISPLAY
-if [ -n "${ASAN_OPTIONS:-}" ]; then
-    export ASAN_OPTIONS="$ASAN_OPTIONS:fast_unwind_on_malloc=0"
-fi
-export HOME="$data" XDG_RUNTIME_DIR="$runtime" XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$config"
+session_enter
 export XDG_CONFIG_DIRS="$work/xdg:/etc/xdg" XDG_MENU_PREFIX=plasma-
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus"
-export WAYLAND_DISPLAY=wayland-1 XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=KDE
-export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
+session_wayland KDE
 "$exe" "$@"

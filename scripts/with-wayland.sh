@@ -10,18 +10,9 @@ set -euo pipefail
 compositor=$1
 shift
 in_root=("$(dirname "$0")/in-root.sh" "${KEYFLARE_ROOT:-}")
+source "$(dirname "$0")/session-lib.sh"
 
-# Under /tmp, which a root shares: sway there finds the same paths.
-work=$(mktemp -d /tmp/keyflare-wayland.XXXXXX)
-chmod 755 "$work"
-pid=""
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
+session_work wayland
 runtime="$work/runtime"
 mkdir -m 700 "$runtime"
 cat >"$work/sway.conf" <<'CONF'
@@ -42,32 +33,14 @@ else
     env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$runtime" \
         weston --backend=headless-backend.so --socket=wayland-1 >"$work/compositor.log" 2>&1 &
 fi
-pid=$!
-for _ in $(seq 200); do
-    [ -S "$runtime/wayland-1" ] && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-done
-if [ ! -S "$runtime/wayland-1" ]; then
-    cat "$work/compositor.log" >&2
-    echo "$compositor did not start" >&2
-    exit 1
-fi
+pids+=($!)
+session_await_wayland "$!" "$compositor" "$work/compositor.log"
 
 unset DISPLAY
-# Under the sanitizers, full stacks for every allocation: libwayland, built without frame
-# pointers, would otherwise cut them short, and its users' leaks could not be told from Keyflare's.
-if [ -n "${ASAN_OPTIONS:-}" ]; then
-    export ASAN_OPTIONS="$ASAN_OPTIONS:fast_unwind_on_malloc=0"
-fi
 export XDG_RUNTIME_DIR="$runtime"
-export WAYLAND_DISPLAY=wayland-1
-export XDG_SESSION_TYPE=wayland
+session_wayland "$compositor"
 if [ "$compositor" = sway ]; then
-    export XDG_CURRENT_DESKTOP=sway
     export SWAYSOCK
     SWAYSOCK=$(ls "$runtime"/sway-ipc.*.sock)
-else
-    export XDG_CURRENT_DESKTOP=weston
 fi
 "$@"

@@ -2,15 +2,9 @@
 # Runs a command on a private X server (Xvfb) with a window manager (openbox), then stops both.
 # Usage: scripts/with-xvfb.sh COMMAND [ARGS...]
 set -euo pipefail
+source "$(dirname "$0")/session-lib.sh"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+session_work xvfb
 
 # Xvfb picks a free display itself and writes its number once it accepts connections, so X
 # servers started at the same time by others can never take the same number.
