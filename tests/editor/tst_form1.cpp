@@ -14,12 +14,12 @@
 namespace {
 const QString kQuestion5 =
     "The Text for this button has changed!\r\n\r\nApply Changes to Button # 5 ?";
-// The keys typed at the start of the caption (else the text), whether the editor is then closed
-// (else it moves on a button), and the answer to the question that brings (0: AutoSave, no
-// question).
-using EditRows = Rows<bool, QList<int>, bool, int>;
-// The button opened, the caption and text then applied, and the changed flag after.
-using ApplyRows = Rows<int, QString, QString, int>;
+// How an edit ends: Apply pressed, a switch to the next button, or closing.
+constexpr int kApply = 0, kSwitch = 1, kClose = 2;
+// The button opened, the keys typed at the start of the caption (else the text), how the edit
+// ends, the answer to the question that brings (0: none; after a switch or closing, AutoSave), and
+// the changed flag after.
+using EditRows = Rows<int, bool, QList<int>, int, int, int>;
 } // namespace
 
 class TestForm1 : public QObject
@@ -48,21 +48,36 @@ private Q_SLOTS:
         const auto row = EditRows::row;
         const int yes = Dialogs::Yes, no = Dialogs::No;
         const QList<int> takenBack = {Qt::Key_X, Qt::Key_Backspace}, del = {Qt::Key_Delete};
-        row("typed and taken back, switch, Yes", false, takenBack, false, yes);
-        row("typed and taken back, switch, No", false, takenBack, false, no);
-        row("Delete in the caption, switch", true, del, false, yes);
-        row("Delete in the text, switch", false, del, false, no);
-        row("close, Yes applies", false, {Qt::Key_Z}, true, yes);
-        row("close, No drops", false, {Qt::Key_Z}, true, no);
-        row("close with AutoSave applies without asking", false, {Qt::Key_Z}, true, 0);
+        row("Apply, button 1, text only", 0, false, {Qt::Key_N}, kApply, 0, 1);
+        row("Apply, caption only", 4, true, {Qt::Key_F}, kApply, 0, 1);
+        row("Apply, nothing differs", 4, false, takenBack, kApply, 0, 0);
+        row("Apply, 48 steps to 1", 47, true, {Qt::Key_L}, kApply, 0, 1);
+        row("typed and taken back, switch, Yes", 4, false, takenBack, kSwitch, yes, 1);
+        row("typed and taken back, switch, No", 4, false, takenBack, kSwitch, no, 0);
+        row("Delete in the caption, switch", 4, true, del, kSwitch, yes, 1);
+        row("Delete in the text, switch", 4, false, del, kSwitch, no, 0);
+        row("close, Yes applies", 4, false, {Qt::Key_Z}, kClose, yes, 1);
+        row("close, No drops", 4, false, {Qt::Key_Z}, kClose, no, 0);
+        row("close with AutoSave applies without asking", 4, false, {Qt::Key_Z}, kClose, 0, 1);
     }
 
-    // Any edit, even one taken back, is asked about (or with AutoSave applied) when the editor
-    // moves to another button or closes; closing shows the panel again where it stood.
+    // The editor opens on the button, where the hidden panel stood, with nothing to apply. Apply
+    // takes what differs and steps on; any other edit, even one taken back, is asked about (or
+    // with AutoSave applied) when the editor moves to another button or closes; closing shows
+    // the panel again where it stood.
     void anyEditIsResolved()
     {
-        const auto [inCaption, keys, closing, answer] = EditRows::fetch();
-        Form1* e = open(4, answer == 0);
+        const auto [index, inCaption, keys, ending, answer, changed] = EditRows::fetch();
+        Form1* e = open(index, answer == 0 && ending != kApply);
+        QVERIFY(!m_panel.isVisible());
+        QCOMPARE(e->pos(), m_panel.pos());
+        const QString oldCaption = m_set.caption(index), oldText = m_set.text(index);
+        QCOMPARE(QStringList(
+                     {e->Text1->text(), e->Text2->text(), e->Command1->text(), e->Label5->text()}),
+                 QStringList({oldCaption, oldText, oldCaption, QString::number(index + 1)}));
+        QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled() &&
+                !e->Command5->isEnabled());
+        QCOMPARE(m_fake->topmostCalls.size(), 1);
         e->move(300, 200);
         QLineEdit* box = inCaption ? static_cast<QLineEdit*>(e->Text1) : e->Text2;
         box->setCursorPosition(0);
@@ -72,21 +87,23 @@ private Q_SLOTS:
         const QString caption = e->Text1->text(), text = e->Text2->text();
         m_fake->answers = {answer};
         m_fake->topmostCalls.clear();
-        if (closing)
-            QTest::mouseClick(e->Command4, Qt::LeftButton);
+        if (ending == kSwitch)
+            e->VScroll1->setValue(index + 1);
         else
-            e->VScroll1->setValue(5);
+            QTest::mouseClick(ending == kApply ? e->Command2 : e->Command4, Qt::LeftButton);
         QCOMPARE(m_fake->messages, answer ? QStringList{kQuestion5} : QStringList{});
         QCOMPARE(m_fake->styles,
                  answer ? QList<int>{Dialogs::YesNo | Dialogs::Question} : QList<int>{});
         const bool applied = answer != Dialogs::No;
-        QCOMPARE(m_set.changed(), applied ? 1 : 0);
-        QCOMPARE(m_set.caption(4), applied ? caption : QString("Number 5"));
-        QCOMPARE(m_set.text(4), applied ? text : QString("5"));
-        if (!closing) {
-            QCOMPARE(e->Text1->text(), "Number 6");
-            QCOMPARE(e->loadedButton(), 5);
-            QVERIFY(!e->Command2->isEnabled());
+        QCOMPARE(m_set.changed(), changed);
+        QCOMPARE(m_set.caption(index), applied ? caption : oldCaption);
+        QCOMPARE(m_set.text(index), applied ? text : oldText);
+        if (ending != kClose) {
+            const int next = (index + 1) % MacroSet::kButtonCount;
+            QCOMPARE(e->VScroll1->value(), next);
+            QCOMPARE(e->loadedButton(), next);
+            QCOMPARE(e->Text1->text(), m_set.caption(next));
+            QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled());
             return;
         }
         QVERIFY(m_panel.isVisible());
@@ -94,44 +111,6 @@ private Q_SLOTS:
         QCOMPARE(m_fake->topmostCalls.size(), 1);
         QVERIFY(!m_fake->topmostCalls.first().second);
         QTRY_VERIFY(m_editor.isNull()); // a fresh window at the next opening
-    }
-
-    void appliesWhatDiffersAndStepsOn_data()
-    {
-        ApplyRows::columns();
-        const auto row = ApplyRows::row;
-        row("button 1, text only", 0, "Number 1", "new", 1);
-        row("caption only", 4, "Five", "5", 1);
-        row("nothing differs", 4, "Number 5", "5", 0);
-        row("48 steps to 1", 47, "Last", "48", 1);
-    }
-
-    void appliesWhatDiffersAndStepsOn()
-    {
-        const auto [index, caption, text, changed] = ApplyRows::fetch();
-        Form1* e = open(index);
-        // It opens on the button, where the hidden panel stood, with nothing to apply.
-        QVERIFY(!m_panel.isVisible());
-        QCOMPARE(e->pos(), m_panel.pos());
-        QCOMPARE(QStringList(
-                     {e->Text1->text(), e->Text2->text(), e->Command1->text(), e->Label5->text()}),
-                 QStringList({m_set.caption(index), m_set.text(index), m_set.caption(index),
-                              QString::number(index + 1)}));
-        QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled() &&
-                !e->Command5->isEnabled());
-        QCOMPARE(m_fake->topmostCalls.size(), 1);
-        e->Text1->setText(caption);
-        e->Text2->setText(text);
-        e->Command2->setEnabled(true);
-        QTest::mouseClick(e->Command2, Qt::LeftButton);
-        QCOMPARE(m_set.caption(index), caption);
-        QCOMPARE(m_set.text(index), text);
-        QCOMPARE(m_set.changed(), changed);
-        const int next = (index + 1) % MacroSet::kButtonCount;
-        QCOMPARE(e->VScroll1->value(), next);
-        QCOMPARE(e->Text1->text(), m_set.caption(next));
-        QVERIFY(!e->Command2->isEnabled() && !e->Command3->isEnabled());
-        QVERIFY(m_fake->messages.isEmpty());
     }
 
     // Enter moves from the caption to the text, and from the text to Apply, which it enables

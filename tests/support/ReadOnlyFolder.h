@@ -15,7 +15,6 @@
 class ReadOnlyFolder
 {
 public:
-    ReadOnlyFolder() = default;
     ~ReadOnlyFolder()
     {
         if (m_mounted)
@@ -45,10 +44,8 @@ public:
         if (geteuid() != 0 || !mountOver())
             return false;
         // dd stops, with an error, when the file system is full.
-        QProcess dd;
-        dd.setStandardErrorFile(QProcess::nullDevice());
-        dd.start("dd", {"if=/dev/zero", "of=" + path() + ".filler", "bs=4096"});
-        dd.waitForFinished();
+        QProcess::execute(
+            "sh", {"-c", "dd if=/dev/zero of=\"$0\" bs=4096 2>/dev/null", path() + ".filler"});
         return QFileInfo(path() + ".filler").size() > 0;
     }
 
