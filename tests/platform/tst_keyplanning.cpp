@@ -28,10 +28,6 @@ template <auto unref> struct Unref
 };
 using KeymapPtr = std::unique_ptr<xkb_keymap, Unref<xkb_keymap_unref>>;
 using StatePtr = std::unique_ptr<xkb_state, Unref<xkb_state_unref>>;
-StatePtr stateOf(xkb_keymap* keymap)
-{
-    return StatePtr(xkb_state_new(keymap));
-}
 std::vector<char32_t> charactersOf(const QString& text)
 {
     const QList<uint> chars = text.toUcs4();
@@ -74,7 +70,7 @@ xkb_keysym_t typedAs(xkb_keymap* keymap, xkb_layout_index_t layout, xkb_keysym_t
     xkb_level_index_t level = 0, unused = 0;
     if (!find(want, &code, &level) || level > 2)
         return XKB_KEY_NoSymbol;
-    const StatePtr state = stateOf(keymap);
+    const StatePtr state(xkb_state_new(keymap));
     xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, layout);
     if (level > 0) {
         if (!find(level == 1 ? XKB_KEY_Shift_L : XKB_KEY_ISO_Level3_Shift, &shift, &unused))
@@ -149,7 +145,7 @@ private Q_SLOTS:
                                                           XKB_KEYMAP_FORMAT_TEXT_V1,
                                                           XKB_KEYMAP_COMPILE_NO_FLAGS));
         QVERIFY(keymap);
-        const StatePtr state = stateOf(keymap.get());
+        const StatePtr state(xkb_state_new(keymap.get()));
         for (const char32_t c : chars) {
             const VirtualKey key = map.keyFor(c);
             xkb_state_update_mask(state.get(), key.shifted ? 1 : 0, 0, 0, 0, 0, key.group);
@@ -223,7 +219,7 @@ private Q_SLOTS:
             return;
         const KeymapPtr theirs = compile(users.toLatin1(), QByteArray(first - 1, ','));
         QVERIFY(theirs);
-        const StatePtr a = stateOf(keymap.get()), b = stateOf(theirs.get());
+        const StatePtr a(xkb_state_new(keymap.get())), b(xkb_state_new(theirs.get()));
         for (xkb_layout_index_t group = 0; group < first; ++group) {
             for (xkb_keycode_t code = 8; code < 256; ++code) {
                 for (xkb_level_index_t level = 0; level < 4; ++level) {

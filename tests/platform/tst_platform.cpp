@@ -26,11 +26,15 @@ QString describe(const std::vector<KeyStroke>& strokes)
                                           : QString::fromUcs4(&s.codePoint, 1);
     return out;
 }
-using TwoTexts = Rows<QString, QString>;
+// The function a row checks: parseKeystrokeString(), its strokes described ("-" when refused);
+// grabbedTitle(); decodeCompoundText(), of bytes; ExecutableFolder::choose(), of the executable's
+// folder and the install prefix's bin folder; and KWinPermission::desktopEntry(), its Exec line
+// (empty: refused).
+constexpr int kKeys = 0, kGrabbedTitle = 1, kCompoundText = 2, kProgramFolder = 3, kKWinEntry = 4;
+// The function, the text, bytes or texts it is given, and what it makes of them.
+using TextRows = Rows<int, QVariant, QString>;
 // The titles, bottom to top (ids 1, 2, ...), the target, and the id expected (0: none).
 using MatchRows = Rows<QStringList, QString, int>;
-// The executable's folder, the install prefix's bin folder, and the program folder expected.
-using FolderRows = Rows<QString, QString, QString>;
 // The signal (0: the session manager's Quit event), and when: 0 before the loop, seen by a
 // yield; 1 before it, unseen; 2 while it runs.
 using EndRows = Rows<int, int>;
@@ -41,27 +45,74 @@ class TestPlatform : public QObject
     Q_OBJECT
 private Q_SLOTS:
     // What escaping makes of any text is the fuzzer's part; here the key names and what is refused.
-    void parsesKeystrokeStrings_data()
+    // A grabbed title keeps 99 characters; one outside the Basic Multilingual Plane counts once
+    // and is never cut in half. A copy outside the install prefix keeps its files beside it.
+    // KWin finds the copy by the first word of the desktop file's command, split as a shell would
+    // but with no escapes undone: the path is quoted whole, and one it would read otherwise is
+    // refused.
+    void convertsTexts_data()
     {
-        TwoTexts::columns(); // the keys, and the strokes ("-" when refused)
-        const auto row = TwoTexts::row;
-        row("key names in any case", "a{ENTER}{tab}", "a<E><T>");
-        row("the TAB character is the Tab key", "a\tb", "a<T>b");
-        row("bare plus", "a+b", "-");
-        row("bare brace", "{", "-");
-        row("unterminated", "{ENTER", "-");
-        row("unknown key", "{F5}", "-");
-        row("bare closing", "}", "-");
-        row("lone surrogate", QString(QChar(0xD800)), "-");
+        TextRows::columns();
+        const auto row = TextRows::row;
+        row("key names in any case", kKeys, "a{ENTER}{tab}", "a<E><T>");
+        row("the TAB character is the Tab key", kKeys, "a\tb", "a<T>b");
+        row("bare plus", kKeys, "a+b", "-");
+        row("bare brace", kKeys, "{", "-");
+        row("unterminated", kKeys, "{ENTER", "-");
+        row("unknown key", kKeys, "{F5}", "-");
+        row("bare closing", kKeys, "}", "-");
+        row("lone surrogate", kKeys, QString(QChar(0xD800)), "-");
+        const QString a98 = QString(98, QLatin1Char('a'));
+        const QString smile = QString::fromUcs4(U"\U0001F600");
+        row("short", kGrabbedTitle, "xterm", "xterm");
+        row("99 kept whole", kGrabbedTitle, a98 + "b", a98 + "b");
+        row("the 100th goes", kGrabbedTitle, a98 + "bc", a98 + "b");
+        row("a pair as the 99th", kGrabbedTitle, a98 + smile + "c", a98 + smile);
+        row("pairs before", kGrabbedTitle, smile.repeated(100), smile.repeated(99));
+        row("Latin-1 by default", kCompoundText, QByteArray("caf\xe9"), "café");
+        // What Xlib writes for "kf Жёлтый éclair 日本".
+        row("as Xlib writes it", kCompoundText,
+            QByteArray("kf \x1b-L\xb6\xf1\xdb\xe2\xeb\xd9 \x1b-A\xe9"
+                       "clair \x1b$(BF|K\\"),
+            "kf Жёлтый éclair 日本");
+        row("UTF-8 segment", kCompoundText, QByteArray("a\x1b%G\xe2\x82\xac\x1b%@b"), "a€b");
+        row("unknown set", kCompoundText, QByteArray("\x1b-Z\xe9"), QString(QChar(0xfffd)));
+        row("cut pair", kCompoundText, QByteArray("\x1b$(BF"), QString(QChar(0xfffd)));
+        const QString tmp = QDir::tempPath(), data = "/home/u/.local/share/Keyflare/";
+        row("portable copy", kProgramFolder, QStringList{tmp, "/usr/local/bin"}, tmp + "/");
+        row("installed copy", kProgramFolder, QStringList{tmp, tmp}, data);
+        row("system folder", kProgramFolder, QStringList{"/usr/bin", "/opt/kf/bin"}, data);
+        row("root folder keeps one slash", kProgramFolder, QStringList{"/", "/usr/bin"}, "/");
+        for (const char* path :
+             {"/opt/kf/keyflare", "/home/a b/it's (1) & #2/keyflare", "/home/Юля/keyflare"})
+            row(path, kKWinEntry, path, "Exec=\"" + QString(path) + "\"\n");
+        for (const char* bad : {"\"", "`", "$", "\\", "%", "\n", "\r", "\t"})
+            row(bad, kKWinEntry, "/home/a" + QString(bad) + "b/keyflare", "");
     }
 
-    void parsesKeystrokeStrings()
+    void convertsTexts()
     {
-        const auto [keys, strokes] = TwoTexts::fetch();
-        QString error;
-        const auto got = parseKeystrokeString(keys, &error);
-        QCOMPARE(got ? describe(*got) : "-", strokes);
-        QCOMPARE(error.isEmpty(), got.has_value());
+        const auto [function, in, out] = TextRows::fetch();
+        if (function == kGrabbedTitle) {
+            QCOMPARE(grabbedTitle(in.toString()), out);
+        } else if (function == kCompoundText) {
+            QCOMPARE(decodeCompoundText(in.toByteArray()), out);
+        } else if (function == kKWinEntry) {
+            const std::optional<QByteArray> entry = KWinPermission::desktopEntry(in.toString());
+            QCOMPARE(entry.has_value(), !out.isEmpty());
+            if (entry) {
+                QVERIFY2(entry->contains("\n" + out.toUtf8()), entry->constData());
+                QCOMPARE(entry->count('\n'), 7); // no line the path could have added
+            }
+        } else if (function == kProgramFolder) {
+            const QStringList f = in.toStringList(); // the executable's folder, the prefix's bin
+            QCOMPARE(ExecutableFolder::choose(f[0], f[1], "/home/u/.local/share/Keyflare"), out);
+        } else {
+            QString error;
+            const auto got = parseKeystrokeString(in.toString(), &error);
+            QCOMPARE(got ? describe(*got) : "-", out);
+            QCOMPARE(error.isEmpty(), got.has_value());
+        }
     }
 
     void choosesTargetWindow_data()
@@ -93,91 +144,6 @@ private Q_SLOTS:
         for (CandidateWindow& w : windows)
             w.ownWindow = true;
         QCOMPARE(chooseTargetWindow(windows, target), 0u);
-    }
-
-    // A grabbed title keeps 99 characters; one outside the Basic Multilingual Plane counts once and
-    // is never cut in half.
-    void cutsAGrabbedTitle_data()
-    {
-        TwoTexts::columns(); // the title, and what is kept
-        const auto row = TwoTexts::row;
-        const QString a98 = QString(98, QLatin1Char('a'));
-        const QString smile = QString::fromUcs4(U"\U0001F600");
-        row("short", "xterm", "xterm");
-        row("99 kept whole", a98 + "b", a98 + "b");
-        row("the 100th goes", a98 + "bc", a98 + "b");
-        row("a pair as the 99th", a98 + smile + "c", a98 + smile);
-        row("pairs before", smile.repeated(100), smile.repeated(99));
-    }
-
-    void cutsAGrabbedTitle()
-    {
-        const auto [title, kept] = TwoTexts::fetch();
-        QCOMPARE(grabbedTitle(title), kept);
-    }
-
-    void decodesCompoundText_data()
-    {
-        using R = Rows<QByteArray, QString>;
-        R::columns();
-        R::row("Latin-1 by default", "caf\xe9", "café");
-        // What Xlib writes for "kf Жёлтый éclair 日本".
-        R::row("as Xlib writes it",
-               "kf \x1b-L\xb6\xf1\xdb\xe2\xeb\xd9 \x1b-A\xe9"
-               "clair \x1b$(BF|K\\",
-               "kf Жёлтый éclair 日本");
-        R::row("UTF-8 segment", "a\x1b%G\xe2\x82\xac\x1b%@b", "a€b");
-        R::row("unknown set", "\x1b-Z\xe9", QString(QChar(0xfffd)));
-        R::row("cut pair", "\x1b$(BF", QString(QChar(0xfffd)));
-    }
-
-    void decodesCompoundText()
-    {
-        const auto [bytes, text] = Rows<QByteArray, QString>::fetch();
-        QCOMPARE(decodeCompoundText(bytes), text);
-    }
-
-    void choosesProgramFolder_data()
-    {
-        FolderRows::columns();
-        const auto row = FolderRows::row;
-        const QString tmp = QDir::tempPath();
-        row("portable copy", tmp, "/usr/local/bin", tmp + "/");
-        row("installed copy", tmp, tmp, "/home/u/.local/share/Keyflare/");
-        row("system folder", "/usr/bin", "/opt/kf/bin", "/home/u/.local/share/Keyflare/");
-        row("root folder keeps one slash", "/", "/usr/bin", "/");
-    }
-
-    void choosesProgramFolder()
-    {
-        const auto [exeDir, installedBinDir, expected] = FolderRows::fetch();
-        QCOMPARE(ExecutableFolder::choose(exeDir, installedBinDir, "/home/u/.local/share/Keyflare"),
-                 expected);
-    }
-
-    // KWin finds the copy by the first word of the desktop file's command, split as a shell would
-    // but with no escapes undone: the path is quoted whole, and one it would read otherwise is
-    // refused.
-    void namesTheCopyForKWin_data()
-    {
-        using R = Rows<QString, QByteArray>; // the path, and its Exec line (empty: refused)
-        R::columns();
-        for (const char* path :
-             {"/opt/kf/keyflare", "/home/a b/it's (1) & #2/keyflare", "/home/Юля/keyflare"})
-            R::row(path, path, "Exec=\"" + QByteArray(path) + "\"\n");
-        for (const char* bad : {"\"", "`", "$", "\\", "%", "\n", "\r", "\t"})
-            R::row(bad, "/home/a" + QString(bad) + "b/keyflare", {});
-    }
-
-    void namesTheCopyForKWin()
-    {
-        const auto [path, exec] = Rows<QString, QByteArray>::fetch();
-        const std::optional<QByteArray> entry = KWinPermission::desktopEntry(path);
-        QCOMPARE(entry.has_value(), !exec.isEmpty());
-        if (entry) {
-            QVERIFY2(entry->contains("\n" + exec), entry->constData());
-            QCOMPARE(entry->count('\n'), 7); // no line the path could have added
-        }
     }
 
     void leavesTheLoopWhenAskedToEnd_data()
