@@ -1,6 +1,5 @@
-// A Qt 6 text edit that records what arrives in it: the whole text, into a file, once the keys
-// that came have been taken in; with --no-paste it ignores the paste keys. Usage: qtreceiver TITLE
-// OUTPUT [--no-paste]
+// A Qt 6 text edit that records what arrives in it: the whole text, into a file, every 2 ms at
+// most; with --no-paste it ignores the paste keys. Usage: qtreceiver TITLE OUTPUT [--no-paste]
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
@@ -31,13 +30,13 @@ int main(int argc, char* argv[])
     if (argc > 3 && QByteArray(argv[3]) == "--no-paste")
         edit.installEventFilter(&noPaste);
     const QString out = QString::fromLocal8Bit(argv[2]);
-    // Written once the keys that came have been taken in, and replaced whole, so that a reader
-    // never sees it half written.
+    // Written every 2 ms at most (a zero timer waits until no key is left to take in), and
+    // replaced whole, so that a reader never sees it half written.
     bool pending = false;
     QObject::connect(&edit, &QPlainTextEdit::textChanged, [&] {
         if (std::exchange(pending, true))
             return;
-        QTimer::singleShot(0, &edit, [&] {
+        QTimer::singleShot(2, Qt::PreciseTimer, &edit, [&] {
             pending = false;
             QSaveFile f(out);
             if (f.open(QIODevice::WriteOnly))
