@@ -245,11 +245,20 @@ function servicePart({Gio, GLib}, Typist, windows) {
                 invocation.return_value(new GLib.Variant('(usu)', [0, ShellOutcome.failed, 0]));
             } finally {
                 this._typing = null;
+                // Keyflare ended while the shell still finished the send: the layouts the send
+                // keeps for an X11 program go back now, as they would have then.
+                if (this._giveBackAfterSend) {
+                    this._giveBackAfterSend = false;
+                    await this._typist.giveKeymapBack().catch(logError);
+                }
             }
         }
 
+        // A send under way keeps its keymap; the user's comes back once it has ended.
         async _restoreKeymap(params, invocation) {
-            if (!this._typing)
+            if (this._typing)
+                this._giveBackAfterSend = true;
+            else
                 await this._typist.giveKeymapBack().catch(logError);
             invocation.return_value(null);
         }
