@@ -1,11 +1,12 @@
 // A Qt 6 text edit that records what arrives in it: the whole text, into a file, every 2 ms at
 // most; with --no-paste it ignores the paste keys. Usage: qtreceiver TITLE OUTPUT [--no-paste]
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QTimer>
-#include <utility>
+#include <cstdio>
 
 namespace {
 class NoPaste : public QObject
@@ -30,19 +31,36 @@ int main(int argc, char* argv[])
     if (argc > 3 && QByteArray(argv[3]) == "--no-paste")
         edit.installEventFilter(&noPaste);
     const QString out = QString::fromLocal8Bit(argv[2]);
-    // Written every 2 ms at most (a zero timer waits until no key is left to take in), and
-    // replaced whole, so that a reader never sees it half written.
-    bool pending = false;
+    // Written every 2 ms at most, and replaced whole, so that a reader never sees it half
+    // written. Written from the key's own handler where it can be: Qt takes in every key it has
+    // read before it runs a timer, so a receiver that has fallen behind would otherwise write
+    // only after the last key.
+    // Renamed over the last one, unsynced: a sync at every write would make the receiver, not
+    // the sender, the slow part of a test.
+    const QByteArray path = out.toLocal8Bit();
+    const auto write = [&] {
+        QFile f(out + ".part");
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+            f.write(edit.toPlainText().toUtf8()) >= 0 && f.flush())
+            std::rename((path + ".part").constData(), path.constData());
+    };
+    QElapsedTimer sinceWrite;
+    sinceWrite.start();
+    QTimer tail;
+    tail.setSingleShot(true);
+    tail.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tail, &QTimer::timeout, [&] {
+        write();
+        sinceWrite.restart();
+    });
     QObject::connect(&edit, &QPlainTextEdit::textChanged, [&] {
-        if (std::exchange(pending, true))
-            return;
-        QTimer::singleShot(2, Qt::PreciseTimer, &edit, [&] {
-            pending = false;
-            QSaveFile f(out);
-            if (f.open(QIODevice::WriteOnly))
-                f.write(edit.toPlainText().toUtf8());
-            f.commit();
-        });
+        if (sinceWrite.elapsed() >= 2) {
+            tail.stop();
+            write();
+            sinceWrite.restart();
+        } else if (!tail.isActive()) {
+            tail.start(2);
+        }
     });
     edit.resize(600, 200);
     edit.show();
