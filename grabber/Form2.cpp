@@ -2,6 +2,7 @@
 
 #include "GrabberGeometry.h"
 #include "LayoutUnits.h"
+#include "TargetLine.h"
 #include "TargetTitles.h"
 
 #include <QCursor>
@@ -50,6 +51,11 @@ Form2::Form2(TargetTitles& titles, const Platform& platform)
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     layout.place(Text1, G::kTitle, UnitLayout::Height);
+    // What the title shown would match, were it taken.
+    Target = new TargetLine(platform.windows, this);
+    Target->setObjectName(QStringLiteral("Target"));
+    layout.place(Target, G::kTargetLine);
+    connect(Text1, &QLineEdit::textChanged, Target, &TargetLine::setTitle);
     // Below the window's edge, so it is never seen; as the default button it takes ENTER.
     Command1 = new QPushButton(QStringLiteral("GRB"), this);
     Command1->setObjectName(QStringLiteral("Command1"));

@@ -8,6 +8,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class TargetLine;
 class TargetTitles;
 
 // The title grabber: four times a second it shows the title of the window under the mouse
@@ -32,6 +33,7 @@ public:
     QPushButton* Command2 = nullptr; // "Cancel"
     QTimer* Timer1 = nullptr;
     QLabel* instructions = nullptr;
+    TargetLine* Target = nullptr; // the window the title shown would name
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -5,13 +5,14 @@
 #include "MacroButton.h"
 #include "MacroSet.h"
 #include "PanelGeometry.h"
+#include "TargetLine.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
 
-void PanelControls::setupControls(QWidget* panel)
+void PanelControls::setupControls(QWidget* panel, WindowList& windows)
 {
     namespace G = PanelGeometry;
     UnitLayout layout(panel, G::kWidth, G::kHeight);
@@ -83,6 +84,10 @@ void PanelControls::setupControls(QWidget* panel)
     Label2->setObjectName(QStringLiteral("Label2"));
     layout.place(Label2, G::kTitleLabel);
     Label2->setBuddy(ProgTitle);
+    Target = new TargetLine(windows, panel);
+    Target->setObjectName(QStringLiteral("Target"));
+    layout.place(Target, G::kTargetLine);
+    QObject::connect(ProgTitle, &QComboBox::currentTextChanged, Target, &TargetLine::setTitle);
 
     AutoSave = check("AutoSave", QStringLiteral("AutoSave"), G::kAutoSave);
     Tabky = check("Tabky", QStringLiteral("+Tab"), G::kTab);

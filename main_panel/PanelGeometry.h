@@ -31,6 +31,8 @@ constexpr QRect kSet2InFrame(675, 240, 720, 195);
 constexpr QRect kGrabTitle(15, 1230, 555, 555);
 constexpr QRect kTitleBox(645, 1380, 2550, 315);
 constexpr QRect kTitleLabel(690, 1185, 1125, 195);
+// Added beside the title's label, in the room left between it and the set's.
+constexpr QRect kTargetLine(1830, 1185, 1365, 195);
 constexpr QRect kSetBox(3210, 1380, 1530, 315);
 constexpr QRect kSetLabel(3240, 1185, 1140, 195);
 

@@ -48,7 +48,7 @@ Sender::Sender(const Platform& platform, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Keyflare v2.3"));
     setObjectName(QStringLiteral("Sender"));
-    setupControls(this);
+    setupControls(this, m_platform.windows);
     connectControls();
     m_commands = std::make_unique<MacroSetCommands>(m_macroSet, platform, *Combo1,
                                                     [this] { return AutoSave->isChecked(); });

@@ -68,5 +68,6 @@ QString DesktopPlatform::unavailableHere()
 
 Platform DesktopPlatform::platform()
 {
-    return {m_settings, m_folder, m_events, *m_backend, *m_backend, m_topmost, *m_backend, m_ask};
+    return {m_settings, m_folder, m_events, *m_backend,
+            *m_backend, m_topmost, *m_backend, *m_backend, m_ask};
 }

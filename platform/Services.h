@@ -1,6 +1,10 @@
 #pragma once
 
+#include "WindowChanges.h"
+
 #include <QString>
+#include <optional>
+#include <vector>
 
 class QWidget;
 
@@ -118,9 +122,36 @@ public:
     virtual bool followsActivation() const { return false; }
 };
 
-// One desktop's backend: its windows, the keys typed into them and the window under the pointer,
-// which always go together. DesktopPlatform holds the one the session calls for.
-class DesktopBackend : public WindowActivation, public KeyInjection, public PointerWindows
+// A window that may receive keystrokes, as listed by the window system.
+struct CandidateWindow
+{
+    WindowId id = 0;
+    QString title;
+    bool ownWindow = false; // one of Keyflare's own windows: never a target
+    QString program;        // the program it belongs to, as the desktop names it; may be empty
+};
+
+// The windows a title may name, and word of every change to them.
+class WindowList : public NonCopyable
+{
+public:
+    // The windows, bottom to top; nothing where the desktop does not tell which windows are open.
+    virtual std::optional<std::vector<CandidateWindow>> windows() { return std::nullopt; }
+    // Signals, from the event loop, that windows opened, closed, were renamed or restacked, or
+    // that the desktop began or ceased to tell of them. Told by the desktop, never polled for.
+    WindowChanges& changes() { return m_changes; }
+
+protected:
+    WindowChanges m_changes;
+};
+
+// One desktop's backend: its windows, the keys typed into them, the window under the pointer and
+// the list of windows, which always go together. DesktopPlatform holds the one the session calls
+// for.
+class DesktopBackend : public WindowActivation,
+                       public KeyInjection,
+                       public PointerWindows,
+                       public WindowList
 {
 public:
     // Why the last activation or typing request failed, for diagnostics; empty when it did not.
@@ -167,5 +198,6 @@ struct Platform
     KeyInjection& keys;
     TopmostBand& topmost;
     PointerWindows& pointer;
+    WindowList& windows;
     Dialogs& dialogs;
 };

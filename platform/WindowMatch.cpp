@@ -1,11 +1,11 @@
 #include "WindowMatch.h"
 
-WindowId chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, const QString& target)
+TargetMatch matchTarget(const std::vector<CandidateWindow>& bottomToTop, const QString& target)
 {
+    TargetMatch match;
     if (target.isEmpty())
-        return 0;
+        return match;
     const QString folded = target.toCaseFolded();
-    WindowId best = 0;
     int bestRank = 0; // 3 exact, 2 exact without case, 1 prefix without case
     for (const CandidateWindow& w : bottomToTop) {
         if (w.ownWindow || w.id == 0)
@@ -17,13 +17,20 @@ WindowId chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, con
             rank = 2;
         else if (w.title.toCaseFolded().startsWith(folded))
             rank = 1;
-        // ">=" lets a later (higher) window of the same rank win.
-        if (rank > 0 && rank >= bestRank) {
-            best = w.id;
-            bestRank = rank;
-        }
+        if (rank == 0 || rank < bestRank)
+            continue;
+        match.count = rank == bestRank ? match.count + 1 : 1;
+        // A later (higher) window of the same rank wins.
+        match.chosen = &w;
+        bestRank = rank;
     }
-    return best;
+    return match;
+}
+
+WindowId chooseTargetWindow(const std::vector<CandidateWindow>& bottomToTop, const QString& target)
+{
+    const TargetMatch match = matchTarget(bottomToTop, target);
+    return match.chosen ? match.chosen->id : 0;
 }
 
 QString grabbedTitle(const QString& title)

@@ -8,7 +8,7 @@ FakeDesktop::FakeDesktop() : folderPath(folder.path() + QLatin1Char('/'))
 
 Platform FakeDesktop::platform()
 {
-    return {*this, *this, *this, *this, *this, *this, *this, *this};
+    return {*this, *this, *this, *this, *this, *this, *this, *this, *this};
 }
 
 QString FakeDesktop::read(const QString& key, const QString& defaultValue)
@@ -34,11 +34,24 @@ WindowId FakeDesktop::activate(const QString& title)
     activated << title;
     if (!unavailable.isEmpty())
         return 0;
-    std::vector<CandidateWindow> windows;
+    return chooseTargetWindow(*windows(), title);
+}
+
+std::optional<std::vector<CandidateWindow>> FakeDesktop::windows()
+{
+    if (!unavailable.isEmpty())
+        return std::nullopt;
+    std::vector<CandidateWindow> out;
     quint32 id = 1;
     for (const QString& t : windowTitles)
-        windows.push_back({id++, t, false});
-    return chooseTargetWindow(windows, title);
+        out.push_back({id++, t, false, QStringLiteral("fake")});
+    return out;
+}
+
+void FakeDesktop::setWindowTitles(const QStringList& titles)
+{
+    windowTitles = titles;
+    m_changes.announce();
 }
 
 Typing FakeDesktop::inject(WindowId target, const QString& keys)

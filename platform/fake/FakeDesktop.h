@@ -36,8 +36,11 @@ public:
     std::function<void()> onYield;
     void yield() override;
 
-    // Windows that exist, by title, bottom to top; activation matches as the real backend does.
+    // Windows that exist, by title, bottom to top, each of the program "fake"; activation matches
+    // as the real backend does. setWindowTitles() tells the watchers, as a desktop would.
     QStringList windowTitles;
+    void setWindowTitles(const QStringList& titles);
+    std::optional<std::vector<CandidateWindow>> windows() override;
     QStringList activated;                       // every title asked for
     QStringList injected;                        // every keystroke string typed
     int failInjectionAt = -1;                    // the index of the injection that fails; -1 none

@@ -45,7 +45,7 @@ WindowId GnomeDesktop::activateMatch(const QString& title)
     }
     std::vector<CandidateWindow> candidates;
     for (const GnomeShell::Window& w : *windows)
-        candidates.push_back({w.id, w.title, w.own});
+        candidates.push_back({w.id, w.title, w.own, QString()});
     const WindowId id = chooseTargetWindow(candidates, title);
     if (id == 0) {
         m_lastError = QStringLiteral("no window has the title \"%1\"").arg(title);

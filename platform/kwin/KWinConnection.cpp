@@ -23,23 +23,28 @@ PlasmaWindow* windowOf(void* data)
 void onTitle(void* data, org_kde_plasma_window*, const char* title)
 {
     windowOf(data)->title = QString::fromUtf8(title);
+    (*windowOf(data)->changed)();
 }
 void onAppId(void* data, org_kde_plasma_window*, const char* appId)
 {
     windowOf(data)->appId = QString::fromUtf8(appId);
+    (*windowOf(data)->changed)();
 }
 void onState(void* data, org_kde_plasma_window*, uint32_t flags)
 {
     windowOf(data)->active = flags & ORG_KDE_PLASMA_WINDOW_MANAGEMENT_STATE_ACTIVE;
+    (*windowOf(data)->changed)();
 }
 void onUnmapped(void* data, org_kde_plasma_window*)
 {
     windowOf(data)->gone = true;
     windowOf(data)->active = false;
+    (*windowOf(data)->changed)();
 }
 void onInitialState(void* data, org_kde_plasma_window*)
 {
     windowOf(data)->ready = true;
+    (*windowOf(data)->changed)();
 }
 void onGeometry(void* data, org_kde_plasma_window*, int32_t x, int32_t y, uint32_t w, uint32_t h)
 {
@@ -124,8 +129,9 @@ void onGlobalRemove(void*, wl_registry*, uint32_t)
 
 void KWinConnection::onStacking(void* data, org_kde_plasma_window_management*, const char* uuids)
 {
-    static_cast<KWinConnection*>(data)->m_stacking =
-        QString::fromUtf8(uuids).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    auto* c = static_cast<KWinConnection*>(data);
+    c->m_stacking = QString::fromUtf8(uuids).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    c->m_changed();
 }
 
 void KWinConnection::onWindowWithUuid(void* data, org_kde_plasma_window_management* management,
@@ -135,6 +141,7 @@ void KWinConnection::onWindowWithUuid(void* data, org_kde_plasma_window_manageme
     auto w = std::make_unique<PlasmaWindow>();
     w->id = c->m_nextId++;
     w->uuid = QString::fromUtf8(uuid);
+    w->changed = &c->m_changed;
     w->handle = org_kde_plasma_window_management_get_window_by_uuid(management, uuid);
     org_kde_plasma_window_add_listener(w->handle, &kWindowListener, w.get());
     c->m_windows.push_back(std::move(w));
@@ -253,6 +260,20 @@ KWinConnection::~KWinConnection()
         wl_seat_destroy(m_seat);
     xkb_keymap_unref(m_keymap);
     xkb_context_unref(m_xkb);
+}
+
+void KWinConnection::watch(std::function<void()> changed)
+{
+    m_changed = std::move(changed);
+    m_socket = std::make_unique<SocketWatch>(
+        m_display.fd(),
+        [this] {
+            if (m_display.dispatch(0))
+                return true;
+            m_changed();
+            return false;
+        },
+        false);
 }
 
 bool KWinConnection::open(QString* error)

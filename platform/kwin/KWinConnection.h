@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../Services.h"
+#include "../SocketWatch.h"
 #include "../wayland/WaylandDisplay.h"
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,6 +38,7 @@ struct PlasmaWindow
     bool active = false;
     bool ready = false; // its first state has arrived
     bool gone = false;
+    const std::function<void()>* changed = nullptr; // the connection's watcher
 };
 
 // Keyflare's own connection to KWin (Qt's stays Qt's), with KWin's window management, fake input
@@ -69,6 +72,9 @@ public:
     // Handles what KWin has sent, waiting up to ms for something; false when the connection broke.
     bool dispatch(int ms) { return m_display.dispatch(ms); }
     bool roundtrip() { return m_display.roundtrip(); }
+    // From now on, changed runs from the event loop whenever a window appears, goes, changes its
+    // title, program or state, or the stacking changes; once when the connection breaks.
+    void watch(std::function<void()> changed);
 
 private:
     static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
@@ -96,4 +102,6 @@ private:
     std::vector<std::unique_ptr<PlasmaWindow>> m_windows;
     QStringList m_stacking;
     WindowId m_nextId = 1;
+    std::function<void()> m_changed = [] {};
+    std::unique_ptr<SocketWatch> m_socket; // last: it goes first
 };

@@ -24,8 +24,14 @@ constexpr int kSettleRounds = 3;
 
 KWinDesktop::KWinDesktop(QString ownAppId)
     : m_ownAppId(std::move(ownAppId)),
-      m_link([](KWinConnection& c, QString* error) { return c.open(error); },
-             [](KWinConnection& c) { return std::make_unique<KWinTypist>(c); }),
+      m_link(
+          [this](KWinConnection& c, QString* error) {
+              if (!c.open(error))
+                  return false;
+              c.watch([this] { m_changes.announce(); });
+              return true;
+          },
+          [](KWinConnection& c) { return std::make_unique<KWinTypist>(c); }),
       m_pointer(std::make_unique<KWinPointer>())
 {
 }
@@ -70,8 +76,15 @@ std::vector<CandidateWindow> KWinDesktop::listWindows()
         return order.indexOf(a->uuid) < order.indexOf(b->uuid);
     });
     for (const PlasmaWindow* w : open)
-        out.push_back({w->id, w->title, isOwn(w->id)});
+        out.push_back({w->id, w->title, isOwn(w->id), w->appId});
     return out;
+}
+
+std::optional<std::vector<CandidateWindow>> KWinDesktop::windows()
+{
+    if (!isAllowed())
+        return std::nullopt;
+    return listWindows();
 }
 
 WindowId KWinDesktop::activateMatch(const QString& title)

@@ -32,6 +32,8 @@ public:
 
     // The windows that may receive keystrokes, bottom to top, with their titles.
     std::vector<CandidateWindow> listWindows();
+    // Those windows, watched for changes; none where KWin does not let Keyflare list them.
+    std::optional<std::vector<CandidateWindow>> windows() override;
     // Where the window stands on the desktop (its frame); empty when unknown.
     QRect frame(WindowId id);
 

@@ -47,6 +47,7 @@ void onClosed(void* data, zwlr_foreign_toplevel_handle_v1*)
 {
     toplevelOf(data)->closed = true;
     toplevelOf(data)->activated = false;
+    (*toplevelOf(data)->changed)();
 }
 
 // The handle's events are applied together at "done", so a window is never seen half updated.
@@ -58,6 +59,7 @@ void onDone(void* data, zwlr_foreign_toplevel_handle_v1*)
     if (t->pendingActivated && !t->activated)
         t->activeSince = ++*t->activations;
     t->activated = t->pendingActivated;
+    (*t->changed)();
 }
 
 const zwlr_foreign_toplevel_handle_v1_listener kToplevelListener = {
@@ -80,6 +82,7 @@ void WlrootsConnection::onToplevel(void* data, zwlr_foreign_toplevel_manager_v1*
     auto t = std::make_unique<Toplevel>();
     t->handle = handle;
     t->activations = &c->m_activations;
+    t->changed = &c->m_changed;
     t->id = c->m_nextId++;
     zwlr_foreign_toplevel_handle_v1_add_listener(handle, &kToplevelListener, t.get());
     c->m_windows.push_back(std::move(t));
@@ -142,6 +145,20 @@ void WlrootsConnection::activate(const Toplevel& t)
 zwp_virtual_keyboard_v1* WlrootsConnection::createKeyboard()
 {
     return zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(m_keyboards, m_seat);
+}
+
+void WlrootsConnection::watch(std::function<void()> changed)
+{
+    m_changed = std::move(changed);
+    m_socket = std::make_unique<SocketWatch>(
+        m_display.fd(),
+        [this] {
+            if (m_display.dispatch(0))
+                return true;
+            m_changed();
+            return false;
+        },
+        false);
 }
 
 void WlrootsConnection::flush()

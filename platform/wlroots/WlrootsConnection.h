@@ -1,10 +1,12 @@
 #pragma once
 
 #include "../Services.h"
+#include "../SocketWatch.h"
 #include "../wayland/WaylandDisplay.h"
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -20,7 +22,8 @@ struct zwp_virtual_keyboard_v1;
 struct Toplevel
 {
     zwlr_foreign_toplevel_handle_v1* handle = nullptr;
-    uint64_t* activations = nullptr; // the connection's count of activations
+    uint64_t* activations = nullptr;                // the connection's count of activations
+    const std::function<void()>* changed = nullptr; // the connection's watcher
     WindowId id = 0;
     QString title;
     QString appId;
@@ -62,6 +65,9 @@ public:
     // when the connection broke.
     bool dispatch(int ms) { return m_display.dispatch(ms); }
     bool roundtrip() { return m_display.roundtrip(); }
+    // From now on, changed runs from the event loop whenever a window opens, closes, changes its
+    // title or program, or is made active; once when the connection breaks.
+    void watch(std::function<void()> changed);
 
 private:
     static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
@@ -76,4 +82,6 @@ private:
     std::vector<std::unique_ptr<Toplevel>> m_windows;
     WindowId m_nextId = 1;
     uint64_t m_activations = 0;
+    std::function<void()> m_changed = [] {};
+    std::unique_ptr<SocketWatch> m_socket; // last: it goes first
 };

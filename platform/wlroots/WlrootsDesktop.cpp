@@ -15,8 +15,14 @@ constexpr int kActivationWaitMs = 1000;
 
 WlrootsDesktop::WlrootsDesktop(QString ownAppId)
     : m_ownAppId(std::move(ownAppId)),
-      m_link([](WlrootsConnection& c, QString* error) { return c.open(error); },
-             [](WlrootsConnection& c) { return std::make_unique<WlrootsTypist>(c); })
+      m_link(
+          [this](WlrootsConnection& c, QString* error) {
+              if (!c.open(error))
+                  return false;
+              c.watch([this] { m_changes.announce(); });
+              return true;
+          },
+          [](WlrootsConnection& c) { return std::make_unique<WlrootsTypist>(c); })
 {
 }
 
@@ -48,8 +54,15 @@ std::vector<CandidateWindow> WlrootsDesktop::listWindows()
         return a->activeSince < b->activeSince;
     });
     for (const Toplevel* t : open)
-        out.push_back({t->id, t->title, t->appId == m_ownAppId});
+        out.push_back({t->id, t->title, t->appId == m_ownAppId, t->appId});
     return out;
+}
+
+std::optional<std::vector<CandidateWindow>> WlrootsDesktop::windows()
+{
+    if (!isSupported())
+        return std::nullopt;
+    return listWindows();
 }
 
 WindowId WlrootsDesktop::activateMatch(const QString& title)

@@ -33,6 +33,8 @@ public:
     bool prepareKeyboard();
     // The windows that may receive keystrokes, least recently active first.
     std::vector<CandidateWindow> listWindows();
+    // Those windows, watched for changes; none where the compositor does not list them.
+    std::optional<std::vector<CandidateWindow>> windows() override;
 
 private:
     WindowId activateMatch(const QString& title) override;

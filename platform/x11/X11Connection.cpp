@@ -161,6 +161,23 @@ void X11Connection::pumpEvents()
     }
 }
 
+void X11Connection::pumpQueuedEvents()
+{
+    while (xcb_generic_event_t* ev = xcb_poll_for_queued_event(m_c)) {
+        dispatch(ev);
+        std::free(ev);
+    }
+}
+
+void X11Connection::selectRootEvents(uint32_t mask)
+{
+    if ((m_rootMask | mask) == m_rootMask)
+        return;
+    m_rootMask |= mask;
+    xcb_change_window_attributes(m_c, m_root, XCB_CW_EVENT_MASK, &m_rootMask);
+    xcb_flush(m_c);
+}
+
 xcb_timestamp_t X11Connection::serverTime()
 {
     m_timeRequest =

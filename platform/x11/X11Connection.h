@@ -52,6 +52,10 @@ public:
     void onEvent(EventHandler handler);
     // Handles what the server has sent, without waiting for anything.
     void pumpEvents();
+    // Handles the events already read (with a reply, say), without reading the socket.
+    void pumpQueuedEvents();
+    // Adds mask to the events this connection receives for the root window.
+    void selectRootEvents(uint32_t mask);
     // Handles events as they come until done() holds; false when ms pass first.
     bool waitUntil(const std::function<bool()>& done, int ms);
     // A real server time: some window managers ignore activation requests stamped with 0. The
@@ -79,6 +83,7 @@ private:
     QByteArray m_hostname;
     std::vector<EventHandler> m_handlers;
     int m_grabs = 0;
+    uint32_t m_rootMask = 0;
     // The answer to serverTime()'s request: a notify on the helper window, or an error.
     uint16_t m_timeRequest = 0;
     bool m_timeSeen = false;

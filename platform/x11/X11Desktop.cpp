@@ -22,7 +22,12 @@ constexpr int kRestoreAfterMs = 30000;
 X11Desktop::X11Desktop(const QString& display)
     : m_display(display),
       m_link(
-          [this](X11Session& s, QString* error) { return s.open(m_display.toLocal8Bit(), error); },
+          [this](X11Session& s, QString* error) {
+              if (!s.open(m_display.toLocal8Bit(), error))
+                  return false;
+              s.watch().start([this] { m_changes.announce(); });
+              return true;
+          },
           [this](X11Session& s) {
               return std::make_unique<X11Typist>(s, [this] { scheduleRestore(); });
           })
@@ -80,8 +85,15 @@ std::vector<CandidateWindow> X11Desktop::listWindows()
         return out;
     X11Windows& windows = s->windows();
     for (xcb_window_t w : windows.clientWindows())
-        out.push_back({w, s->connection().title(w), windows.isOwnWindow(w)});
+        out.push_back({w, s->connection().title(w), windows.isOwnWindow(w), windows.program(w)});
     return out;
+}
+
+std::optional<std::vector<CandidateWindow>> X11Desktop::windows()
+{
+    if (!session())
+        return std::nullopt;
+    return listWindows();
 }
 
 WindowId X11Desktop::activateMatch(const QString& title)

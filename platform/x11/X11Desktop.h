@@ -28,6 +28,8 @@ public:
     bool isConnected();
     // The windows that may receive keystrokes, bottom to top, with their titles.
     std::vector<CandidateWindow> listWindows();
+    // Those windows, watched for changes; none where the server cannot be reached.
+    std::optional<std::vector<CandidateWindow>> windows() override;
 
 private:
     WindowId activateMatch(const QString& title) override;

@@ -3,6 +3,7 @@
 #include "X11BorrowedKeys.h"
 #include "X11Connection.h"
 #include "X11Keyboard.h"
+#include "X11WindowWatch.h"
 #include "X11Windows.h"
 
 #include <QByteArray>
@@ -26,10 +27,12 @@ public:
     X11Windows& windows() { return m_windows; }
     X11Keyboard& keyboard() { return m_keyboard; }
     X11BorrowedKeys& keys() { return m_keys; }
+    X11WindowWatch& watch() { return m_watch; }
 
 private:
     X11Connection m_connection; // first: the rest hold on to it
     X11Windows m_windows;
     X11Keyboard m_keyboard;
     X11BorrowedKeys m_keys;
+    X11WindowWatch m_watch;
 };

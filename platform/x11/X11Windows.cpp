@@ -2,6 +2,7 @@
 
 #include "X11Connection.h"
 
+#include <QList>
 #include <cstring>
 #include <unistd.h>
 
@@ -30,6 +31,13 @@ bool X11Windows::isOwnWindow(xcb_window_t w)
     while (machine.endsWith('\0'))
         machine.chop(1);
     return machine.isEmpty() || machine == m_x.hostname();
+}
+
+QString X11Windows::program(xcb_window_t w)
+{
+    // WM_CLASS holds the instance and then the class, each ended by a NUL.
+    const QList<QByteArray> names = m_x.property(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).split('\0');
+    return QString::fromLatin1(names.value(1).isEmpty() ? names.value(0) : names.value(1));
 }
 
 std::vector<xcb_window_t> X11Windows::clientWindows()
@@ -133,8 +141,7 @@ bool X11Windows::ping(xcb_window_t window, int ms)
     if (!m_watchingPings) {
         // The answer goes to the root window, to whoever watches it or its children (toolkits
         // differ in which).
-        const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-        xcb_change_window_attributes(c, m_x.root(), XCB_CW_EVENT_MASK, &mask);
+        m_x.selectRootEvents(XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
         m_watchingPings = true;
     }
     xcb_client_message_event_t ev{};

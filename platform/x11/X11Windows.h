@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <vector>
 #include <xcb/xcb.h>
@@ -17,6 +18,8 @@ public:
 
     // True when window w belongs to this program.
     bool isOwnWindow(xcb_window_t w);
+    // The program of window w, as its class names it; empty when it names none.
+    QString program(xcb_window_t w);
     // The application windows, bottom to top where the window manager tells the stacking.
     std::vector<xcb_window_t> clientWindows();
     bool windowManagerRunning();

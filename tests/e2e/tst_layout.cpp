@@ -12,6 +12,7 @@
 
 #include <QAccessible>
 #include <QDir>
+#include <QLineEdit>
 #include <QTest>
 #include <QWindow>
 
@@ -39,12 +40,17 @@ private Q_SLOTS:
         Sender sender(m_platform);
         sender.Form_Load();
         sender.setCaption(23, "Number 48");
+        // The line beside the title names a window, the longest thing it says.
+        m_fake.windowTitles = {"Untitled Document 1 - Text Editor"};
+        sender.ProgTitle->setEditText("Untitled");
         QWidget* shown = &sender;
         std::unique_ptr<QWidget> other;
         if (window == "Form1")
             other = std::make_unique<Form1>(sender.macroSet(), m_platform, &sender, false);
         else if (window == "Form2")
             other = std::make_unique<Form2>(sender.targetTitles(), m_platform);
+        if (auto* grabber = qobject_cast<Form2*>(other.get()))
+            grabber->Text1->setText("Untitled");
         if (other)
             shown = other.get();
         shown->show();

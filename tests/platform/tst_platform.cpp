@@ -137,7 +137,7 @@ private Q_SLOTS:
         const auto [titles, target, expected] = MatchRows::fetch();
         std::vector<CandidateWindow> windows;
         for (int i = 0; i < titles.size(); ++i)
-            windows.push_back({static_cast<quint32>(i + 1), titles[i], false});
+            windows.push_back({static_cast<quint32>(i + 1), titles[i], false, QString()});
         QCOMPARE(static_cast<int>(chooseTargetWindow(windows, target)), expected);
 
         // Keyflare's own windows never receive its keys, however well they match.

@@ -1,0 +1,88 @@
+// The line beside a target title: what it says a click would do, and that it follows the title
+// and the desktop's windows.
+#include "Rows.h"
+#include "TargetLine.h"
+#include "fake/FakeDesktop.h"
+
+#include <QTest>
+
+namespace {
+// Windows as "title|program" (a leading "*" marks one of Keyflare's own), bottom to top.
+std::vector<CandidateWindow> windowsOf(const QStringList& specs)
+{
+    std::vector<CandidateWindow> out;
+    quint64 id = 1;
+    for (QString spec : specs) {
+        const bool own = spec.startsWith('*');
+        const QStringList parts = spec.remove(0, own ? 1 : 0).split('|');
+        out.push_back({id++, parts.value(0), own, parts.value(1)});
+    }
+    return out;
+}
+using WordingRows = Rows<QStringList, bool, QString, QString, QString>;
+} // namespace
+
+class TestTargetLine : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void wordsWhatAClickDoes_data()
+    {
+        WordingRows::columns();
+        const auto row = WordingRows::row;
+        const QStringList editors = {"notes - Editor|editor", "Notes|gedit", "mail|thunderbird"};
+        row("blank title", editors, true, "  ", "", "");
+        row("desktop cannot tell", {}, false, "Notes", "Windows unknown",
+            "This desktop does not tell Keyflare which windows are open, so it cannot show which "
+            "one would receive the text");
+        row("no match", editors, true, "Calendar", "No window matches", "No window matches");
+        row("one match", editors, true, "notes", "\u2192 Notes",
+            "Receives the text: \u201cNotes\u201d (gedit)");
+        // Only the windows of the best kind count: the exact ones, not the one it begins.
+        row("several match", {"xterm|XTerm", "xterm - top|XTerm", "xterm|XTerm", "*xterm|keyflare"},
+            true, "xterm", "\u2192 (2) xterm",
+            "2 windows match; the topmost receives it: \u201cxterm\u201d (XTerm)");
+        row("no program named", {"Report"}, true, "Rep", "\u2192 Report",
+            "Receives the text: \u201cReport\u201d");
+        const QString longTitle = QString("0123456789").repeated(15);
+        row("title too long", {longTitle + "|editor"}, true, "0123", "\u2192 " + longTitle,
+            "Receives the text: \u201c" + longTitle.left(99) + "\u2026\u201d (editor)");
+        row("only Keyflare's own", {"*Notes|keyflare"}, true, "Notes", "No window matches",
+            "No window matches");
+    }
+
+    void wordsWhatAClickDoes()
+    {
+        const auto [specs, known, title, shortText, detail] = WordingRows::fetch();
+        const TargetWording w =
+            describeTarget(title, known ? std::optional(windowsOf(specs)) : std::nullopt);
+        QCOMPARE(w.shortText, shortText);
+        QCOMPARE(w.detail, detail);
+    }
+
+    // The line follows its title and the desktop's windows, and says all of it to a screen
+    // reader, however little of it fits.
+    void followsTitleAndWindows()
+    {
+        FakeDesktop desktop;
+        desktop.windowTitles = {"Notes"};
+        QWidget window;
+        TargetLine line(desktop, &window);
+        line.resize(40, 20);
+        line.setTitle("Mail");
+        QCOMPARE(line.accessibleDescription(), "No window matches");
+        desktop.setWindowTitles({"Notes", "Mail - Inbox"});
+        QTRY_COMPARE(line.accessibleDescription(),
+                     "Receives the text: \u201cMail - Inbox\u201d (fake)");
+        QCOMPARE(line.toolTip(), line.accessibleDescription());
+        QVERIFY(line.text().endsWith("\u2026"));
+        line.setTitle("Notes");
+        QCOMPARE(line.accessibleDescription(), "Receives the text: \u201cNotes\u201d (fake)");
+        desktop.unavailable = "no desktop";
+        desktop.setWindowTitles({});
+        QTRY_VERIFY(line.accessibleDescription().startsWith("This desktop does not tell"));
+    }
+};
+
+QTEST_MAIN(TestTargetLine)
+#include "tst_targetline.moc"
