@@ -6,7 +6,7 @@
 class WindowChanges : public QObject
 {
     Q_OBJECT
-public:
+public Q_SLOTS:
     // Emits changed() once the event loop runs again, once for any number of calls until then: a
     // desktop tells of changes while it is being read, and a burst (a program opening several
     // windows) is listed once.

@@ -5,6 +5,10 @@
 #include "../xkb/TextLayout.h"
 #include "ShellNames.h"
 
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
+
 namespace {
 // How often the shell is asked whether a modifier is still held.
 constexpr int kPollMs = 20;
@@ -19,6 +23,17 @@ QString stopReason(const QString& outcome)
     return outcome;
 }
 } // namespace
+
+GnomeDesktop::GnomeDesktop()
+{
+    if (QCoreApplication::instance()) {
+        m_extensionWatch = std::make_unique<QDBusServiceWatcher>(
+            QLatin1String(ShellBus::name), QDBusConnection::sessionBus(),
+            QDBusServiceWatcher::WatchForOwnerChange);
+        QObject::connect(m_extensionWatch.get(), &QDBusServiceWatcher::serviceOwnerChanged,
+                         &m_changes, &WindowChanges::announce);
+    }
+}
 
 GnomeDesktop::~GnomeDesktop()
 {
@@ -36,6 +51,27 @@ bool GnomeDesktop::isAvailable()
     return available;
 }
 
+std::optional<std::vector<CandidateWindow>> GnomeDesktop::windows()
+{
+    const QString owner = m_shell.owner();
+    if (owner.isEmpty())
+        return std::nullopt;
+    // A shell met for the first time is checked (its extension may be older than this
+    // Keyflare, and list windows otherwise) and asked for word of changes.
+    if (owner != m_watchedOwner) {
+        if (!isAvailable() || !m_shell.watchWindows(&m_changes, SLOT(announce())))
+            return std::nullopt;
+        m_watchedOwner = owner;
+    }
+    const auto listed = m_shell.windows();
+    if (!listed)
+        return std::nullopt;
+    std::vector<CandidateWindow> out;
+    for (const GnomeShell::Window& w : *listed)
+        out.push_back({w.id, w.title, w.own, w.program});
+    return out;
+}
+
 WindowId GnomeDesktop::activateMatch(const QString& title)
 {
     const auto windows = m_shell.windows();
@@ -45,7 +81,7 @@ WindowId GnomeDesktop::activateMatch(const QString& title)
     }
     std::vector<CandidateWindow> candidates;
     for (const GnomeShell::Window& w : *windows)
-        candidates.push_back({w.id, w.title, w.own, QString()});
+        candidates.push_back({w.id, w.title, w.own, w.program});
     const WindowId id = chooseTargetWindow(candidates, title);
     if (id == 0) {
         m_lastError = QStringLiteral("no window has the title \"%1\"").arg(title);

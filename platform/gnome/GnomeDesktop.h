@@ -4,6 +4,9 @@
 #include "GnomeShell.h"
 
 #include <QString>
+#include <memory>
+
+class QDBusServiceWatcher;
 
 // The window services of GNOME Shell on Wayland, through Keyflare's own shell extension: GNOME
 // offers programs no protocol for them. Each text is typed with layouts made for it, which the
@@ -12,7 +15,7 @@
 class GnomeDesktop : public TypingBackend
 {
 public:
-    GnomeDesktop() = default;
+    GnomeDesktop();
     ~GnomeDesktop() override;
 
     // True when the extension runs and answers this copy of Keyflare.
@@ -21,6 +24,8 @@ public:
     bool isStale() const { return m_shell.isStale(); }
 
     PointedWindow windowUnderPointer() override;
+    // The windows, watched for changes; none where the extension does not answer this copy.
+    std::optional<std::vector<CandidateWindow>> windows() override;
 
     // How long the last text kept the user's own keys remapped, in microseconds.
     uint32_t lastRemappedUs() const { return m_remappedUs; }
@@ -32,6 +37,10 @@ private:
     Typing type(WindowId target, const std::vector<char32_t>& chars) override;
 
     GnomeShell m_shell;
+    // Tells when the extension starts or stops; the shell it runs in is asked for word of window
+    // changes.
+    std::unique_ptr<QDBusServiceWatcher> m_extensionWatch;
+    QString m_watchedOwner;
     uint32_t m_remappedUs = 0;
     bool m_typed = false;
 };

@@ -36,7 +36,7 @@ GnomeShell::Window readWindow(const QDBusArgument& arg)
 {
     GnomeShell::Window w;
     arg.beginStructure();
-    arg >> w.id >> w.title >> w.own;
+    arg >> w.id >> w.title >> w.own >> w.program;
     arg.endStructure();
     return w;
 }
@@ -122,6 +122,16 @@ std::optional<std::vector<GnomeShell::Window>> GnomeShell::windows()
         out.push_back(readWindow(arg));
     arg.endArray();
     return out;
+}
+
+bool GnomeShell::watchWindows(QObject* receiver, const char* slot)
+{
+    const QString owner = shellOwner();
+    // The signal is taken from the shell's connection alone.
+    return !owner.isEmpty() &&
+           QDBusConnection::sessionBus().connect(
+               owner, kPath, kInterface, QLatin1String(ShellBus::windowsChanged), receiver, slot) &&
+           call(QLatin1String(ShellMethod::WatchWindows), {}, kAnswerMs).has_value();
 }
 
 bool GnomeShell::activate(quint64 id)

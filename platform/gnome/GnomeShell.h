@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QDBusMessage>
 #include <QString>
+
+class QObject;
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -19,6 +21,7 @@ public:
         quint64 id = 0;
         QString title;
         bool own = false; // one of Keyflare's own windows
+        QString program;  // its class, as the program names it
     };
     // What a typing request came to: the keys typed, and how the send ended (one of ShellOutcome,
     // in ShellNames.h).
@@ -40,6 +43,11 @@ public:
 
     // Bottom to top.
     std::optional<std::vector<Window>> windows();
+    // Has the extension tell this connection, and it alone, of every change to the windows:
+    // receiver's slot runs at each. Asked anew of each shell that takes the extension's name.
+    bool watchWindows(QObject* receiver, const char* slot);
+    // The shell's connection on the bus that holds the extension's name; empty where none does.
+    QString owner() { return shellOwner(); }
     // Activates window id and returns once it has the focus; false when it did not get it.
     bool activate(quint64 id);
     std::optional<Window> windowUnderPointer();

@@ -248,6 +248,26 @@ async function testService() {
     check('a send stops once its time is up', (await send(0)).slice(0, 2), [0, O.timedOut]);
     check('a window that is gone gets nothing', (await ask(ShellMethod.Type,
         [id + 1, symbolsOf('A'), TEXTS.A, 60000])).slice(0, 2), [0, O.focusLost]);
+
+    // Word of window changes: to the watcher's connection alone, once for a burst, until the
+    // watcher leaves.
+    const told = [];
+    bus.emit_signal = (dest, path, iface, name) => told.push(`${dest} ${name}`);
+    const idle = () => new Promise(resolve => GLib.idle_add(GLib.PRIORITY_LOW, () => {
+        resolve();
+        return GLib.SOURCE_REMOVE;
+    }));
+    check('a window lists its program', (await ask(ShellMethod.Windows))[0][0].slice(3),
+        ['Stand-in']);
+    check('an approved caller may watch', await ask(ShellMethod.WatchWindows), null);
+    world.window(false);
+    world.windows[0].emit('notify::title');
+    world.display.emit('restacked');
+    await idle();
+    check('a burst is told once, to the watcher alone', told, [`:1.1 ${ShellBus.windowsChanged}`]);
+    nameLeft(null, null, null, null, null, new GLib.Variant('(sss)', [':1.1', ':1.1', '']));
+    check('the watcher leaving stops the watch', [world.display.connected,
+        world.windows.map(w => w.connected)], [0, [0, 0]]);
     service.disable();
     GLib.unlink(`${folder}/approved-callers`);
     GLib.rmdir(folder);

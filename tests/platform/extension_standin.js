@@ -233,15 +233,16 @@ export class StandIn {
     // A window, with the focus.
     window(x11) {
         const actor = {get_parent: () => null};
-        const w = {
+        const w = Object.assign(new Signals(), {
             get_compositor_private: () => actor,
             get_client_type: () => x11 ? 1 : 0,
             get_id: () => this.windows.indexOf(w) + 1,
             get_title: () => `window ${this.windows.indexOf(w) + 1}`,
+            get_wm_class: () => 'Stand-in',
             get_pid: () => 0,
             get_window_type: () => 0,
             is_override_redirect: () => false,
-        };
+        });
         this.windows.push(w);
         this.display.focus_window = w;
         return w;

@@ -41,7 +41,7 @@ std::vector<CandidateWindow> sessionWindows()
         std::vector<CandidateWindow> out;
         for (const GnomeShell::Window& w :
              GnomeShell().windows().value_or(std::vector<GnomeShell::Window>{}))
-            out.push_back({w.id, w.title, w.own, QString()});
+            out.push_back({w.id, w.title, w.own, w.program});
         return out;
     }
     WlrootsDesktop wlroots{QString()};

@@ -10,7 +10,9 @@ var ShellBus = {
     notAllowed: 'org.keyflare.Shell1.Error.NotAllowed',
     versionProperty: 'Version',
     // Keyflare checks it on connecting: a copy of the extension older than Keyflare is reported.
-    version: 3,
+    version: 4,
+    // The signal that tells Keyflare, and no other, that the windows changed.
+    windowsChanged: 'WindowsChanged',
 };
 
 var ShellMethod = {
@@ -21,6 +23,7 @@ var ShellMethod = {
     KeyboardState: 'KeyboardState',
     Type: 'Type',
     RestoreKeymap: 'RestoreKeymap',
+    WatchWindows: 'WatchWindows',
 };
 
 var ShellOutcome = {

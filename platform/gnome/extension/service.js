@@ -17,7 +17,7 @@ function servicePart({Gio, GLib}, Typist, windows) {
     const INTERFACE_XML = `<node>
   <interface name="${ShellBus.interface}">
     <method name="${ShellMethod.Windows}">
-      <arg type="a(tsb)" direction="out" name="windows"/>
+      <arg type="a(tsbs)" direction="out" name="windows"/>
     </method>
     <method name="${ShellMethod.Activate}">
       <arg type="t" direction="in" name="id"/>
@@ -44,6 +44,8 @@ function servicePart({Gio, GLib}, Typist, windows) {
       <arg type="u" direction="out" name="remappedMicroseconds"/>
     </method>
     <method name="${ShellMethod.RestoreKeymap}"/>
+    <method name="${ShellMethod.WatchWindows}"/>
+    <signal name="${ShellBus.windowsChanged}"/>
     <property name="${ShellBus.versionProperty}" type="u" access="read"/>
   </interface>
 </node>`;
@@ -102,6 +104,9 @@ function servicePart({Gio, GLib}, Typist, windows) {
             this._folder = folder;
             this._callers = new Map(); // bus name -> {pid, started} of the process that connected
             this._typing = null; // the bus name a send under way types for
+            this._watchers = new Set(); // the bus names told of window changes
+            this._unwatch = null; // stops following the windows
+            this._changeSource = 0; // the pending word of a change
         }
 
         enable() {
@@ -116,6 +121,9 @@ function servicePart({Gio, GLib}, Typist, windows) {
                     if (owner)
                         return;
                     this._callers.delete(name);
+                    this._watchers.delete(name);
+                    if (this._watchers.size === 0)
+                        this._stopWatching();
                     // Nobody waits for the rest of a text whose caller has gone.
                     if (name === this._typing)
                         this._typist.cancel();
@@ -124,6 +132,8 @@ function servicePart({Gio, GLib}, Typist, windows) {
         }
 
         disable() {
+            this._watchers.clear();
+            this._stopWatching();
             this._typist.destroy();
             this._typist = null;
             Gio.DBus.session.signal_unsubscribe(this._leftId);
@@ -144,6 +154,7 @@ function servicePart({Gio, GLib}, Typist, windows) {
                 [ShellMethod.KeyboardState]: this._keyboardState,
                 [ShellMethod.Type]: this._type,
                 [ShellMethod.RestoreKeymap]: this._restoreKeymap,
+                [ShellMethod.WatchWindows]: this._watchWindows,
             };
             const exported = {[ShellBus.versionProperty]: ShellBus.version};
             for (const [method, answer] of Object.entries(answers)) {
@@ -203,8 +214,38 @@ function servicePart({Gio, GLib}, Typist, windows) {
 
         _listWindows(params, invocation, caller) {
             const list = windows.list().map(w => [w.get_id(), w.get_title() ?? '',
-                w.get_pid() === caller]);
-            invocation.return_value(new GLib.Variant('(a(tsb))', [list]));
+                w.get_pid() === caller, w.get_wm_class() ?? '']);
+            invocation.return_value(new GLib.Variant('(a(tsbs))', [list]));
+        }
+
+        // From now on the caller, and no one else, is told whenever the windows change: the
+        // signal goes to its connection alone, never to the whole bus.
+        _watchWindows(params, invocation) {
+            this._watchers.add(invocation.get_sender());
+            this._unwatch ??= windows.watch(() => this._windowsChanged());
+            invocation.return_value(null);
+        }
+
+        // Tells the watchers once for a burst of changes (a program opening several windows).
+        _windowsChanged() {
+            if (this._changeSource)
+                return;
+            this._changeSource = GLib.idle_add(GLib.PRIORITY_DEFAULT, () => {
+                this._changeSource = 0;
+                for (const name of this._watchers) {
+                    Gio.DBus.session.emit_signal(name, ShellBus.path, ShellBus.interface,
+                        ShellBus.windowsChanged, null);
+                }
+                return GLib.SOURCE_REMOVE;
+            });
+        }
+
+        _stopWatching() {
+            this._unwatch?.();
+            this._unwatch = null;
+            if (this._changeSource)
+                GLib.source_remove(this._changeSource);
+            this._changeSource = 0;
         }
 
         async _activate([id], invocation) {

@@ -72,5 +72,40 @@ function windowsPart({GLib, Meta, Clutter, Main, global}) {
         return mods & HELD_MASK;
     }
 
-    return {list, find, activate, focusedId, underPointer, heldModifiers};
+    // Runs onChange whenever a window opens or closes, is renamed, or the stacking changes;
+    // returns the function that stops it.
+    function watch(onChange) {
+        const followed = new Map(); // window -> the ids of its handlers
+        const unfollow = w => {
+            for (const id of followed.get(w) ?? [])
+                w.disconnect(id);
+            followed.delete(w);
+        };
+        const follow = w => {
+            if (!w || followed.has(w))
+                return;
+            followed.set(w, [
+                w.connect('notify::title', onChange),
+                w.connect('notify::wm-class', onChange),
+                w.connect('unmanaged', () => {
+                    unfollow(w);
+                    onChange();
+                }),
+            ]);
+        };
+        global.get_window_actors().forEach(a => follow(a.meta_window));
+        const display = [
+            global.display.connect('window-created', (d, w) => {
+                follow(w);
+                onChange();
+            }),
+            global.display.connect('restacked', onChange),
+        ];
+        return () => {
+            [...followed.keys()].forEach(unfollow);
+            display.forEach(id => global.display.disconnect(id));
+        };
+    }
+
+    return {list, find, activate, focusedId, underPointer, heldModifiers, watch};
 }
