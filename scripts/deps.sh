@@ -11,7 +11,7 @@ KEYFLARE_BUILD_PACKAGES=(
 KEYFLARE_TEST_PACKAGES=(xvfb openbox xterm x11-utils x11-xkb-utils x11-xserver-utils xdotool
     wmctrl dpkg-dev desktop-file-utils python3-gi gir1.2-gtk-3.0
     sway foot kwin-wayland weston dbus-daemon libkf5service-bin wl-clipboard
-    gnome-shell dconf-cli gjs libglib2.0-bin debootstrap)
+    gnome-shell dconf-cli gjs libglib2.0-bin debootstrap at-spi2-core)
 
 # The sanitizer build and the fuzzers (clang with its runtime libraries).
 KEYFLARE_CHECK_PACKAGES=(clang libclang-rt-14-dev)

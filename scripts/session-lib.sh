@@ -52,6 +52,18 @@ session_buses() {
     done
 }
 
+# session_test_bus: a session bus of the command's own, where the desktop brings none (the
+# screen reader's bus, which tests read the program through, is started on it).
+session_test_bus() {
+    dbus-daemon --session --nofork --address="unix:path=$work/test-bus" >"$work/test-bus.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [ -S "$work/test-bus" ] && break
+        sleep 0.05
+    done
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/test-bus"
+}
+
 # session_await_wayland PID NAME LOG...: waits until the compositor of PID listens on
 # $runtime/wayland-1; if it ends or does not within ten seconds, shows its logs and ends the
 # script.

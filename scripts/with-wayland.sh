@@ -43,4 +43,5 @@ if [ "$compositor" = sway ]; then
     export SWAYSOCK
     SWAYSOCK=$(ls "$runtime"/sway-ipc.*.sock)
 fi
+session_test_bus
 "$@"

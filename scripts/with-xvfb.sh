@@ -32,4 +32,5 @@ unset WAYLAND_DISPLAY
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 export XDG_SESSION_TYPE=x11
+session_test_bus
 "$@"

@@ -41,6 +41,8 @@ KeyflareProgram::KeyflareProgram(const QString& installedExecutable)
     if (!portable)
         env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
     env.insert("QT_QPA_PLATFORM", session() == Session::X11 ? "xcb" : "wayland");
+    // Its widgets are read as a screen reader reads them.
+    env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     env.remove("QT_SCALE_FACTOR");
     // Started as from a terminal or a script, without the session's menu prefix: a portable copy
     // under KDE Plasma registers itself all the same.

@@ -41,6 +41,7 @@ public:
     // Starts the program in the test's session and waits until its panel is listed.
     bool start();
     WindowId window() const { return m_window; }
+    qint64 pid() const { return m_process.processId(); }
     // Waits until the program waits for events: a click made while it is still busy with the
     // end of a send is ignored, as a user's would be.
     bool waitUntilIdle(int ms = 15000);

@@ -73,6 +73,13 @@ bool Receiver::start()
     return true;
 }
 
+void Receiver::retitle(const QString& title)
+{
+    m_title = title;
+    m_process.write(title.toUtf8() + '\n');
+    m_process.waitForBytesWritten(1000);
+}
+
 QByteArray Receiver::received() const
 {
     QFile f(m_dir.filePath("received"));

@@ -34,6 +34,9 @@ public:
     // Ends the program and waits until its window is gone.
     void close();
     WindowId window() const { return m_window; }
+    qint64 pid() const { return m_process.processId(); }
+    // Has a Qt text edit take title as its title (the others cannot be told to).
+    void retitle(const QString& title);
     QString title() const { return m_title; }
     QByteArray received() const;
     // What the receiver records for the Enter key.

@@ -1,12 +1,16 @@
 // A Qt 6 text edit that records what arrives in it: the whole text, into a file, every 2 ms at
-// most; with --no-paste it ignores the paste keys. Usage: qtreceiver TITLE OUTPUT [--no-paste]
+// most; with --no-paste it ignores the paste keys. Each line read from its input becomes its
+// title. Usage: qtreceiver TITLE OUTPUT [--no-paste]
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 class NoPaste : public QObject
@@ -61,6 +65,17 @@ int main(int argc, char* argv[])
         } else if (!tail.isActive()) {
             tail.start(2);
         }
+    });
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray line;
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char c = 0;
+        if (::read(STDIN_FILENO, &c, 1) != 1)
+            input.setEnabled(false);
+        else if (c != '\n')
+            line += c;
+        else
+            edit.setWindowTitle(QString::fromUtf8(std::exchange(line, QByteArray())));
     });
     edit.resize(600, 200);
     edit.show();

@@ -1,0 +1,66 @@
+// The real program's line beside the title, on each desktop it knows: as windows open, are
+// renamed and close, it names the window a click then types into, as a screen reader reads it,
+// and the click proves it.
+#include "KeyflareProgram.h"
+#include "Receiver.h"
+#include "ScreenReader.h"
+
+#include <QTest>
+
+class TestWatching : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void namesTheWindowAClickTypesInto();
+
+private:
+    std::unique_ptr<Hand> m_hand = Hand::forSession();
+};
+
+void TestWatching::namesTheWindowAClickTypesInto()
+{
+    QVERIFY2(m_hand->ok(), "the desktop gives the test a pointer");
+    const QString title = uniqueTitle("kf watch");
+    KeyflareProgram app;
+    app.putTargetAndSet(title, {"sent"});
+    Receiver first(title + " one", "60x8+20+500", 0, Receiver::TextEdit);
+    QVERIFY(first.start());
+    QVERIFY2(app.start(), "the panel shows (under KWin after a message of the registration)");
+    ScreenReader reader;
+    QString line;
+    // Waits until the line says expected, then clicks and checks that the text came to receiver.
+    const auto step = [&](const QString& expected, Receiver& receiver) {
+        if (!QTest::qWaitFor(
+                [&] {
+                    return (line = reader.description(app.pid(), "Receiving window")) == expected;
+                },
+                10000))
+            return false;
+        const QByteArray before = receiver.received();
+        app.clickMacroButton(*m_hand, 1);
+        const QByteArray expectedText = before + "sent" + receiver.enter();
+        return receiver.waitFor(expectedText) == expectedText;
+    };
+    const auto one = [](const Receiver& r) {
+        return QStringLiteral("Receives the text: \u201c%1\u201d (qtreceiver)").arg(r.title());
+    };
+    QVERIFY2(step(one(first), first), qPrintable(line));
+
+    first.retitle(title + " two");
+    QVERIFY2(step(one(first), first), qPrintable(line));
+
+    // The first window's title begins with the second's: both match, and the topmost wins.
+    Receiver second(title + " t", "60x8+20+300", 0, Receiver::TextEdit);
+    QVERIFY(second.start());
+    QVERIFY2(step(QStringLiteral("2 windows match; the topmost receives it: \u201c%1\u201d "
+                                 "(qtreceiver)")
+                      .arg(second.title()),
+                  second),
+             qPrintable(line));
+
+    first.close();
+    QVERIFY2(step(one(second), second), qPrintable(line));
+}
+
+QTEST_MAIN(TestWatching)
+#include "tst_watching.moc"
