@@ -1,8 +1,8 @@
 #include "X11Session.h"
 
 X11Session::X11Session()
-    : m_windows(m_connection), m_keyboard(m_connection), m_keys(m_connection, m_keyboard),
-      m_watch(m_connection, m_windows)
+    : m_windows(m_connection), m_watch(m_connection, m_windows), m_keyboard(m_connection),
+      m_keys(m_connection, m_keyboard)
 {
 }
 

@@ -32,7 +32,9 @@ public:
 private:
     X11Connection m_connection; // first: the rest hold on to it
     X11Windows m_windows;
+    // Before the keys: giving them back on the way out handles events, which must not reach a
+    // watch that has gone.
+    X11WindowWatch m_watch;
     X11Keyboard m_keyboard;
     X11BorrowedKeys m_keys;
-    X11WindowWatch m_watch;
 };
