@@ -28,38 +28,33 @@ void TestWatching::namesTheWindowAClickTypesInto()
     QVERIFY2(app.start(), "the panel shows (under KWin after a message of the registration)");
     ScreenReader reader;
     QString line;
-    // Waits until the line says expected, then clicks and checks that the text came to receiver.
-    const auto step = [&](const QString& expected, Receiver& receiver) {
-        if (!QTest::qWaitFor(
-                [&] {
-                    return (line = reader.description(app.pid(), "Receiving window")) == expected;
-                },
-                10000))
+    // Waits until the line says that receiver receives the text (with several windows matching,
+    // how many), then clicks and checks that the text came there.
+    const auto step = [&](const QString& matching, Receiver& receiver) {
+        const QString expected =
+            QStringLiteral("%1: \u201c%2\u201d (qtreceiver)").arg(matching, receiver.title());
+        const auto said = [&] {
+            return (line = reader.description(app.pid(), "Receiving window")) == expected;
+        };
+        if (!QTest::qWaitFor(said, 10000))
             return false;
-        const QByteArray before = receiver.received();
+        const QByteArray text = receiver.received() + "sent" + receiver.enter();
         app.clickMacroButton(*m_hand, 1);
-        const QByteArray expectedText = before + "sent" + receiver.enter();
-        return receiver.waitFor(expectedText) == expectedText;
+        return receiver.waitFor(text) == text;
     };
-    const auto one = [](const Receiver& r) {
-        return QStringLiteral("Receives the text: \u201c%1\u201d (qtreceiver)").arg(r.title());
-    };
-    QVERIFY2(step(one(first), first), qPrintable(line));
+    const QString one = QStringLiteral("Receives the text");
+    QVERIFY2(step(one, first), qPrintable(line));
 
     first.retitle(title + " two");
-    QVERIFY2(step(one(first), first), qPrintable(line));
+    QVERIFY2(step(one, first), qPrintable(line));
 
     // The first window's title begins with the second's: both match, and the topmost wins.
     Receiver second(title + " t", "60x8+20+300", 0, Receiver::TextEdit);
     QVERIFY(second.start());
-    QVERIFY2(step(QStringLiteral("2 windows match; the topmost receives it: \u201c%1\u201d "
-                                 "(qtreceiver)")
-                      .arg(second.title()),
-                  second),
-             qPrintable(line));
+    QVERIFY2(step("2 windows match; the topmost receives it", second), qPrintable(line));
 
     first.close();
-    QVERIFY2(step(one(second), second), qPrintable(line));
+    QVERIFY2(step(one, second), qPrintable(line));
 }
 
 QTEST_MAIN(TestWatching)

@@ -1,8 +1,7 @@
-// The line beside a target title: what it says a click would do, and that it follows the title
-// and the desktop's windows.
+// The line beside a target title: what it says a click would do (tests/e2e/tst_watching.cpp
+// follows it on each desktop).
 #include "Rows.h"
-#include "TargetLine.h"
-#include "fake/FakeDesktop.h"
+#include "TargetWording.h"
 
 #include <QTest>
 
@@ -58,29 +57,6 @@ private Q_SLOTS:
             describeTarget(title, known ? std::optional(windowsOf(specs)) : std::nullopt);
         QCOMPARE(w.shortText, shortText);
         QCOMPARE(w.detail, detail);
-    }
-
-    // The line follows its title and the desktop's windows, and says all of it to a screen
-    // reader, however little of it fits.
-    void followsTitleAndWindows()
-    {
-        FakeDesktop desktop;
-        desktop.windowTitles = {"Notes"};
-        QWidget window;
-        TargetLine line(desktop, &window);
-        line.resize(40, 20);
-        line.setTitle("Mail");
-        QCOMPARE(line.accessibleDescription(), "No window matches");
-        desktop.setWindowTitles({"Notes", "Mail - Inbox"});
-        QTRY_COMPARE(line.accessibleDescription(),
-                     "Receives the text: \u201cMail - Inbox\u201d (fake)");
-        QCOMPARE(line.toolTip(), line.accessibleDescription());
-        QVERIFY(line.text().endsWith("\u2026"));
-        line.setTitle("Notes");
-        QCOMPARE(line.accessibleDescription(), "Receives the text: \u201cNotes\u201d (fake)");
-        desktop.unavailable = "no desktop";
-        desktop.setWindowTitles({});
-        QTRY_VERIFY(line.accessibleDescription().startsWith("This desktop does not tell"));
     }
 };
 
