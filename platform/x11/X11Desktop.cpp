@@ -84,7 +84,9 @@ std::vector<CandidateWindow> X11Desktop::listWindows()
     if (!s)
         return out;
     X11Windows& windows = s->windows();
-    for (xcb_window_t w : windows.clientWindows())
+    const std::vector<xcb_window_t> listed = windows.clientWindows();
+    s->watch().follow(listed);
+    for (xcb_window_t w : listed)
         out.push_back({w, s->connection().title(w), windows.isOwnWindow(w), windows.program(w)});
     return out;
 }

@@ -16,15 +16,12 @@ void X11WindowWatch::start(std::function<void()> changed)
     m_rootChildren = !m_windows.windowManagerRunning();
     m_x.selectRootEvents(XCB_EVENT_MASK_PROPERTY_CHANGE |
                          (m_rootChildren ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0));
-    followListed();
+    // Events are only read here, never asked for: a round trip would wait out another program's
+    // hold of the server.
     m_socket = std::make_unique<SocketWatch>(
         xcb_get_file_descriptor(m_x.raw()),
         [this] {
             m_x.pumpEvents();
-            if (m_listChanged) {
-                m_listChanged = false;
-                followListed();
-            }
             if (m_x.isBroken())
                 m_changed();
             return !m_x.isBroken();
@@ -43,7 +40,6 @@ void X11WindowWatch::onEvent(const xcb_generic_event_t* ev)
         if (p->window == m_x.root()) {
             if (p->atom != ewmh->_NET_CLIENT_LIST_STACKING && p->atom != ewmh->_NET_CLIENT_LIST)
                 return;
-            m_listChanged = true;
         } else if (!m_followed.count(p->window) ||
                    (p->atom != ewmh->_NET_WM_NAME && p->atom != XCB_ATOM_WM_NAME &&
                     p->atom != XCB_ATOM_WM_CLASS)) {
@@ -54,21 +50,20 @@ void X11WindowWatch::onEvent(const xcb_generic_event_t* ev)
                (type == XCB_MAP_NOTIFY || type == XCB_UNMAP_NOTIFY || type == XCB_DESTROY_NOTIFY ||
                 (type == XCB_CONFIGURE_NOTIFY &&
                  reinterpret_cast<const xcb_configure_notify_event_t*>(ev)->event == m_x.root()))) {
-        m_listChanged = true;
         m_changed();
     }
 }
 
-void X11WindowWatch::followListed()
+void X11WindowWatch::follow(const std::vector<xcb_window_t>& listed)
 {
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    std::set<xcb_window_t> listed;
-    for (xcb_window_t w : m_windows.clientWindows()) {
-        listed.insert(w);
+    std::set<xcb_window_t> now;
+    for (xcb_window_t w : listed) {
+        now.insert(w);
         if (!m_followed.count(w))
             xcb_change_window_attributes(m_x.raw(), w, XCB_CW_EVENT_MASK, &mask);
     }
     xcb_flush(m_x.raw());
     // A window gone from the list has closed or will be listed again when it is shown.
-    m_followed.swap(listed);
+    m_followed.swap(now);
 }

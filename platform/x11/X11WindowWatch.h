@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <vector>
 #include <xcb/xcb.h>
 
 class X11Connection;
@@ -23,17 +24,16 @@ public:
     // From now on, changed runs from the event loop at every change; once when the connection
     // breaks.
     void start(std::function<void()> changed);
+    // Follows the titles of the windows listed (as the list is read anew after each change).
+    void follow(const std::vector<xcb_window_t>& listed);
 
 private:
     void onEvent(const xcb_generic_event_t* ev);
-    // Asks for the title changes of every listed window not yet followed.
-    void followListed();
 
     X11Connection& m_x;
     X11Windows& m_windows;
     std::function<void()> m_changed;
     std::set<xcb_window_t> m_followed;
-    bool m_listChanged = false;
     bool m_rootChildren = false; // no window manager lists the windows
     std::unique_ptr<SocketWatch> m_socket;
 };
