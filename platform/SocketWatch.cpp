@@ -1,5 +1,7 @@
 #include "SocketWatch.h"
 
+#include "wayland/WaylandDisplay.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -18,6 +20,20 @@ SocketWatch::SocketWatch(int fd, std::function<bool()> pump, bool beforeSleep)
         m_beforeSleep = QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock,
                                          m_notifier.get(), [this] { run(); });
     }
+}
+
+std::unique_ptr<SocketWatch> SocketWatch::ofWayland(WaylandDisplay& display,
+                                                    std::function<void()> broken)
+{
+    return std::make_unique<SocketWatch>(
+        display.fd(),
+        [&display, broken = std::move(broken)] {
+            if (display.dispatch(0))
+                return true;
+            broken();
+            return false;
+        },
+        false);
 }
 
 SocketWatch::~SocketWatch()

@@ -5,6 +5,7 @@
 #include <memory>
 
 class QSocketNotifier;
+class WaylandDisplay;
 
 // Lets a connection of Keyflare's own handle what its desktop sends while Keyflare waits for the
 // user: pump runs from the event loop whenever the socket has something to read and, where the
@@ -16,6 +17,10 @@ public:
     SocketWatch(int fd, std::function<bool()> pump, bool beforeSleep);
     ~SocketWatch();
     SocketWatch(const SocketWatch&) = delete;
+    // A watch that handles what a Wayland connection receives (its listeners run), and runs
+    // broken once the connection breaks.
+    static std::unique_ptr<SocketWatch> ofWayland(WaylandDisplay& display,
+                                                  std::function<void()> broken);
     SocketWatch& operator=(const SocketWatch&) = delete;
 
 private:

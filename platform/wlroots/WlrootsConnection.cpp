@@ -150,15 +150,7 @@ zwp_virtual_keyboard_v1* WlrootsConnection::createKeyboard()
 void WlrootsConnection::watch(std::function<void()> changed)
 {
     m_changed = std::move(changed);
-    m_socket = std::make_unique<SocketWatch>(
-        m_display.fd(),
-        [this] {
-            if (m_display.dispatch(0))
-                return true;
-            m_changed();
-            return false;
-        },
-        false);
+    m_socket = SocketWatch::ofWayland(m_display, [this] { m_changed(); });
 }
 
 void WlrootsConnection::flush()
