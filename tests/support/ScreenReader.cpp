@@ -3,7 +3,6 @@
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusReply>
 #include <QDBusVariant>
 
 namespace {
@@ -38,15 +37,12 @@ QString ScreenReader::property(const QString& path, const char* which)
 QString ScreenReader::description(qint64 pid, const QString& name)
 {
     // The widget found last is read again while it is still there under that name.
-    if (!m_path.isEmpty() && m_pid == pid && property(m_path, "Name") == name)
+    if (!m_path.isEmpty() && property(m_path, "Name") == name)
         return property(m_path, "Description");
     m_path.clear();
     m_app.clear();
-    m_pid = pid;
-    QDBusConnectionInterface* bus = m_bus.interface();
-    if (!bus)
-        return {};
-    for (const QString& n : bus->registeredServiceNames().value()) {
+    QDBusConnectionInterface* bus = m_bus.interface(); // none where the bus cannot be reached
+    for (const QString& n : bus ? bus->registeredServiceNames().value() : QStringList()) {
         if (n.startsWith(':') && bus->servicePid(n).value() == pid)
             m_app = n;
     }

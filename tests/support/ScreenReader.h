@@ -12,14 +12,14 @@ public:
     ScreenReader();
     ~ScreenReader();
     // The description of the first widget of program pid whose accessible name is name; empty
-    // when there is none (yet).
+    // when there is none (yet). The widget found is read again while it keeps that name: a
+    // reader serves one program.
     QString description(qint64 pid, const QString& name);
 
 private:
     QString property(const QString& path, const char* which);
 
     QDBusConnection m_bus;
-    qint64 m_pid = 0;
     QString m_app;  // the program's connection to the bus
     QString m_path; // the widget found last
 };
