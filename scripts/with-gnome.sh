@@ -98,22 +98,26 @@ env -i "${session[@]}" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME \
 pids+=($!)
 shell=$!
 session_enter
-# Ready once the extensions' own names are on the bus, a second or three after the shell's.
+# Ready once the extensions' own names are on the bus, a second or three after the shell's;
+# a shell slow to start is waited for up to 90 s, and the names still missing then are named.
+missing=()
 owned() {
+    missing=()
     for name in "${names[@]}"; do
         gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
             --method org.freedesktop.DBus.NameHasOwner "$name" 2>/dev/null | grep -q true ||
-            return 1
+            missing+=("$name")
     done
+    [ ${#missing[@]} = 0 ]
 }
-for _ in $(seq 600); do
-    owned && break
+deadline=$((SECONDS + 90))
+while ! owned && [ "$SECONDS" -lt "$deadline" ]; do
     kill -0 "$shell" 2>/dev/null || break
     sleep 0.05
 done
 if ! owned; then
     cat "$work/shell.log" >&2
-    echo "GNOME Shell did not start with Keyflare's extension" >&2
+    echo "GNOME Shell did not start with Keyflare's extension (not on the bus: ${missing[*]})" >&2
     exit 1
 fi
 auth=$(ls "$runtime"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1 || true)
