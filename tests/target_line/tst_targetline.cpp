@@ -7,13 +7,13 @@
 
 namespace {
 // Windows as "title|program" (a leading "*" marks one of Keyflare's own), bottom to top.
-std::vector<CandidateWindow> windowsOf(const QStringList& specs)
+std::vector<CandidateWindow> windowsOf(const QStringList& entries)
 {
     std::vector<CandidateWindow> out;
     quint64 id = 1;
-    for (QString spec : specs) {
-        const bool own = spec.startsWith('*');
-        const QStringList parts = spec.remove(0, own ? 1 : 0).split('|');
+    for (QString entry : entries) {
+        const bool own = entry.startsWith('*');
+        const QStringList parts = entry.remove(0, own ? 1 : 0).split('|');
         out.push_back({id++, parts.value(0), own, parts.value(1)});
     }
     return out;
@@ -52,9 +52,9 @@ private Q_SLOTS:
 
     void wordsWhatAClickDoes()
     {
-        const auto [specs, known, title, shortText, detail] = WordingRows::fetch();
+        const auto [entries, known, title, shortText, detail] = WordingRows::fetch();
         const TargetWording w =
-            describeTarget(title, known ? std::optional(windowsOf(specs)) : std::nullopt);
+            describeTarget(title, known ? std::optional(windowsOf(entries)) : std::nullopt);
         QCOMPARE(w.shortText, shortText);
         QCOMPARE(w.detail, detail);
     }
