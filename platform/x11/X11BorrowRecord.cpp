@@ -1,8 +1,8 @@
 // The record is a property of the root window, a list of entries (owner, keycode, count, that
 // many keysyms); the owner is a window of its program, marked as such, which the X server
-// destroys when the program's connection ends. An entry whose owner is gone, and whose keycode
-// still holds what the entry says, is taken over by the next program that types: it then types
-// with those keycodes and gives them back as its own.
+// destroys when the program's connection ends (owner 0 is no one). An entry whose owner is gone,
+// and whose keycode still holds what the entry says, is taken over by the next program that
+// types: it then types with those keycodes and gives them back as its own.
 #include "X11BorrowRecord.h"
 
 #include "../xkb/KeyPacking.h"
@@ -56,9 +56,43 @@ void X11BorrowRecord::markOwner()
 {
     m_recordAtom = m_x.intern("_KEYFLARE_BORROWED_KEYS");
     m_ownerAtom = m_x.intern("_KEYFLARE_BORROWER");
+    if (m_recordAtom == XCB_NONE || m_ownerAtom == XCB_NONE)
+        return;
+    // The server hands a window number out again once its program is gone. Entries under our
+    // number are then a former program's, which every other program would take for ours, alive:
+    // before we mark the number, they are given to no one (owner 0), for the next program that
+    // types to take over.
+    m_x.grabServer();
+    const xcb_window_t self = m_x.helper();
+    std::vector<OwnedEntry> entries =
+        parse(m_x.property(m_x.root(), m_recordAtom, XCB_ATOM_CARDINAL));
+    bool formerOwner = false;
+    for (OwnedEntry& e : entries) {
+        if (e.owner == self) {
+            e.owner = XCB_NONE;
+            formerOwner = true;
+        }
+    }
+    if (formerOwner) {
+        std::vector<uint32_t> words;
+        for (const OwnedEntry& e : entries)
+            append(&words, e.owner, e.entry);
+        write(words);
+    }
     const uint32_t pid = static_cast<uint32_t>(getpid());
-    xcb_change_property(m_x.raw(), XCB_PROP_MODE_REPLACE, m_x.helper(), m_ownerAtom,
-                        XCB_ATOM_CARDINAL, 32, 1, &pid);
+    xcb_change_property(m_x.raw(), XCB_PROP_MODE_REPLACE, self, m_ownerAtom, XCB_ATOM_CARDINAL, 32,
+                        1, &pid);
+    m_x.ungrabServer();
+}
+
+void X11BorrowRecord::write(const std::vector<uint32_t>& words)
+{
+    if (words.empty())
+        xcb_delete_property(m_x.raw(), m_x.root(), m_recordAtom);
+    else
+        xcb_change_property(m_x.raw(), XCB_PROP_MODE_REPLACE, m_x.root(), m_recordAtom,
+                            XCB_ATOM_CARDINAL, 32, static_cast<uint32_t>(words.size()),
+                            words.data());
 }
 
 void X11BorrowRecord::update(const std::function<std::vector<Entry>()>& held,
@@ -66,7 +100,6 @@ void X11BorrowRecord::update(const std::function<std::vector<Entry>()>& held,
 {
     if (m_recordAtom == XCB_NONE || m_ownerAtom == XCB_NONE)
         return;
-    xcb_connection_t* c = m_x.raw();
     const xcb_window_t self = m_x.helper();
     m_x.grabServer();
     const std::vector<OwnedEntry> entries =
@@ -93,10 +126,6 @@ void X11BorrowRecord::update(const std::function<std::vector<Entry>()>& held,
     }
     for (const Entry& e : held())
         append(&words, self, e);
-    if (words.empty())
-        xcb_delete_property(c, m_x.root(), m_recordAtom);
-    else
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_x.root(), m_recordAtom, XCB_ATOM_CARDINAL,
-                            32, static_cast<uint32_t>(words.size()), words.data());
+    write(words);
     m_x.ungrabServer();
 }

@@ -22,7 +22,8 @@ public:
 
     explicit X11BorrowRecord(X11Connection& connection);
 
-    // Marks our helper window as a live borrower's.
+    // Marks our helper window as a live borrower's; entries that a former program with the same
+    // window left are then nobody's.
     void markOwner();
     // Writes held() as what we hold. With adopt, first offers it each entry of a program that is
     // gone; entries not taken over then are dropped. No other program reads or writes the record
@@ -31,6 +32,9 @@ public:
                 const std::function<void(const Entry&)>& adopt = {});
 
 private:
+    // Replaces the record with words (none: removes it).
+    void write(const std::vector<uint32_t>& words);
+
     X11Connection& m_x;
     xcb_atom_t m_recordAtom = XCB_NONE;
     xcb_atom_t m_ownerAtom = XCB_NONE;
