@@ -85,6 +85,8 @@ int QtDialogs::message(const QString& text, int style)
         const int kind = style & 7;
         return kind == YesNoCancel ? Cancel : kind == YesNo ? No : Ok;
     }
+    // The session's log keeps what the user was told, for when they report it.
+    qInfo("%s", qPrintable(text));
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(kAppName);
     box.setText(text);
