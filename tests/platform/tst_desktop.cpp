@@ -470,7 +470,7 @@ void TestDesktop::takesOverOnlyLeftoverKeys()
                !programOutput("xprop", {"-id", owner, "_KEYFLARE_BORROWER"}).contains('='))
             QVERIFY(others.emplace_back(std::make_unique<X11Desktop>())->isConnected());
         QVERIFY(others.size() < 50);
-    } else {            // owner 1 is no window of a running program
+    } else { // owner 1 is no window of a running program
         QCOMPARE(QProcess::execute("xprop", {"-root", "-f", "_KEYFLARE_BORROWED_KEYS", "32c",
                                              "-set", "_KEYFLARE_BORROWED_KEYS", "1," + entry}),
                  0);
