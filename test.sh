@@ -43,7 +43,7 @@ echo "== Sanitizers: address, undefined behaviour, leaks"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEYFLARE_WERROR=ON \
     -DKEYFLARE_SANITIZE=ON
 cmake --build build-asan
-ASAN_OPTIONS=detect_leaks=1 \
+ASAN_OPTIONS=detect_leaks=1:handle_abort=1 \
     LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     scripts/with-xvfb.sh ctest --test-dir build-asan --output-on-failure
