@@ -6,8 +6,8 @@ source "$(dirname "$0")/session-lib.sh"
 
 session_work xvfb
 
-# Xvfb picks a free display itself and writes its number once it accepts connections, so X
-# servers started at the same time by others can never take the same number.
+# Xvfb picks a free display itself and writes its number, so X servers started at the same time
+# by others can never take the same number.
 mkfifo "$work/displayfd"
 # -noreset: a server whose last client leaves starts over, and a client connecting meanwhile is
 # turned away.
