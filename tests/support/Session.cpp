@@ -15,7 +15,9 @@
 #include <QDBusMessage>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 #include <qtestsupport_core.h>
+#include <xkbcommon/xkbcommon.h>
 
 Session session()
 {
@@ -106,6 +108,27 @@ int kwinLayoutCount()
     array.endArray();
     return count;
 }
+
+// The lines that name the layouts' groups in a keymap as the X server's tool writes it
+// ("name[group1]=\"German\";"), from the descriptions that the layouts' symbols give.
+QList<QByteArray> groupLines(const QString& layout)
+{
+    QList<QByteArray> lines;
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    if (!context)
+        return lines;
+    const QByteArray layouts = layout.toUtf8();
+    const xkb_rule_names names{"evdev", nullptr, layouts.constData(), nullptr, nullptr};
+    if (xkb_keymap* keymap =
+            xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS)) {
+        for (xkb_layout_index_t i = 0; i < xkb_keymap_num_layouts(keymap); ++i)
+            lines << "name[group" + QByteArray::number(i + 1) + "]=\"" +
+                         xkb_keymap_layout_get_name(keymap, i) + "\";";
+        xkb_keymap_unref(keymap);
+    }
+    xkb_context_unref(context);
+    return lines;
+}
 } // namespace
 
 void selectKWinLayout(int index)
@@ -132,9 +155,17 @@ void setKeyboardLayout(const QString& layout)
             sources << "('xkb', '" + name + "')";
         QProcess::execute("gsettings", {"set", "org.gnome.desktop.input-sources", "sources",
                                         "[" + sources.join(", ") + "]"});
-        // In force once the programs' keymap names every layout.
-        const QByteArray last = "+" + layout.split(',').last().toUtf8();
-        (void)QTest::qWaitFor([&] { return xwaylandKeymap().contains(last); }, 5000);
+        // In force once the programs' keymap has each layout's group in the order given (the
+        // shell may add a group after them). Its own name says nothing: the shell leaves it
+        // unnamed.
+        const QList<QByteArray> groups = groupLines(layout);
+        const auto inForce = [&] {
+            const QByteArray keymap = xwaylandKeymap();
+            return std::all_of(groups.begin(), groups.end(),
+                               [&](const QByteArray& line) { return keymap.contains(line); });
+        };
+        if (groups.isEmpty() || !QTest::qWaitFor(inForce, 10000))
+            qWarning("GNOME Shell did not put the layouts %s in force", qPrintable(layout));
     }
     if (session() == Session::X11)
         QProcess::execute("setxkbmap", {"-layout", layout});
