@@ -22,6 +22,15 @@ QString stopReason(const QString& outcome)
         return QStringLiteral("the desktop took the keys in too slowly");
     return outcome;
 }
+
+// The shell's windows as the title match weighs them.
+std::vector<CandidateWindow> candidates(const std::vector<GnomeShell::Window>& listed)
+{
+    std::vector<CandidateWindow> out;
+    for (const GnomeShell::Window& w : listed)
+        out.push_back({w.id, w.title, w.own, w.program});
+    return out;
+}
 } // namespace
 
 GnomeDesktop::GnomeDesktop()
@@ -66,10 +75,7 @@ std::optional<std::vector<CandidateWindow>> GnomeDesktop::windows()
     const auto listed = m_shell.windows();
     if (!listed)
         return std::nullopt;
-    std::vector<CandidateWindow> out;
-    for (const GnomeShell::Window& w : *listed)
-        out.push_back({w.id, w.title, w.own, w.program});
-    return out;
+    return candidates(*listed);
 }
 
 WindowId GnomeDesktop::activateMatch(const QString& title)
@@ -79,10 +85,7 @@ WindowId GnomeDesktop::activateMatch(const QString& title)
         m_lastError = m_shell.lastError();
         return 0;
     }
-    std::vector<CandidateWindow> candidates;
-    for (const GnomeShell::Window& w : *windows)
-        candidates.push_back({w.id, w.title, w.own, w.program});
-    const WindowId id = chooseTargetWindow(candidates, title);
+    const WindowId id = chooseTargetWindow(candidates(*windows), title);
     if (id == 0) {
         m_lastError = QStringLiteral("no window has the title \"%1\"").arg(title);
         return 0;
