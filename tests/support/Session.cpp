@@ -12,7 +12,9 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QProcess>
 #include <QStandardPaths>
 #include <algorithm>
@@ -96,17 +98,67 @@ QVariant askKWinLayouts(const QString& method, const QVariantList& arguments = {
     return QDBusConnection::sessionBus().call(call).arguments().value(0);
 }
 
-int kwinLayoutCount()
+bool kwinServesLayouts()
+{
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered("org.kde.keyboard");
+}
+
+// The layouts KWin has in force ("us,de"), or nothing where its keyboard service is off the bus:
+// KWin 5 takes it off while a single layout is in force.
+QString kwinLayouts()
 {
     const QVariant list = askKWinLayouts("getLayoutsList");
     if (!list.canConvert<QDBusArgument>())
-        return 0;
+        return {};
     const QDBusArgument array = list.value<QDBusArgument>();
-    int count = 0;
-    for (array.beginArray(); !array.atEnd(); ++count)
-        (void)array.asVariant(); // a layout's name, variant and description
+    QStringList names;
+    for (array.beginArray(); !array.atEnd();) {
+        QString name, variant, description;
+        array.beginStructure();
+        array >> name >> variant >> description;
+        array.endStructure();
+        names << name;
+    }
     array.endArray();
-    return count;
+    return names.join(',');
+}
+
+QString kxkbrcPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/kxkbrc";
+}
+
+// The layouts as Plasma's settings write them.
+QByteArray kxkbrc(const QString& layouts)
+{
+    return "[Layout]\nLayoutList=" + layouts.toUtf8() + "\nUse=true\n";
+}
+
+// Writes the layouts as Plasma's settings do, and waits until KWin has them in force.
+void putKWinLayouts(const QString& layouts)
+{
+    writeFile(kxkbrcPath(), kxkbrc(layouts));
+    // KWin before 6.5 or so reloads on Plasma 5's signal, later ones on word of the changed keys.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.send(QDBusMessage::createSignal("/Layouts", "org.kde.keyboard", "reloadConfig"));
+    QDBusMessage changed =
+        QDBusMessage::createSignal("/kxkbrc", "org.kde.kconfig.notify", "ConfigChanged");
+    qDBusRegisterMetaType<QByteArrayList>();
+    QDBusArgument keys;
+    keys.beginMap(QMetaType::fromType<QString>(), QMetaType::fromType<QByteArrayList>());
+    keys.beginMapEntry();
+    keys << QStringLiteral("Layout") << QByteArrayList{"LayoutList", "Use"};
+    keys.endMapEntry();
+    keys.endMap();
+    changed << QVariant::fromValue(keys);
+    bus.send(changed);
+    const bool single = !layouts.contains(QLatin1Char(','));
+    const auto inForce = [&] {
+        const QString listed = kwinLayouts();
+        return listed == layouts || (single && listed.isEmpty() && !kwinServesLayouts());
+    };
+    if (!QTest::qWaitFor(inForce, 10000))
+        qWarning("KWin did not put the layouts %s in force", qPrintable(layouts));
 }
 
 // The lines that name the layouts' groups in a keymap as the X server's tool writes it
@@ -139,14 +191,13 @@ void selectKWinLayout(int index)
 
 void setKeyboardLayout(const QString& layout)
 {
-    if (session() == Session::KWin) { // as Plasma's settings write it
-        writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                      "/kxkbrc",
-                  "[Layout]\nLayoutList=" + layout.toUtf8() + "\nUse=true\n");
-        QDBusConnection::sessionBus().send(
-            QDBusMessage::createSignal("/Layouts", "org.kde.keyboard", "reloadConfig"));
-        const int count = int(layout.count(QLatin1Char(',')) + 1);
-        (void)QTest::qWaitFor([&] { return kwinLayoutCount() == count; }, 5000);
+    if (session() == Session::KWin) {
+        // A change from one single layout to another would show nowhere on KWin 5, which lists
+        // neither: it goes through two.
+        if (!layout.contains(QLatin1Char(',')) && !kwinServesLayouts() &&
+            readFile(kxkbrcPath()) != kxkbrc(layout))
+            putKWinLayouts(layout + (layout == "us" ? ",de" : ",us"));
+        putKWinLayouts(layout);
         selectKWinLayout(0);
     }
     if (session() == Session::Gnome) { // as GNOME's settings write it
