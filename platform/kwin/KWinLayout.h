@@ -11,4 +11,7 @@ namespace KWinLayout {
 // The index of the layout in force, which is the group of the keyboard map; nullopt when KWin
 // does not answer.
 std::optional<uint32_t> active();
+// Puts the layout of that index in force, as the user's layout switcher does; false when KWin
+// does not do it.
+bool select(uint32_t index);
 } // namespace KWinLayout

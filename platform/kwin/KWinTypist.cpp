@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <utility>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -139,6 +140,15 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<char32_t>& chars)
                 press(layout.modifierKey(bit), false);
         }
     };
+    // KWin (fake input 6) switches to the layout that holds a keysym it types and stays there:
+    // the user's layout is put back in force before the next key, and at the end. Any other
+    // switch is the user's.
+    bool keysymSent = false;
+    const auto layoutKept = [&] {
+        const bool afterKeysym = std::exchange(keysymSent, false);
+        const std::optional<uint32_t> now = layoutInForce();
+        return now == group || (afterKeysym && now && KWinLayout::select(*group));
+    };
     Typing result = Typing::Done;
     bool pasteOutstanding = false;
     for (const Step& step : plan) {
@@ -154,7 +164,7 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<char32_t>& chars)
             result = Typing::FocusLost;
             break;
         }
-        if (severalLayouts && layoutInForce() != group) {
+        if (severalLayouts && !layoutKept()) {
             m_lastError = QStringLiteral("the keyboard layout was switched");
             result = Typing::LayoutSwitched;
             break;
@@ -166,6 +176,7 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<char32_t>& chars)
                                                     WL_KEYBOARD_KEY_STATE_PRESSED);
             org_kde_kwin_fake_input_keyboard_keysym(m_connection->fakeInput(), step.keysym,
                                                     WL_KEYBOARD_KEY_STATE_RELEASED);
+            keysymSent = true;
             continue;
         }
         if (step.paste.isEmpty()) {
@@ -200,5 +211,7 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<char32_t>& chars)
         m_lastError = QStringLiteral("the connection to KWin broke");
         return Typing::Unavailable;
     }
+    if (severalLayouts && keysymSent)
+        (void)layoutKept();
     return result;
 }

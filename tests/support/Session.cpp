@@ -189,6 +189,11 @@ void selectKWinLayout(int index)
     (void)QTest::qWaitFor([&] { return askKWinLayouts("getLayout").toInt() == index; }, 5000);
 }
 
+int activeKWinLayout()
+{
+    return askKWinLayouts("getLayout").toInt();
+}
+
 void setKeyboardLayout(const QString& layout)
 {
     if (session() == Session::KWin) {

@@ -63,6 +63,8 @@ void setKeyboardLayout(const QString& layout);
 QByteArray xwaylandKeymap();
 // Puts the layout of that index in force on KWin, as the user's layout switcher does.
 void selectKWinLayout(int index);
+// The index of the layout KWin has in force.
+int activeKWinLayout();
 
 // A window title no other test run shares: base and this process's id.
 QString uniqueTitle(const QString& base);
