@@ -54,8 +54,7 @@ private:
 
 void TestSending::cleanup()
 {
-    if (session() != Session::KWin)
-        setKeyboardLayout("us");
+    setKeyboardLayout("us");
 }
 
 void TestSending::initTestCase()
@@ -99,10 +98,12 @@ void TestSending::sendsADayOfTextsIntoOneWindow()
     };
     for (int button : {1, 2, 3, 4, 5})
         QVERIFY2(send(button), target.received().right(400).constData());
-    // In GNOME two layouts, which the text's layouts then stand beside.
-    if (session() != Session::KWin)
-        setKeyboardLayout(session() == Session::Gnome ? QStringLiteral("de,ru")
-                                                      : QStringLiteral("de"));
+    // In GNOME two layouts, which the text's layouts then stand beside; in KWin two with the
+    // second in force, which stays so whatever KWin switches to for a keysym.
+    const bool kwin = session() == Session::KWin;
+    setKeyboardLayout(session() == Session::Gnome ? "de,ru" : kwin ? "us,de" : "de");
+    if (kwin)
+        selectKWinLayout(1);
     // In GNOME each text has layouts of their own beside the user's, which an X11 window may
     // read a while after the keys: they go at the latest when Keyflare ends.
     const QByteArray keymap = session() == Session::Gnome ? xwaylandKeymap() : QByteArray();
@@ -131,6 +132,8 @@ void TestSending::sendsADayOfTextsIntoOneWindow()
     QCOMPARE(onX11() ? x().spareKeycodes() : 0, spare);
     if (session() == Session::Gnome)
         QVERIFY(QTest::qWaitFor([&] { return xwaylandKeymap() == keymap; }, 5000));
+    if (kwin)
+        QCOMPARE(activeKWinLayout(), 1);
 }
 
 // Closing stores the toggles. The next run on X11 opens where this one stood; a Wayland program
