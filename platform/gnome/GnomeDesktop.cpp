@@ -20,6 +20,8 @@ QString stopReason(const QString& outcome)
         return QStringLiteral("the keyboard layout was changed during the send");
     if (outcome == QLatin1String(ShellOutcome::timedOut))
         return QStringLiteral("the desktop took the keys in too slowly");
+    if (outcome == QLatin1String(ShellOutcome::xServerSilent))
+        return QStringLiteral("the X server of the window (Xwayland) did not answer");
     return outcome;
 }
 

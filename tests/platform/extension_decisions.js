@@ -14,10 +14,11 @@ GLib.setenv('XDG_CONFIG_HOME', config, true);
 
 // The parts as the build joins them.
 const read = path => new TextDecoder().decode(GLib.file_get_contents(path)[1]);
-const body = ['names.js', 'keymap.js', 'typing.js', 'windows.js', 'service.js']
+const body = ['names.js', 'keymap.js', 'xserver.js', 'typing.js', 'windows.js', 'service.js']
     .map(part => read(`${System.programArgs[0]}/${part}`)).join('\n');
 const parts = new Function(`'use strict';\n${body}\n` +
-    'return {ShellBus, ShellMethod, ShellOutcome, keymapPart, typingPart, keyflareService};')();
+    'return {ShellBus, ShellMethod, ShellOutcome, keymapPart, typingPart, keyflareService,\n' +
+    '    useXServer: XServer => (xServerPart = () => XServer)};')();
 const {ShellBus, ShellMethod, ShellOutcome: O} = parts;
 
 let failures = 0;
@@ -57,6 +58,8 @@ const EVENTS = {
     noKeymap: w => (w.manager._currentKeymap = null),
     noGrab: w => (w.grabFails = true),
     capsLock: w => (w.capsLock = true),
+    noXServer: w => (w.xServer.reachable = false),
+    xServerStops: w => (w.xServer.answers = false),
 };
 
 // Title, the user's keymap, and steps: a send (the text; to an X11 window; events before it or
@@ -116,6 +119,11 @@ const SENDS = [
         {send: 'A', before: 'noKeymap', result: [0, O.keymapUnknown], effects: []}]],
     ['nor when the key that tells a key has passed cannot be bound', US, [
         {send: 'A', before: 'noGrab', result: [0, O.failed], effects: typedA}]],
+    ["an X11 window's keys wait for its X server: nothing is typed without it", US, [
+        {send: 'A', x11: true, before: 'noXServer', result: [0, O.xServerSilent], effects: []}]],
+    ['and a server that stops answering stops the send after the key under way', US, [
+        {send: 'A', x11: true, at: 1, event: 'xServerStops', result: [1, O.xServerSilent],
+            effects: keptA}]],
     ['Caps Lock is let go for the text and taken up again', US, [
         {send: 'A', before: 'capsLock', keys: [CAPS, a, b, CAPS], effects: typedA}]],
     ['and left as it is when a send fails before it', US, [
@@ -126,7 +134,8 @@ const SENDS = [
 // Runs the steps of a row on a stand-in of shape; returns the stand-in.
 async function runSends(shape, [title, user, steps]) {
     const world = new StandIn(shape, user);
-    const typist = new (parts.typingPart(world.services, parts.keymapPart(world.services)))();
+    const typist = new (parts.typingPart(world.services, parts.keymapPart(world.services),
+        world.XServer))();
     for (const [n, step] of steps.entries()) {
         const name = `${shape}: ${title}, step ${n + 1}`;
         world.effects = [];
@@ -196,6 +205,7 @@ async function testService() {
     }, Gio);
     const folder = GLib.dir_make_tmp('keyflare-extension-XXXXXX');
     const approve = path => GLib.file_set_contents(`${folder}/approved-callers`, `${path}\n`);
+    parts.useXServer(world.XServer);
     const service = parts.keyflareService({...world.services, Gio: gio}, folder);
     service.enable();
     const ask = (method, params = [], sender = ':1.1') => new Promise(resolve =>

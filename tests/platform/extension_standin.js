@@ -155,6 +155,15 @@ export class StandIn {
         this.capsLock = false;
         this.grabFails = false;
         this.grabs = 0;
+        // The X server of X11 windows: reachable, answering; its connections still open.
+        this.xServer = {reachable: true, answers: true, open: 0};
+        const world = this;
+        this.XServer = {
+            connect: async () => world.xServer.reachable ? (++world.xServer.open, {
+                roundTrip: async () => world.xServer.answers,
+                close: () => --world.xServer.open,
+            }) : null,
+        };
         this.atKey = null; // run after each key of a text (its number), before the key is passed
         const backend = new backends[shape](this);
         const modern = shape === '51';
@@ -186,7 +195,6 @@ export class StandIn {
             focus_window: null,
             grab_accelerator: () => this.grabFails ? 0 : (++this.grabs, ACTION),
             ungrab_accelerator: () => --this.grabs,
-            get_current_time_roundtrip: () => 0,
             sort_windows_by_stacking: windows => windows,
         });
         this.global = {
@@ -275,6 +283,8 @@ export class StandIn {
         const left = [];
         if (this.grabs !== 0)
             left.push(`${this.grabs} grabs`);
+        if (this.xServer.open !== 0)
+            left.push('an X connection');
         if (this.display.connected || this.backend.connected)
             left.push('handlers');
         if (GLib.file_test(`${GLib.get_user_config_dir()}/xkb`, GLib.FileTest.EXISTS))

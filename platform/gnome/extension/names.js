@@ -10,7 +10,7 @@ var ShellBus = {
     notAllowed: 'org.keyflare.Shell1.Error.NotAllowed',
     versionProperty: 'Version',
     // Keyflare checks it on connecting: a copy of the extension older than Keyflare is reported.
-    version: 4,
+    version: 5,
     // The signal that tells Keyflare, and no other, that the windows changed.
     windowsChanged: 'WindowsChanged',
 };
@@ -40,5 +40,7 @@ var ShellOutcome = {
     busy: 'busy',
     // The shell has applied no keymap of the user's yet.
     keymapUnknown: 'keymap-unknown',
+    // The X server of an X11 window (Xwayland) could not be reached, or stopped answering.
+    xServerSilent: 'x-server-silent',
     failed: 'failed',
 };

@@ -7,7 +7,7 @@
 
 // The service of the extension in folder, made of its parts on the shell's services.
 function keyflareService(shell, folder) {
-    const Typist = typingPart(shell, keymapPart(shell));
+    const Typist = typingPart(shell, keymapPart(shell), xServerPart(shell));
     const KeyflareService = servicePart(shell, Typist, windowsPart(shell));
     return new KeyflareService(folder);
 }

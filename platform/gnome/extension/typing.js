@@ -1,10 +1,10 @@
 // Typing a text into the focused window from inside the shell: the text's own layouts are put in
 // force beside the user's, each key goes through a virtual keyboard, and the user's keymap comes
-// back once the last key has passed. Uses keymap.js.
+// back once the last key has passed. Uses keymap.js, and xserver.js for X11 windows.
 
-// Typist, on the shell's services and keymap.js's calls.
+// Typist, on the shell's services, keymap.js's calls and xserver.js's XServer.
 function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
-    {seat, userKeymap, userLayout, namesBeside, writeSymbols, applyKeymap}) {
+    {seat, userKeymap, userLayout, namesBeside, writeSymbols, applyKeymap}, XServer) {
     // How long the shell may take to pass a key on.
     const KEY_WAIT_MS = 5000;
     // How long the layouts of a text typed into an X11 window stay beside the user's own: such a
@@ -118,6 +118,21 @@ function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
             this._cancelled = false;
             if (!target || global.display.focus_window !== target || shellHoldsKeyboard(target))
                 return [0, ShellOutcome.focusLost, 0];
+            // An X11 window's keys wait for its server: nothing is typed or changed without it.
+            const x11 = target.get_client_type() === Meta.WindowClientType.X11;
+            const server = x11 ? await XServer.connect() : null;
+            if (x11 && !server)
+                return [0, ShellOutcome.xServerSilent, 0];
+            try {
+                return await this._type(target, symbols, parts, deadline, server);
+            } finally {
+                server?.close();
+            }
+        }
+
+        // type() with server, the X11 window's XServer (null for a Wayland window).
+        async _type(target, symbols, parts, deadline, server) {
+            const x11 = server !== null;
             const manager = KeyboardManager.getKeyboardManager();
             // A text whose characters the kept layouts hold is typed with them, the keymap left as
             // it stands: an X11 program may not have read the last text's keys yet.
@@ -142,7 +157,6 @@ function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
                     this._keepKeymap(kept.user, kept);
                 return [0, ShellOutcome.failed, 0];
             }
-            const x11 = target.get_client_type() === Meta.WindowClientType.X11;
             const capsLock = seat().get_keymap().get_caps_lock_state();
             // Caps Lock, where on, is let go for the text's keys and taken up again after them; a
             // send that ends before it was let go leaves it alone.
@@ -207,14 +221,18 @@ function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
                                 outcome = ShellOutcome.busy;
                             break;
                         }
-                        // The shell learns that an X11 window lost the focus from Xwayland, which
-                        // moves it at once: a round trip brings that news in, and the pause lets
-                        // the shell take it in, before the focus is looked at again.
-                        if (x11) {
-                            global.display.get_current_time_roundtrip();
+                        ++typed;
+                        // Xwayland has read the key once it answers. The shell learns that an
+                        // X11 window lost the focus from Xwayland, which moves it at once: the
+                        // answer comes after that news, and the pause lets the shell take it
+                        // in, before the focus is looked at again.
+                        if (server) {
+                            if (!await server.roundTrip()) {
+                                outcome = ShellOutcome.xServerSilent;
+                                break;
+                            }
                             await idle();
                         }
-                        ++typed;
                     }
                 }
             } finally {
