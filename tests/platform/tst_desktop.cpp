@@ -27,6 +27,7 @@
 #include <QThread>
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <linux/input-event-codes.h>
 #include <thread>
 #include <unistd.h>
@@ -54,6 +55,7 @@ private Q_SLOTS:
     void takesOverOnlyLeftoverKeys_data();
     void takesOverOnlyLeftoverKeys();
     void survivesALostXServer();
+    void waitsForAStalledXwayland();
     void activatesWithoutItsHelperWindow();
     void saysWhatItCannotReach();
     void refusesOtherCallers_data();
@@ -503,6 +505,37 @@ void TestDesktop::survivesALostXServer()
     QVERIFY(!desktop.activate("anything"));
     QCOMPARE(desktop.inject(1, "abc"), Typing::Unavailable);
     QVERIFY(desktop.windowUnderPointer().id == 0);
+}
+
+// Xwayland stops reading for a while in the middle of a text (it compiles each new keymap with a
+// program of its own; a busy machine gives it no time): the keys wait for it, where a flood of
+// them would fill its connection and the shell would cut it off, and every X11 window with it.
+void TestDesktop::waitsForAStalledXwayland()
+{
+    if (session() != Session::Gnome)
+        QSKIP("the X11 programs of the other desktops here run on an X server of their own");
+    const QString title = uniqueTitle("kf stalled xwayland");
+    Receiver receiver(title, QStringLiteral("100x10+20+500"));
+    QVERIFY(receiver.start());
+    const auto server = static_cast<pid_t>(xwaylandPid());
+    QVERIFY(server > 0);
+    const QString text = kAnyText + QStringLiteral("Ready, 42 ok! ").repeated(20);
+    DesktopPlatform desktop(QDir::tempPath());
+    Platform platform = desktop.platform();
+    const WindowId target = platform.activation.activate(title);
+    QVERIFY(target != 0);
+    // Stopped once the first key has come through, for a second.
+    std::thread stall([&] {
+        if (QTest::qWaitFor([&] { return !receiver.received().isEmpty(); }, 10000)) {
+            ::kill(server, SIGSTOP);
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            ::kill(server, SIGCONT);
+        }
+    });
+    const Typing typed = platform.keys.inject(target, keystrokeString(text));
+    stall.join();
+    QCOMPARE(typed, Typing::Done);
+    QCOMPARE(receiver.waitFor(text.toUtf8()), text.toUtf8());
 }
 
 // The backend stamps activation requests with a server time, which it learns from an event on a

@@ -15,6 +15,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <algorithm>
@@ -233,6 +235,22 @@ void setKeyboardLayout(const QString& layout)
 QByteArray xwaylandKeymap()
 {
     return programOutput("xkbcomp", {"-xkb", qEnvironmentVariable("DISPLAY"), "-"});
+}
+
+qint64 xwaylandPid()
+{
+    // Started as "Xwayland :N ...".
+    const QByteArray display = qgetenv("DISPLAY");
+    const QStringList processes = QDir("/proc").entryList(QDir::Dirs);
+    for (const QString& pid : processes) {
+        QFile file("/proc/" + pid + "/cmdline");
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> args = file.readAll().split('\0');
+        if (args.size() > 1 && args[0].endsWith("Xwayland") && args[1] == display)
+            return pid.toLongLong();
+    }
+    return 0;
 }
 
 QByteArray programOutput(const QString& program, const QStringList& args, int ms)

@@ -61,6 +61,8 @@ void setKeyboardLayout(const QString& layout);
 // The keyboard map that GNOME Shell gives its programs, read by the X server's own tool from
 // Xwayland, which is handed every change.
 QByteArray xwaylandKeymap();
+// The process id of the Xwayland that serves the test's X display; 0 when none does.
+qint64 xwaylandPid();
 // Puts the layout of that index in force on KWin, as the user's layout switcher does.
 void selectKWinLayout(int index);
 // The index of the layout KWin has in force.
