@@ -1,6 +1,7 @@
 #include "KWinTypist.h"
 
 #include "../xkb/KeyPlanner.h"
+#include "../xwayland/XwaylandPace.h"
 #include "KWinClipboard.h"
 #include "KWinConnection.h"
 #include "KWinLayout.h"
@@ -149,6 +150,9 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<char32_t>& chars)
         const std::optional<uint32_t> now = layoutInForce();
         return now == group || (afterKeysym && now && KWinLayout::select(*group));
     };
+    // An X11 program's keys go through Xwayland, which each waits for.
+    XwaylandPace xwayland;
+    const bool paced = xwayland.serves(target->pid);
     Typing result = Typing::Done;
     bool pasteOutstanding = false;
     for (const Step& step : plan) {
@@ -162,6 +166,11 @@ Typing KWinTypist::type(WindowId targetId, const std::vector<char32_t>& chars)
         if (!target->active) {
             m_lastError = QStringLiteral("the target window stopped being the active one");
             result = Typing::FocusLost;
+            break;
+        }
+        if (paced && !xwayland.roundTrip()) {
+            m_lastError = QStringLiteral("Xwayland, the X server of the window, did not answer");
+            result = Typing::Unavailable;
             break;
         }
         if (severalLayouts && !layoutKept()) {
