@@ -6,6 +6,8 @@
 # management (the tests' pointer and keyboard).
 # With KEYFLARE_ROOT set, KWin is the one in that root (see make-root.sh); the bus, the command
 # and its programs stay on this machine.
+# With KEYFLARE_KWIN_XWAYLAND=1, KWin runs Xwayland for X11 programs, as a Plasma session does,
+# and the command gets its DISPLAY.
 # Usage: scripts/with-kwin.sh COMMAND [ARGS...]
 set -euo pipefail
 root=${KEYFLARE_ROOT:-}
@@ -61,13 +63,35 @@ fi || {
     echo "KDE's service cache could not be built" >&2
     exit 1
 }
+xwayland=()
+[ "${KEYFLARE_KWIN_XWAYLAND:-0}" = 1 ] && xwayland=(--xwayland)
 env -i "${session[@]}" KWIN_COMPOSE=Q "${in_root[@]}" "$work/bin/kwin_wayland" --virtual \
-    --no-lockscreen --no-global-shortcuts --socket wayland-1 --width 1280 --height 800 \
-    >"$work/kwin.log" 2>&1 &
+    "${xwayland[@]}" --no-lockscreen --no-global-shortcuts --socket wayland-1 --width 1280 \
+    --height 800 >"$work/kwin.log" 2>&1 &
 pids+=($!)
-session_await_wayland "$!" KWin "$work/bus.log" "$work/kwin.log"
+kwin=$!
+session_await_wayland "$kwin" KWin "$work/bus.log" "$work/kwin.log"
 
 unset DISPLAY
+if [ ${#xwayland[@]} -gt 0 ]; then
+    # KWin listens on the display itself (starting Xwayland once a program connects, from Plasma
+    # 6), and marks it with a lock file that holds its process id.
+    xdisplay=""
+    for _ in $(seq 200); do
+        for lock in $(ls /tmp/.X*-lock 2>/dev/null); do
+            [ "$(tr -d ' \n' <"$lock" 2>/dev/null)" = "$kwin" ] && xdisplay=$(basename "$lock" -lock)
+        done
+        [ -n "$xdisplay" ] && break
+        sleep 0.05
+    done
+    if [ -z "$xdisplay" ]; then
+        cat "$work/kwin.log" >&2
+        echo "KWin set up no X display" >&2
+        exit 1
+    fi
+    export DISPLAY=":${xdisplay#.X}"
+    session_leftovers+=("/tmp/$xdisplay-lock" "/tmp/.X11-unix/X${xdisplay#.X}")
+fi
 session_enter
 export XDG_CONFIG_DIRS="$work/xdg:/etc/xdg" XDG_MENU_PREFIX=plasma-
 session_wayland KDE

@@ -509,17 +509,23 @@ void TestDesktop::survivesALostXServer()
 
 // Xwayland stops reading for a while in the middle of a text (it compiles each new keymap with a
 // program of its own; a busy machine gives it no time): the keys wait for it, where a flood of
-// them would fill its connection and the shell would cut it off, and every X11 window with it.
+// them would fill its connection. GNOME Shell 43 then cuts Xwayland off, and every X11 window
+// with it; KWin 5.27 loses the keys.
 void TestDesktop::waitsForAStalledXwayland()
 {
-    if (session() != Session::Gnome)
-        QSKIP("the X11 programs of the other desktops here run on an X server of their own");
+    if (session() == Session::X11 || qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("no Xwayland in this session");
+    const bool gnome = session() == Session::Gnome;
     const QString title = uniqueTitle("kf stalled xwayland");
-    Receiver receiver(title, QStringLiteral("100x10+20+500"));
+    // Under KWin an X client of the tests' own, and a text in the layout, which KWin 5.27 types
+    // without the clipboard.
+    Receiver receiver(title, QStringLiteral("100x10+20+500"), 0,
+                      gnome ? Receiver::Terminal : Receiver::Slow);
     QVERIFY(receiver.start());
-    const auto server = static_cast<pid_t>(xwaylandPid());
+    const auto server = static_cast<pid_t>(xwaylandPid()); // started for it, from Plasma 6
     QVERIFY(server > 0);
-    const QString text = kAnyText + QStringLiteral("Ready, 42 ok! ").repeated(20);
+    const QString text =
+        (gnome ? kAnyText : QString()) + QStringLiteral("Ready, 42 ok! ").repeated(40);
     DesktopPlatform desktop(QDir::tempPath());
     Platform platform = desktop.platform();
     const WindowId target = platform.activation.activate(title);
