@@ -69,6 +69,7 @@ uint32_t item(const xcb_get_property_reply_t* property, int i)
         return 0;
     return static_cast<const uint32_t*>(xcb_get_property_value(property))[i];
 }
+
 // True when an Xwayland of this user's runs.
 bool xwaylandRuns()
 {

@@ -14,6 +14,8 @@ function xServerPart({Gio, GLib}) {
     const FAMILY_LOCAL = 256;
     const FAMILY_WILD = 0xffff;
     const GET_INPUT_FOCUS = 43;
+    // Requests go in this machine's byte order, which the first byte of a connection names.
+    const LITTLE = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
 
     // The display number in DISPLAY (":1", ":1.0", "unix:1"); null for a display elsewhere.
     function displayNumber(display) {
@@ -65,18 +67,17 @@ function xServerPart({Gio, GLib}) {
         }));
     }
 
-    // The request a connection starts with, in this machine's byte order.
+    // The request a connection starts with.
     function setupRequest(cookie) {
         const pad = n => (4 - n % 4) % 4;
         const name = new TextEncoder().encode(cookie.length ? COOKIE_NAME : '');
         const request = new Uint8Array(12 + name.length + pad(name.length) + cookie.length +
             pad(cookie.length));
         const view = new DataView(request.buffer);
-        const little = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
-        request[0] = little ? 0x6c : 0x42;
-        view.setUint16(2, 11, little);
-        view.setUint16(6, name.length, little);
-        view.setUint16(8, cookie.length, little);
+        request[0] = LITTLE ? 0x6c : 0x42;
+        view.setUint16(2, 11, LITTLE);
+        view.setUint16(6, name.length, LITTLE);
+        view.setUint16(8, cookie.length, LITTLE);
         request.set(name, 12);
         request.set(cookie, 12 + name.length + pad(name.length));
         return request;
@@ -100,7 +101,7 @@ function xServerPart({Gio, GLib}) {
                 server._send(setupRequest(cookie));
                 // Status, then the length of the rest in words.
                 const head = await server._read(8);
-                const rest = new DataView(head.buffer).getUint16(6, server._little());
+                const rest = new DataView(head.buffer).getUint16(6, LITTLE);
                 await server._read(rest * 4);
                 if (head[0] === 1)
                     return server;
@@ -120,7 +121,8 @@ function xServerPart({Gio, GLib}) {
         // or took too long.
         async roundTrip() {
             try {
-                this._send(new Uint8Array([GET_INPUT_FOCUS, 0, ...this._words(1)]));
+                // The opcode, a byte unused, and the length in words: 1.
+                this._send(new Uint8Array([GET_INPUT_FOCUS, 0, ...(LITTLE ? [1, 0] : [0, 1])]));
                 // Events (MappingNotify goes to every client) may come first: the answer is a
                 // reply, or an error, 32 bytes each as they are.
                 for (;;) {
@@ -131,14 +133,6 @@ function xServerPart({Gio, GLib}) {
             } catch (e) {
                 return false;
             }
-        }
-
-        _little() {
-            return new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
-        }
-
-        _words(n) {
-            return this._little() ? [n & 0xff, n >> 8] : [n >> 8, n & 0xff];
         }
 
         _send(bytes) {
