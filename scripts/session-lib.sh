@@ -90,6 +90,29 @@ session_enter() {
     export QT_WAYLAND_DISABLE_WINDOWDECORATION=1
 }
 
+# session_x_display PID MESSAGE LOG...: the command's DISPLAY is the X display that the
+# compositor PID marks with a lock file holding its process id (the lowest, where it marks more),
+# waited for up to ten seconds; its lock and socket go at the end, as a killed compositor leaves
+# them. Where none comes, shows the logs and MESSAGE, and ends the script.
+session_x_display() {
+    local pid=$1 message=$2 xdisplay="" lock
+    shift 2
+    for _ in $(seq 200); do
+        for lock in $(ls /tmp/.X*-lock 2>/dev/null | sort -rV); do
+            [ "$(tr -d ' \n' <"$lock" 2>/dev/null)" = "$pid" ] && xdisplay=$(basename "$lock" -lock)
+        done
+        [ -n "$xdisplay" ] && break
+        sleep 0.05
+    done
+    if [ -z "$xdisplay" ]; then
+        cat "$@" >&2
+        echo "$message" >&2
+        exit 1
+    fi
+    export DISPLAY=":${xdisplay#.X}"
+    session_leftovers+=("/tmp/$xdisplay-lock" "/tmp/.X11-unix/X${xdisplay#.X}")
+}
+
 # session_wayland DESKTOP: the command's display is the compositor's wayland-1, in a session of
 # DESKTOP.
 session_wayland() {

@@ -125,22 +125,7 @@ auth=$(ls "$runtime"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1 || true)
 # Xwayland takes the first free display, and the shell marks it with a lock file that holds the
 # shell's process id. From mutter 51 it marks a second one for its own connection: the programs'
 # display is the lower.
-xdisplay=""
-for _ in $(seq 200); do
-    for lock in $(ls /tmp/.X*-lock 2>/dev/null | sort -rV); do
-        [ "$(tr -d ' \n' <"$lock" 2>/dev/null)" = "$shell" ] && xdisplay=$(basename "$lock" -lock)
-    done
-    [ -n "$xdisplay" ] && break
-    sleep 0.05
-done
-if [ -z "$xdisplay" ]; then
-    cat "$work/shell.log" >&2
-    echo "GNOME Shell started no Xwayland" >&2
-    exit 1
-fi
-export DISPLAY=":${xdisplay#.X}"
-# Killed, the shell leaves its display's lock and socket behind.
-session_leftovers+=("/tmp/$xdisplay-lock" "/tmp/.X11-unix/X${xdisplay#.X}")
+session_x_display "$shell" "GNOME Shell started no Xwayland" "$work/shell.log"
 session_wayland GNOME
 status=0
 ${KEYFLARE_ROOT:+nsenter --mount=/proc/$shell/ns/mnt --wd="$PWD" --} "$@" || status=$?

@@ -73,25 +73,9 @@ kwin=$!
 session_await_wayland "$kwin" KWin "$work/bus.log" "$work/kwin.log"
 
 unset DISPLAY
-if [ ${#xwayland[@]} -gt 0 ]; then
-    # KWin listens on the display itself (starting Xwayland once a program connects, from Plasma
-    # 6), and marks it with a lock file that holds its process id.
-    xdisplay=""
-    for _ in $(seq 200); do
-        for lock in $(ls /tmp/.X*-lock 2>/dev/null); do
-            [ "$(tr -d ' \n' <"$lock" 2>/dev/null)" = "$kwin" ] && xdisplay=$(basename "$lock" -lock)
-        done
-        [ -n "$xdisplay" ] && break
-        sleep 0.05
-    done
-    if [ -z "$xdisplay" ]; then
-        cat "$work/kwin.log" >&2
-        echo "KWin set up no X display" >&2
-        exit 1
-    fi
-    export DISPLAY=":${xdisplay#.X}"
-    session_leftovers+=("/tmp/$xdisplay-lock" "/tmp/.X11-unix/X${xdisplay#.X}")
-fi
+# KWin listens on the display itself (starting Xwayland once a program connects, from Plasma 6),
+# and marks it with a lock file that holds its process id.
+[ ${#xwayland[@]} -gt 0 ] && session_x_display "$kwin" "KWin set up no X display" "$work/kwin.log"
 session_enter
 export XDG_CONFIG_DIRS="$work/xdg:/etc/xdg" XDG_MENU_PREFIX=plasma-
 session_wayland KDE
