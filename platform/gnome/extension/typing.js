@@ -214,8 +214,11 @@ function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
                         outcome = this._stopReason(target, deadline, manager, user, source);
                         if (outcome !== ShellOutcome.done)
                             break;
-                        if (!await this._pressAndPass(keysym)) {
-                            // A keymap of the user's choice drops the sentinel's key too.
+                        const asTyped = () => manager._currentKeymap === user.own &&
+                            manager._current === source;
+                        if (!await this._pressAndPass(keysym, asTyped)) {
+                            // A keymap of the user's choice drops the sentinel's key too, or
+                            // leaves the key under way of unknown meaning: it is not counted.
                             outcome = this._stopReason(target, deadline, manager, user, source);
                             if (outcome === ShellOutcome.done)
                                 outcome = ShellOutcome.busy;
@@ -280,8 +283,12 @@ function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
 
         // Types keysym, then the sentinel, and waits until the shell has acted on the sentinel, and
         // so handed keysym on: keys queued ahead would go to whichever window has the focus when
-        // they come through.
-        _pressAndPass(keysym) {
+        // they come through. Resolves to true where keysym passed with the meaning it was typed
+        // with: asTyped() tells, as the sentinel passes, that the text's keymap and layout were
+        // still in force. The shell sends windows the keymap or layout the user chooses the
+        // moment it puts it in force, so a key it hands on after that may be read with the
+        // user's choice: no one can tell which character it gave.
+        _pressAndPass(keysym, asTyped) {
             return new Promise(resolve => {
                 const timeout = GLib.timeout_add(GLib.PRIORITY_DEFAULT, KEY_WAIT_MS, () => {
                     this._passed = null;
@@ -291,7 +298,7 @@ function typingPart({GLib, Meta, Clutter, Shell, Main, KeyboardManager, global},
                 this._passed = () => {
                     this._passed = null;
                     GLib.source_remove(timeout);
-                    resolve(true);
+                    resolve(asTyped());
                 };
                 this._press(keysym);
                 this._press(SENTINEL_KEYSYM);
