@@ -9,8 +9,13 @@
 namespace {
 // Shift gives the second level, the third-level shift the third.
 constexpr int kLevels = 3;
-// The last printable key holds the sentinel.
-constexpr size_t kCharacterKeys = kPrintableKeys.size() - 1;
+constexpr size_t kCharacterKeys = kPrintableKeys.size();
+// The sentinel's key: the one the user's own keymaps have it on (inet(evdev), which the evdev
+// rules give every model, puts it on <FK18>), which types no character in any of them. The shell
+// may put a keymap the user chooses in force between a key and the sentinel after it: the
+// sentinel then still tells that the key has passed, where on a printable key it would type the
+// user's character there.
+constexpr char kSentinelKey[] = "FK18";
 
 QByteArray symbolName(xkb_keysym_t sym)
 {
@@ -99,8 +104,8 @@ bool TextLayout::buildSection(const std::vector<char32_t>& chars, const QByteArr
             m_symbols += symbolName(sym) + ", ";
         m_symbols += "NoSymbol ] };\n";
     }
-    m_symbols += QByteArray("    key <") + kPrintableKeys[kCharacterKeys].name + "> { [ " +
-                 symbolName(kSentinel) + " ] };\n};\n";
+    m_symbols +=
+        QByteArray("    key <") + kSentinelKey + "> { [ " + symbolName(kSentinel) + " ] };\n};\n";
     return true;
 }
 

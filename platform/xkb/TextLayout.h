@@ -10,8 +10,8 @@
 // characters than one layout holds is cut into parts, each laid out in a section of the file of
 // its own ("p1", "p2", ...), so that all of them can be put in force at once as further layouts
 // beside the user's. Characters go only on printable keys; Return and Tab keep their own keys.
-// One key holds the sentinel, a key that no text types, pressed after each key of the text to
-// learn that every key before it has been passed on.
+// The sentinel, a key that types nothing, is pressed after each key of the text to learn that
+// every key before it has been passed on; it means the same in the user's own layouts.
 class TextLayout
 {
 public:

@@ -52,19 +52,26 @@ KeymapPtr keymapFor(const char* layout)
 // Types want as GNOME's shell does: on the first key that has it in the layout in force, with
 // Shift or the third-level shift (found the same way) held for the second or third level.
 // Returns what the keymap then gives.
+// Finds the first key that has sym in layout, and its level there, as the shell does.
+bool find(xkb_keymap* keymap, xkb_layout_index_t layout, xkb_keysym_t sym, xkb_keycode_t* code,
+          xkb_level_index_t* level)
+{
+    for (*code = 8; *code < 256; ++*code) {
+        const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, *code, layout);
+        for (*level = 0; *level < levels; ++*level) {
+            const xkb_keysym_t* syms = nullptr;
+            if (xkb_keymap_key_get_syms_by_level(keymap, *code, layout, *level, &syms) == 1 &&
+                syms[0] == sym)
+                return true;
+        }
+    }
+    return false;
+}
+
 xkb_keysym_t typedAs(xkb_keymap* keymap, xkb_layout_index_t layout, xkb_keysym_t want)
 {
     const auto find = [&](xkb_keysym_t sym, xkb_keycode_t* code, xkb_level_index_t* level) {
-        for (*code = 8; *code < 256; ++*code) {
-            const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, *code, layout);
-            for (*level = 0; *level < levels; ++*level) {
-                const xkb_keysym_t* syms = nullptr;
-                if (xkb_keymap_key_get_syms_by_level(keymap, *code, layout, *level, &syms) == 1 &&
-                    syms[0] == sym)
-                    return true;
-            }
-        }
-        return false;
+        return ::find(keymap, layout, sym, code, level);
     };
     xkb_keycode_t code = 0, shift = 0;
     xkb_level_index_t level = 0, unused = 0;
@@ -173,8 +180,8 @@ private Q_SLOTS:
 
     // Compiled by name from the user's own folder of layouts, as GNOME's shell does, each part as a
     // further layout beside the user's: every character of the part arrives as itself in that
-    // layout, typed as the shell types it, and so does the sentinel; the user's own layouts and
-    // modifiers are what they were.
+    // layout, typed as the shell types it, and so does the sentinel, also in the user's own
+    // layouts; the user's own layouts and modifiers are what they were.
     void buildsATextLayout()
     {
         const auto [text, users] = Rows<QString, QString>::fetch();
@@ -219,6 +226,17 @@ private Q_SLOTS:
             return;
         const KeymapPtr theirs = compile(users.toLatin1(), QByteArray(first - 1, ','));
         QVERIFY(theirs);
+        // The user's keymap may come in between a key and the sentinel after it: the sentinel's
+        // key then still gives the sentinel, and no character.
+        xkb_keycode_t sentinel = 0;
+        xkb_level_index_t sentinelLevel = 0;
+        QVERIFY(find(keymap.get(), first, TextLayout::kSentinel, &sentinel, &sentinelLevel));
+        const StatePtr user(xkb_state_new(theirs.get()));
+        for (xkb_layout_index_t group = 0; group < first; ++group) {
+            xkb_state_update_mask(user.get(), 0, 0, 0, 0, 0, group);
+            QCOMPARE(xkb_state_key_get_one_sym(user.get(), sentinel),
+                     xkb_keysym_t(TextLayout::kSentinel));
+        }
         const StatePtr a(xkb_state_new(keymap.get())), b(xkb_state_new(theirs.get()));
         for (xkb_layout_index_t group = 0; group < first; ++group) {
             for (xkb_keycode_t code = 8; code < 256; ++code) {
