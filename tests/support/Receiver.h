@@ -41,7 +41,8 @@ public:
     QByteArray received() const;
     // What the receiver records for the Enter key.
     QByteArray enter() const { return m_kind >= TextEdit ? "\n" : "\r"; }
-    // Waits until at least expected.size() bytes arrived (or ms passed); returns what arrived.
+    // Waits until at least expected.size() bytes arrived, or until ms passed without a byte more;
+    // returns what arrived.
     QByteArray waitFor(const QByteArray& expected, int ms = 15000) const;
     // Waits ms more and returns what arrived: for checking that nothing (more) came.
     QByteArray settle(int ms = 300) const;
